@@ -1,0 +1,85 @@
+// email-host: the substitute host. See --help.
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "host.h"
+
+namespace {
+
+#if defined(_WIN32)
+const char kLibrary[] = "email.dll";
+#else
+const char kLibrary[] = "email.so";
+#endif
+
+const char kUsage[] =
+    "usage: email-host [--plugin PATH] [--dir DIR] [--answer yes|no] [SCRIPT]\n"
+    "\n"
+    "Loads the plug-in library PATH (default: %s beside this program) and plays\n"
+    "the messenger for it. Commands come from the file SCRIPT, or from standard\n"
+    "input when no SCRIPT is given or SCRIPT is -. Every host function the\n"
+    "plug-in calls is logged on standard output.\n"
+    "\n"
+    "  --plugin PATH    the plug-in library to load\n"
+    "  --dir DIR        the plug-in directory reported on \"load\" (default: the\n"
+    "                   library's directory)\n"
+    "  --answer WORD    how message boxes are answered: yes, no, ok or cancel\n"
+    "                   (default yes; the script's answer command changes it)\n"
+    "  --help           this text\n"
+    "\n";
+
+std::string directory_of(const std::string& path) {
+  const size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string plugin = directory_of(argv[0]) + "/" + kLibrary;
+  std::string dir;
+  std::string answer = "yes";
+  std::string script = "-";
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool has_value = i + 1 < argc;
+    if (arg == "--help" || arg == "-h") {
+      std::printf(kUsage, kLibrary);
+      std::fputs(substitute_host::help(), stdout);
+      return 0;
+    } else if (arg == "--plugin" && has_value) {
+      plugin = argv[++i];
+    } else if (arg == "--dir" && has_value) {
+      dir = argv[++i];
+    } else if (arg == "--answer" && has_value) {
+      answer = argv[++i];
+    } else if (arg[0] != '-' || arg == "-") {
+      script = arg;
+    } else {
+      std::fprintf(stderr, kUsage, kLibrary);
+      return 2;
+    }
+  }
+
+  substitute_host host(std::cout);
+  host.set_plugin_dir(dir.empty() ? directory_of(plugin) : dir);
+  if (!host.run_command("answer " + answer) || !host.open_library(plugin)) return 1;
+
+  std::ifstream file;
+  if (script != "-") {
+    file.open(script);
+    if (!file) {
+      std::cerr << "email-host: cannot read " << script << "\n";
+      return 1;
+    }
+  }
+  std::istream& in = script == "-" ? std::cin : file;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!host.run_command(line)) break;
+  }
+  return 0;
+}

@@ -1,0 +1,24 @@
+// Opening shared libraries at run time (LoadLibrary on Windows, dlopen
+// elsewhere), so an optional dependency such as the TLS library may be absent.
+#pragma once
+
+#include <string>
+
+namespace platform::dynlib {
+
+// True on Windows, where library names follow the DLL conventions.
+#ifdef _WIN32
+inline constexpr bool kWindowsNames = true;
+#else
+inline constexpr bool kWindowsNames = false;
+#endif
+
+// An opened library; null when it could not be opened.
+using Library = void*;
+
+Library Open(const std::string& name);
+// The address of an exported symbol, null when the library has none.
+void* Symbol(Library library, const char* name);
+void Close(Library library);
+
+}  // namespace platform::dynlib

@@ -1,0 +1,148 @@
+#include "imap_main.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "imap_start.h"
+#include "imap_windows.h"
+#include "platform/env.h"
+
+const char PLUGIN_ID[] = "5D1C7A42-93E0-4B8F-A6D2-71C0E94F3B58";
+const char PLUGIN_NAME[] = "E-Mail Plugin";
+const char PLUGIN_PUBLISHER[] = "The E-Mail Plugin Team";
+const char PLUGIN_VERSION[] = "1.5";
+const char PLUGIN_DESCRIPTION[] = "This plugin implements IMAP and POP3 mail checking.";
+const char CONFIG_FILE_NAME[] = "mail.ini";
+
+std::atomic<host_call_fn> host_call{nullptr};
+char* plugin_dir = nullptr;
+uint32_t checker_thread_id = 0;
+void* checker_thread_handle = nullptr;
+platform::window_handle prefs_page_window = nullptr;
+platform::window_handle account_dialog_window = nullptr;
+
+namespace {
+
+std::string kept_config_path;
+
+// Compares over the whole text, folding only the ASCII letters A to Z.
+bool equals_ascii_nocase(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    unsigned char x = static_cast<unsigned char>(*a);
+    unsigned char y = static_cast<unsigned char>(*b);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+    if (x != y) return false;
+    if (x == 0) return true;
+  }
+}
+
+template <size_t N>
+void copy_text(char (&buffer)[N], const char* text) {
+  std::strncpy(buffer, text, N - 1);
+  buffer[N - 1] = '\0';
+}
+
+void free_plugin_dir() {
+  std::free(plugin_dir);
+  plugin_dir = nullptr;
+}
+
+void on_load(plugin_info_record* info) {
+  if (info == nullptr) return;
+  copy_text(info->id, PLUGIN_ID);
+  copy_text(info->name, PLUGIN_NAME);
+  copy_text(info->publisher, PLUGIN_PUBLISHER);
+  copy_text(info->version, PLUGIN_VERSION);
+  copy_text(info->description, PLUGIN_DESCRIPTION);
+
+  // A second "load" must not leak the first copy; a host that gives no
+  // directory gets the current one rather than a crash.
+  free_plugin_dir();
+  const char* dir = info->plugin_dir != nullptr ? info->plugin_dir : "";
+  const size_t length = std::strlen(dir);
+  plugin_dir = static_cast<char*>(std::malloc(length + 1));
+  if (plugin_dir != nullptr) std::memcpy(plugin_dir, dir, length + 1);
+  kept_config_path = std::string(dir) + CONFIG_FILE_NAME;
+
+  host_call.store(info->host_call);
+}
+
+void on_unload() {
+  free_plugin_dir();
+  if (prefs_page_window != nullptr) {
+    close_host_dialog(prefs_page_window);
+    prefs_page_window = nullptr;
+  }
+  host_call.store(nullptr);
+}
+
+void on_final_unload() {
+  const int32_t answer = platform::message_box(
+      prefs_page_window,
+      "Would you like to keep your configuration?\r\n"
+      "If you chose \"No\" you will have to re-enter the account details if you reload this "
+      "plugin.",
+      "Confirm", platform::MB_YES_NO | platform::MB_ICON_QUESTION);
+  if (answer == platform::ANSWER_NO && !kept_config_path.empty()) {
+    platform::env()->delete_file(kept_config_path);
+  }
+}
+
+}  // namespace
+
+int32_t EMAIL_CALL plugin_version(void) { return 1; }
+
+int32_t EMAIL_CALL plugin_main(const char* event, void* record) {
+  if (event == nullptr) return 0;
+  if (equals_ascii_nocase(event, "load")) {
+    on_load(static_cast<plugin_info_record*>(record));
+  } else if (equals_ascii_nocase(event, "initialLoad")) {
+    on_initial_load();
+  } else if (equals_ascii_nocase(event, "start")) {
+    on_start();
+  } else if (equals_ascii_nocase(event, "stop")) {
+    on_stop();
+  } else if (equals_ascii_nocase(event, "unload")) {
+    on_unload();
+  } else if (equals_ascii_nocase(event, "finalUnload")) {
+    on_final_unload();
+  } else if (equals_ascii_nocase(event, "prefsShow")) {
+    on_prefs_show(static_cast<prefs_show_record*>(record));
+  } else if (equals_ascii_nocase(event, "prefsAction")) {
+    on_prefs_action(static_cast<prefs_action_record*>(record));
+  }
+  return 0;
+}
+
+int32_t call_host(const char* function, void* record) {
+  host_call_fn call = host_call.load();
+  return call != nullptr ? call(PLUGIN_ID, function, record) : 0;
+}
+
+const std::string& config_path() { return kept_config_path; }
+
+platform::window_handle open_host_dialog(int template_id, platform::window_handle parent,
+                                         platform::dialog_proc proc) {
+  platform::window_handle window =
+      platform::create_dialog(this_module(), template_id, parent, proc);
+  dialog_record record;
+  init_record(&record);
+  record.window = window;
+  call_host("dialogAdd", &record);
+  return window;
+}
+
+void close_host_dialog(platform::window_handle window) {
+  dialog_record record;
+  init_record(&record);
+  record.window = window;
+  call_host("dialogRemove", &record);
+  platform::destroy_window(window);
+}
+
+void release_module_globals() {
+  free_plugin_dir();
+  kept_config_path.clear();
+  kept_config_path.shrink_to_fit();
+}
