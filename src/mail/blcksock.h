@@ -1,0 +1,241 @@
+// The blocking, line-oriented TCP connection under the mail clients, with
+// implicit TLS (TLS from the first byte) over OpenSSL loaded at run time.
+//
+// Nothing here throws on a network failure: every operation leaves a code in
+// LastError() (0 = success, otherwise Windows Sockets numbering, see
+// GetErrorDesc) and callers judge each step by it.
+//
+// Threads: one connection object is used by one thread at a time, except
+// AbortSocket(), which any thread may call at any time.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/net/sockets.h"
+
+class TlsSession;
+
+class TBlockSocket {
+ public:
+  // Codes this connection sets itself (others come from the system).
+  static constexpr int kErrAborted = 10004;         // AbortSocket() was called
+  static constexpr int kErrTooLong = 10055;         // a line or ReadBytes passed its bound
+  static constexpr int kErrPeerClosed = 10054;      // the peer closed the connection
+  static constexpr int kErrTimedOut = 10060;        // no input within one wait
+  static constexpr int kErrTlsUnavailable = 10043;  // TLS library or context missing
+  static constexpr int kErrTlsFailed = 10091;       // the TLS library reported a failure
+
+  // Bounds that keep a hostile peer from growing memory without end. Past
+  // them a read fails with kErrTooLong and the connection stays unusable
+  // until Close.
+  static constexpr int kMaxLineLength = 4 << 20;
+  static constexpr int kMaxReadBytes = 64 << 20;
+  // A whole ReadLine/ReadUntil/ReadBytes may last at most this many times its
+  // timeout (each single wait is bounded by the timeout itself), so a peer
+  // that trickles a byte now and then cannot hold a read forever.
+  static constexpr int kWholeReadTimeouts = 10;
+
+  // A closed connection; `api` (not owned, must outlive the object) defaults
+  // to the system's sockets.
+  explicit TBlockSocket(platform::net::SocketApi* api = nullptr);
+  virtual ~TBlockSocket();
+  TBlockSocket(const TBlockSocket&) = delete;
+  TBlockSocket& operator=(const TBlockSocket&) = delete;
+
+  // Half-closes, drains what the peer still sends without waiting, closes.
+  // Afterwards there is no socket and LastError() is 0.
+  virtual void Close();
+  // Resolves host and port (a decimal port or a service name such as "pop3";
+  // IPv4 preferred, a single address tried) and makes a blocking TCP connect
+  // with the system's own timeout. Clears InputBuffer.
+  virtual void Connect(const std::string& host, const std::string& port);
+  // One send of the bytes; returns the count the system accepted, or -1.
+  virtual int SendBuffer(const void* buffer, int length);
+  // Sends the bytes as they stand in one SendBuffer call.
+  virtual void SendText(const std::string& text);
+  // One receive of at most `length` bytes; 0 when the peer closed.
+  virtual int ReceiveBuffer(void* buffer, int length);
+  // Exactly `count` bytes, or empty on failure (count <= 0: empty, no read).
+  // Surplus input stays in InputBuffer.
+  virtual std::string ReadBytes(int count, int timeout);
+  // ReadUntil(timeout, "\r\n"): one line without its line end; empty with
+  // LastError() != 0 on failure (an empty line has LastError() == 0).
+  virtual std::string ReadLine(int timeout);
+  // Text before the terminator. With LineEndAny and the terminator CR LF, any
+  // of CR LF, LF CR, CR or LF ends the line, also when split across two
+  // receives. Each wait for input lasts at most `timeout` ms (-1: no limit).
+  // On failure returns empty and keeps the partial input in InputBuffer.
+  virtual std::string ReadUntil(int timeout, const std::string& terminator);
+  // InputBuffer if not empty, else what arrives after at most one wait.
+  virtual std::string ReadChunk(int timeout);
+  // Bytes readable without blocking.
+  virtual int PendingBytes();
+  // SOCK_STREAM and IPPROTO_TCP.
+  virtual int GetSocketType() const;
+  virtual int GetSocketProtocol() const;
+
+  // Binds the local end; "0.0.0.0" and "0" before a socket exists do nothing.
+  void BindLocal(const std::string& ip, const std::string& port);
+  // True when input is ready within the timeout (-1: no limit).
+  bool WaitReadable(int timeout);
+
+  // Socket buffer sizes; applied when the socket is created, in this order.
+  void SetReceiveBufferSize(int bytes);
+  void SetSendBufferSize(int bytes);
+
+  // Makes every blocked and every later operation of this object fail
+  // promptly with kErrAborted: a connect, a wait for input, a send waiting
+  // for buffer space, a TLS handshake. Safe from any thread at any time,
+  // before Connect, during it and after Close; it stays in force for the
+  // object's lifetime (Close still succeeds). Used to stop a check.
+  void AbortSocket();
+  bool Aborted() const;
+
+  int LastError() const { return last_error_; }
+  // English text for a code; unknown codes give "Not a Winsock error (<code>)".
+  static std::string GetErrorDesc(int code);
+
+  // Bytes received and not yet handed out; reads consume them first.
+  std::string_view InputBuffer() const;
+  void ClearInputBuffer();
+
+  bool IsIPv6() const { return socket_family_ == platform::net::Family::kIPv6; }
+  // Numeric addresses of both ends, read after a connect.
+  std::string GetLocalSinIP() const { return local_ip_; }
+  int GetLocalSinPort() const { return local_port_; }
+  std::string GetRemoteSinIP() const { return remote_ip_; }
+  int GetRemoteSinPort() const { return remote_port_; }
+
+  // Set by the clients right after creating the socket; see ReadUntil.
+  bool LineEndAny = false;
+  // Longest wait for the socket inside one send or one TLS step (handshake,
+  // record read, shutdown), in ms; -1: no limit.
+  int IoTimeout = 60000;
+
+ protected:
+  platform::net::SocketApi* Api() const { return api_; }
+  platform::net::Handle Socket() const { return socket_; }
+  void SetLastError(int code) { last_error_ = code; }
+  // Waits for the socket (kReadable/kWritable); 0 when ready, else
+  // kErrTimedOut, kErrAborted or a system code.
+  int WaitFor(int events, int timeout);
+  // The plain forms of ReceiveBuffer, SendBuffer and PendingBytes.
+  int PlainReceive(void* buffer, int length);
+  int PlainSend(const void* buffer, int length);
+  int PlainPending();
+
+ private:
+  struct PendingOption {
+    bool receive;
+    int bytes;
+  };
+
+  bool EnsureSocket(platform::net::Family family);
+  bool ResolveOne(const std::string& host, const std::string& port, platform::net::Address* out);
+  // Appends what arrives after at most one wait to the input (ReadChunk's
+  // steps without the copy); false with LastError set on failure.
+  bool FillInput(int timeout);
+  void CompactInput();
+  // Scans the input for a line end from `from`; returns its position and
+  // length, or npos.
+  size_t FindLineEnd(size_t from, bool line_end_mode, const std::string& terminator,
+                     size_t* end_length) const;
+  bool Broken();
+
+  platform::net::SocketApi* api_;
+  bool layer_ok_ = false;
+  platform::net::Handle socket_ = platform::net::kNoHandle;
+  platform::net::Family socket_family_ = platform::net::Family::kAny;
+  int last_error_ = 0;
+  // Input not yet handed out is input_[input_pos_..]; consuming a line moves
+  // input_pos_ instead of copying the rest, so reading is linear in size.
+  std::string input_;
+  size_t input_pos_ = 0;
+  bool last_cr_ = false;
+  bool last_lf_ = false;
+  // Non-zero once a bound was passed: the stream position is lost.
+  int broken_ = 0;
+  std::vector<PendingOption> pending_options_;
+  std::string local_ip_, remote_ip_;
+  int local_port_ = 0, remote_port_ = 0;
+
+  // The abort signal, shared with AbortSocket on other threads.
+  std::mutex abort_mutex_;
+  std::atomic<bool> aborted_{false};
+  platform::net::Handle abort_wait_ = platform::net::kNoHandle;
+  platform::net::Handle abort_raise_ = platform::net::kNoHandle;
+};
+
+// Proxy settings; empty proxy host means no proxy, which is all this system
+// uses, so nothing else of this class takes part in a connection.
+class TSocksBlockSocket : public TBlockSocket {
+ public:
+  using TBlockSocket::TBlockSocket;
+
+  std::string SocksIP;
+  std::string SocksPort = "1080";
+  int SocksTimeout = 300000;
+};
+
+// The connection the mail clients create: TCP plus implicit TLS.
+class TTCPBlockSocket : public TSocksBlockSocket {
+ public:
+  explicit TTCPBlockSocket(platform::net::SocketApi* api = nullptr);
+  ~TTCPBlockSocket() override;
+
+  // With TLS enabled: shuts TLS down first.
+  void Close() override;
+  // With TLS enabled: the TLS handshake follows the TCP connect at once.
+  void Connect(const std::string& host, const std::string& port) override;
+  // Through TLS when enabled: one SSL_write, retried on want-read/write.
+  int SendBuffer(const void* buffer, int length) override;
+  int ReceiveBuffer(void* buffer, int length) override;
+  int PendingBytes() override;
+
+  // Loads the TLS library (on first use) and creates a context and a handle;
+  // LastError() is 10043 when that is impossible, and TLS stays off.
+  // Disabling frees them. Clears InputBuffer.
+  void SetTlsEnabled(bool enabled);
+  bool TlsEnabled() const { return tls_ != nullptr; }
+  // Handshake on the connected socket (enables TLS first if needed).
+  void StartTls();
+  // Sends the TLS close and disables TLS.
+  void StopTls();
+
+  // Handed to the TLS library; the peer's certificate is never verified.
+  std::string TlsCipherList = "DEFAULT";
+  // The TLS library's error after a TLS failure, for diagnosis only.
+  unsigned long TlsLastError() const { return tls_last_error_; }
+  std::string TlsLastErrorText() const { return tls_last_error_text_; }
+
+ private:
+  void CaptureTlsError();
+
+  std::unique_ptr<TlsSession> tls_;
+  unsigned long tls_last_error_ = 0;
+  std::string tls_last_error_text_;
+};
+
+// Base of the mail clients: the connection parameters and the connection.
+class TNexaClient {
+ public:
+  // `sock` defaults to a new TTCPBlockSocket on the system's sockets.
+  explicit TNexaClient(std::unique_ptr<TTCPBlockSocket> sock = nullptr);
+  virtual ~TNexaClient();
+  TNexaClient(const TNexaClient&) = delete;
+  TNexaClient& operator=(const TNexaClient&) = delete;
+
+  std::string Host = "127.0.0.1";
+  // A decimal port or a service name.
+  std::string Port = "0";
+  std::string BindAddress = "0.0.0.0";
+  // Longest wait for input in one step of a read, in ms.
+  int32_t Timeout = 5000;
+  std::unique_ptr<TTCPBlockSocket> Sock;
+};
