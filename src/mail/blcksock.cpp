@@ -1,0 +1,655 @@
+// Blocking TCP connection with line reading (RFC 1939 and RFC 3501 replies
+// are line-based) and implicit TLS over OpenSSL.
+#include "blcksock.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <utility>
+
+#include "ssl_openssl.h"
+
+namespace net = platform::net;
+
+namespace {
+
+constexpr int kSockStream = 1;
+constexpr int kProtoTcp = 6;
+// Close drains what the peer still sends without waiting; a peer that keeps
+// sending must not hold Close forever, so the drain stops after this much.
+constexpr int kMaxDrainBytes = 1 << 20;
+
+using Clock = std::chrono::steady_clock;
+
+// The wait left before the deadline of a whole read, never more than one
+// wait's own timeout; -1 when neither limits.
+class ReadClock {
+ public:
+  explicit ReadClock(int timeout)
+      : timeout_(timeout),
+        deadline_(Clock::now() + std::chrono::milliseconds(static_cast<int64_t>(timeout) *
+                                                           TBlockSocket::kWholeReadTimeouts)) {}
+
+  // False once the whole read has run out of time.
+  bool Next(int* wait) const {
+    if (timeout_ <= 0) {
+      *wait = timeout_;
+      return true;
+    }
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
+    if (left <= 0) return false;
+    *wait = static_cast<int>(std::min<int64_t>(left, timeout_));
+    return true;
+  }
+
+ private:
+  int timeout_;
+  Clock::time_point deadline_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// TBlockSocket
+
+TBlockSocket::TBlockSocket(net::SocketApi* api) : api_(api ? api : net::SocketApi::Default()) {
+  layer_ok_ = api_->Startup() == 0;
+  // Without the signal an abort still stops the next operation, only not a
+  // wait already in progress.
+  if (layer_ok_ && api_->OpenSignal(&abort_wait_, &abort_raise_) != 0) {
+    abort_wait_ = abort_raise_ = net::kNoHandle;
+  }
+}
+
+TBlockSocket::~TBlockSocket() {
+  TBlockSocket::Close();
+  {
+    std::lock_guard<std::mutex> lock(abort_mutex_);
+    if (abort_wait_ != net::kNoHandle) api_->CloseSignal(abort_wait_, abort_raise_);
+    abort_wait_ = abort_raise_ = net::kNoHandle;
+  }
+  if (layer_ok_) api_->Cleanup();
+}
+
+void TBlockSocket::AbortSocket() {
+  std::lock_guard<std::mutex> lock(abort_mutex_);
+  aborted_.store(true);
+  if (abort_raise_ != net::kNoHandle) api_->RaiseSignal(abort_raise_);
+}
+
+bool TBlockSocket::Aborted() const { return aborted_.load(); }
+
+int TBlockSocket::WaitFor(int events, int timeout) {
+  if (aborted_.load()) return kErrAborted;
+  if (socket_ == net::kNoHandle) return 10038;
+  int ready = 0;
+  int rc = api_->Wait(socket_, events, timeout, abort_wait_, &ready);
+  if (rc == net::kErrInterrupted) return kErrAborted;
+  if (rc != 0) return rc;
+  return ready != 0 ? 0 : kErrTimedOut;
+}
+
+bool TBlockSocket::EnsureSocket(net::Family family) {
+  if (socket_ != net::kNoHandle) return true;
+  net::Handle handle = net::kNoHandle;
+  int rc = layer_ok_ ? api_->Open(family, &handle) : 10093;
+  if (rc != 0) {
+    last_error_ = rc;
+    return false;
+  }
+  socket_ = handle;
+  socket_family_ = family;
+  for (const PendingOption& option : pending_options_) {
+    api_->SetBufferSize(socket_, option.receive, option.bytes);
+  }
+  return true;
+}
+
+// A name that does not resolve fails here with the resolver's code; going on
+// with an all-zero address would connect to this very machine on systems
+// that treat 0.0.0.0 as a local address.
+bool TBlockSocket::ResolveOne(const std::string& host, const std::string& port, net::Address* out) {
+  if (!layer_ok_) {
+    last_error_ = 10093;
+    return false;
+  }
+  net::Family family = socket_ != net::kNoHandle ? socket_family_ : net::Family::kAny;
+  bool passive = host == "0.0.0.0";
+  const char* name = passive || host == "127.0.0.1" ? nullptr : host.c_str();
+  std::vector<net::Address> found;
+  int rc = api_->Resolve(name, port, family, passive, &found);
+  if (rc != 0) {
+    last_error_ = rc;
+    return false;
+  }
+  // IPv4 first; a single address is tried.
+  const net::Address* v4 = nullptr;
+  const net::Address* v6 = nullptr;
+  for (const net::Address& a : found) {
+    if (a.family == net::Family::kIPv4 && !v4) v4 = &a;
+    if (a.family == net::Family::kIPv6 && !v6) v6 = &a;
+  }
+  *out = v4 ? *v4 : *v6;
+  return true;
+}
+
+void TBlockSocket::BindLocal(const std::string& ip, const std::string& port) {
+  last_error_ = 0;
+  if (socket_ == net::kNoHandle && ip == "0.0.0.0" && port == "0") return;
+  net::Address address;
+  if (!ResolveOne(ip, port, &address) || !EnsureSocket(address.family)) return;
+  last_error_ = api_->Bind(socket_, address);
+}
+
+void TBlockSocket::Connect(const std::string& host, const std::string& port) {
+  last_error_ = 0;
+  if (aborted_.load()) {
+    last_error_ = kErrAborted;
+    return;
+  }
+  net::Address address;
+  if (!ResolveOne(host, port, &address) || !EnsureSocket(address.family)) return;
+  int rc = api_->Connect(socket_, address);
+  if (rc == net::kErrInProgress) {
+    // The system's own connect timeout applies; only an abort cuts it short.
+    rc = WaitFor(net::kWritable, -1);
+    if (rc == 0) rc = api_->ConnectResult(socket_);
+  }
+  if (rc != 0) {
+    last_error_ = rc;
+    return;
+  }
+  net::Address local, remote;
+  if (api_->LocalAddress(socket_, &local) == 0) {
+    api_->Describe(local, &local_ip_, &local_port_);
+  }
+  if (api_->PeerAddress(socket_, &remote) == 0) {
+    api_->Describe(remote, &remote_ip_, &remote_port_);
+  }
+  ClearInputBuffer();
+  last_cr_ = last_lf_ = false;
+  broken_ = 0;
+}
+
+void TBlockSocket::Close() {
+  if (socket_ != net::kNoHandle) {
+    api_->ShutdownSend(socket_);
+    input_.clear();
+    input_pos_ = 0;
+    // Drain without waiting, bounded, reusing ReadChunk's own steps.
+    int drained = 0;
+    while (drained < kMaxDrainBytes && FillInput(0)) {
+      drained += static_cast<int>(input_.size());
+      ClearInputBuffer();
+    }
+    ClearInputBuffer();
+    api_->Close(socket_);
+    socket_ = net::kNoHandle;
+  }
+  socket_family_ = net::Family::kAny;
+  pending_options_.clear();
+  broken_ = 0;
+  last_error_ = 0;
+}
+
+int TBlockSocket::PlainSend(const void* buffer, int length) {
+  // Wait for room first, then one send: a command leaves in one piece, and
+  // a peer that never reads costs at most IoTimeout.
+  int rc = WaitFor(net::kWritable, IoTimeout);
+  int sent = 0;
+  if (rc == 0) rc = api_->Send(socket_, buffer, length, &sent);
+  if (rc != 0) {
+    last_error_ = rc;
+    return -1;
+  }
+  return sent;
+}
+
+int TBlockSocket::PlainReceive(void* buffer, int length) {
+  int received = 0;
+  int rc = socket_ == net::kNoHandle ? 10038 : api_->Receive(socket_, buffer, length, &received);
+  if (rc != 0) {
+    last_error_ = rc;
+    return 0;
+  }
+  if (received == 0) last_error_ = kErrPeerClosed;
+  return received;
+}
+
+int TBlockSocket::PlainPending() {
+  int count = 0;
+  if (socket_ == net::kNoHandle || api_->Pending(socket_, &count) != 0) return 0;
+  return count;
+}
+
+int TBlockSocket::SendBuffer(const void* buffer, int length) {
+  last_error_ = 0;
+  if (Broken()) return -1;
+  return PlainSend(buffer, length);
+}
+
+void TBlockSocket::SendText(const std::string& text) {
+  last_error_ = 0;
+  if (text.empty()) return;
+  SendBuffer(text.data(), static_cast<int>(text.size()));
+}
+
+int TBlockSocket::ReceiveBuffer(void* buffer, int length) {
+  last_error_ = 0;
+  return PlainReceive(buffer, length);
+}
+
+int TBlockSocket::PendingBytes() { return PlainPending(); }
+
+bool TBlockSocket::WaitReadable(int timeout) {
+  int rc = WaitFor(net::kReadable, timeout);
+  if (rc != 0 && rc != kErrTimedOut) last_error_ = rc;
+  return rc == 0;
+}
+
+int TBlockSocket::GetSocketType() const { return kSockStream; }
+int TBlockSocket::GetSocketProtocol() const { return kProtoTcp; }
+
+void TBlockSocket::SetReceiveBufferSize(int bytes) {
+  if (socket_ != net::kNoHandle) {
+    api_->SetBufferSize(socket_, true, bytes);
+  } else {
+    pending_options_.push_back({true, bytes});
+  }
+}
+
+void TBlockSocket::SetSendBufferSize(int bytes) {
+  if (socket_ != net::kNoHandle) {
+    api_->SetBufferSize(socket_, false, bytes);
+  } else {
+    pending_options_.push_back({false, bytes});
+  }
+}
+
+std::string_view TBlockSocket::InputBuffer() const {
+  return std::string_view(input_).substr(input_pos_);
+}
+
+void TBlockSocket::ClearInputBuffer() {
+  input_.clear();
+  input_pos_ = 0;
+}
+
+void TBlockSocket::CompactInput() {
+  // Dropping the consumed head only when it is at least half the buffer
+  // keeps the copying linear overall.
+  if (input_pos_ > 0 && input_pos_ * 2 >= input_.size()) {
+    input_.erase(0, input_pos_);
+    input_pos_ = 0;
+  }
+}
+
+bool TBlockSocket::Broken() {
+  if (broken_ != 0) last_error_ = broken_;
+  return broken_ != 0;
+}
+
+bool TBlockSocket::FillInput(int timeout) {
+  if (Broken()) return false;
+  if (aborted_.load()) {
+    last_error_ = kErrAborted;
+    return false;
+  }
+  api_->YieldThread();
+  int n = PendingBytes();
+  if (n < 1) {
+    if (!WaitReadable(timeout)) {
+      if (last_error_ == 0) last_error_ = kErrTimedOut;
+      return false;
+    }
+    n = PendingBytes();
+    if (n == 0) {
+      last_error_ = kErrPeerClosed;
+      return false;
+    }
+  }
+  CompactInput();
+  size_t old = input_.size();
+  input_.resize(old + static_cast<size_t>(n));
+  int got = ReceiveBuffer(&input_[old], n);
+  input_.resize(old + static_cast<size_t>(std::max(got, 0)));
+  return last_error_ == 0;
+}
+
+std::string TBlockSocket::ReadChunk(int timeout) {
+  last_error_ = 0;
+  if (input_pos_ == input_.size()) {
+    ClearInputBuffer();
+    if (!FillInput(timeout)) return std::string();
+  }
+  std::string chunk = input_.substr(input_pos_);
+  ClearInputBuffer();
+  return chunk;
+}
+
+size_t TBlockSocket::FindLineEnd(size_t from, bool line_end_mode, const std::string& terminator,
+                                 size_t* end_length) const {
+  if (!line_end_mode) {
+    size_t at = input_.find(terminator, from);
+    *end_length = terminator.size();
+    return at;
+  }
+  size_t at = input_.find_first_of("\r\n", from);
+  if (at == std::string::npos) return at;
+  // At the same position the two-character form wins.
+  char other = input_[at] == '\r' ? '\n' : '\r';
+  *end_length = at + 1 < input_.size() && input_[at + 1] == other ? 2 : 1;
+  return at;
+}
+
+std::string TBlockSocket::ReadUntil(int timeout, const std::string& terminator) {
+  last_error_ = 0;
+  if (terminator.empty()) return std::string();
+  const bool line_end_mode = LineEndAny && terminator == "\r\n";
+  ReadClock clock(timeout);
+  bool split_checked = !line_end_mode;
+  bool need_more = input_pos_ == input_.size();
+  // Where the search resumes: bytes before it hold no (start of a) line end.
+  size_t scanned = input_pos_;
+  for (;;) {
+    if (need_more) {
+      int wait = 0;
+      if (!clock.Next(&wait)) {
+        last_error_ = kErrTimedOut;
+        return std::string();
+      }
+      size_t offset = scanned - input_pos_;
+      if (!FillInput(wait)) return std::string();
+      scanned = input_pos_ + offset;
+    }
+    need_more = true;
+    if (input_pos_ == input_.size()) continue;
+    if (!split_checked) {
+      // The other half of a line end split across two receives.
+      char head = input_[input_pos_];
+      if ((last_cr_ && head == '\n') || (last_lf_ && head == '\r')) {
+        ++input_pos_;
+        ++scanned;
+      }
+      last_cr_ = last_lf_ = false;
+      split_checked = true;
+    }
+    size_t end_length = 0;
+    size_t at = FindLineEnd(scanned, line_end_mode, terminator, &end_length);
+    if (at != std::string::npos) {
+      std::string line = input_.substr(input_pos_, at - input_pos_);
+      if (line_end_mode && end_length == 1) {
+        (input_[at] == '\r' ? last_cr_ : last_lf_) = true;
+      }
+      input_pos_ = at + end_length;
+      if (input_pos_ == input_.size()) ClearInputBuffer();
+      return line;
+    }
+    if (input_.size() - input_pos_ > static_cast<size_t>(kMaxLineLength)) {
+      // The stream position is lost for good; free what was gathered.
+      broken_ = last_error_ = kErrTooLong;
+      ClearInputBuffer();
+      return std::string();
+    }
+    // A partial terminator at the end may complete with the next receive.
+    scanned = input_.size() - std::min(input_.size() - input_pos_, terminator.size() - 1);
+  }
+}
+
+std::string TBlockSocket::ReadLine(int timeout) {
+  std::string line = ReadUntil(timeout, "\r\n");
+  return last_error_ == 0 ? line : std::string();
+}
+
+std::string TBlockSocket::ReadBytes(int count, int timeout) {
+  last_error_ = 0;
+  if (count <= 0) return std::string();
+  if (count > kMaxReadBytes) {
+    broken_ = last_error_ = kErrTooLong;
+    ClearInputBuffer();
+    return std::string();
+  }
+  ReadClock clock(timeout);
+  const size_t need = static_cast<size_t>(count);
+  while (input_.size() - input_pos_ < need) {
+    int wait = 0;
+    if (!clock.Next(&wait)) {
+      last_error_ = kErrTimedOut;
+      return std::string();
+    }
+    if (!FillInput(wait)) return std::string();
+  }
+  std::string bytes = input_.substr(input_pos_, need);
+  input_pos_ += need;
+  if (input_pos_ == input_.size()) ClearInputBuffer();
+  return bytes;
+}
+
+std::string TBlockSocket::GetErrorDesc(int code) {
+  struct Text {
+    int code;
+    const char* text;
+  };
+  static const Text kTexts[] = {
+      {0, "OK"},
+      {10004, "Interrupted system call"},
+      {10009, "Bad file number"},
+      {10013, "Permission denied"},
+      {10014, "Bad address"},
+      {10022, "Invalid argument"},
+      {10024, "Too many open files"},
+      {10035, "Operation would block"},
+      {10036, "Operation now in progress"},
+      {10037, "Operation already in progress"},
+      {10038, "Socket operation on nonsocket"},
+      {10039, "Destination address required"},
+      {10040, "Message too long"},
+      {10041, "Protocol wrong type for socket"},
+      {10042, "Protocol not available"},
+      {10043, "Protocol not supported"},
+      {10044, "Socket type not supported"},
+      {10045, "Operation not supported on socket"},
+      {10046, "Protocol family not supported"},
+      {10047, "Address family not supported by protocol family"},
+      {10048, "Address already in use"},
+      {10049, "Can't assign requested address"},
+      {10050, "Network is down"},
+      {10051, "Network is unreachable"},
+      {10052, "Network dropped connection on reset"},
+      {10053, "Software caused connection abort"},
+      {10054, "Connection reset by peer"},
+      {10055, "No Buffer space available"},
+      {10056, "Socket is already connected"},
+      {10057, "Socket is not connected"},
+      {10058, "Can't send after socket shutdown"},
+      {10059, "Too many references:can't splice"},
+      {10060, "Connection timed out"},
+      {10061, "Connection refused"},
+      {10062, "Too many levels of symbolic links"},
+      {10063, "File name is too long"},
+      {10064, "Host is down"},
+      {10065, "No route to host"},
+      {10066, "Directory is not empty"},
+      {10067, "Too many processes"},
+      {10068, "Too many users"},
+      {10069, "Disk quota exceeded"},
+      {10070, "Stale NFS file handle"},
+      {10071, "Too many levels of remote in path"},
+      {10091, "Network subsystem is unusable"},
+      {10092, "Winsock DLL cannot support this application"},
+      {10093, "Winsock not initialized"},
+      {10101, "Disconnect"},
+      {11001, "Host not found"},
+      {11002, "Non-Authoritative Host not found"},
+      {11003, "Non-Recoverable error"},
+      {11004, "Valid name, no data record of requested type"},
+  };
+  for (const Text& t : kTexts) {
+    if (t.code == code) return t.text;
+  }
+  return "Not a Winsock error (" + std::to_string(code) + ")";
+}
+
+// ---------------------------------------------------------------------------
+// TTCPBlockSocket
+
+TTCPBlockSocket::TTCPBlockSocket(net::SocketApi* api) : TSocksBlockSocket(api) {}
+
+TTCPBlockSocket::~TTCPBlockSocket() { Close(); }
+
+void TTCPBlockSocket::CaptureTlsError() {
+  tls_last_error_ = tls_ ? tls_->TakeError(&tls_last_error_text_) : 0;
+}
+
+void TTCPBlockSocket::SetTlsEnabled(bool enabled) {
+  if (enabled == TlsEnabled()) return;
+  ClearInputBuffer();
+  if (!enabled) {
+    tls_.reset();
+    return;
+  }
+  SetLastError(0);
+  tls_last_error_ = 0;
+  tls_last_error_text_.clear();
+  auto session = std::make_unique<TlsSession>();
+  if (!session->Open(TlsCipherList)) {
+    tls_last_error_ = session->TakeError(&tls_last_error_text_);
+    SetLastError(kErrTlsUnavailable);
+    return;
+  }
+  tls_ = std::move(session);
+}
+
+void TTCPBlockSocket::StartTls() {
+  SetLastError(0);
+  if (!TlsEnabled()) {
+    SetTlsEnabled(true);
+    if (LastError() != 0) return;
+  }
+  if (!tls_->Attach(Socket())) {
+    CaptureTlsError();
+    SetLastError(kErrTlsFailed);
+    return;
+  }
+  for (;;) {
+    TlsSession::Status status = tls_->Handshake();
+    if (status == TlsSession::Status::kOk) return;
+    if (status == TlsSession::Status::kWantRead || status == TlsSession::Status::kWantWrite) {
+      int rc = WaitFor(status == TlsSession::Status::kWantRead ? net::kReadable : net::kWritable,
+                       IoTimeout);
+      if (rc == 0) continue;
+      SetLastError(rc);
+      return;
+    }
+    CaptureTlsError();
+    SetLastError(kErrTlsFailed);
+    return;
+  }
+}
+
+void TTCPBlockSocket::StopTls() {
+  SetLastError(0);
+  if (!TlsEnabled()) return;
+  for (;;) {
+    TlsSession::Status status = tls_->Shutdown();
+    if (status == TlsSession::Status::kWantWrite && WaitFor(net::kWritable, IoTimeout) == 0) {
+      continue;
+    }
+    if (status == TlsSession::Status::kFailed) SetLastError(kErrTlsFailed);
+    break;
+  }
+  SetTlsEnabled(false);
+}
+
+void TTCPBlockSocket::Close() {
+  if (TlsEnabled()) {
+    net::ScopedNoSigpipe no_sigpipe;
+    StopTls();
+  }
+  TSocksBlockSocket::Close();
+}
+
+void TTCPBlockSocket::Connect(const std::string& host, const std::string& port) {
+  TSocksBlockSocket::Connect(host, port);
+  if (LastError() == 0 && TlsEnabled()) StartTls();
+}
+
+int TTCPBlockSocket::SendBuffer(const void* buffer, int length) {
+  if (!TlsEnabled()) return TSocksBlockSocket::SendBuffer(buffer, length);
+  SetLastError(0);
+  if (Aborted()) {
+    SetLastError(kErrAborted);
+    return -1;
+  }
+  net::ScopedNoSigpipe no_sigpipe;
+  for (;;) {
+    int done = 0;
+    TlsSession::Status status = tls_->Write(buffer, length, &done);
+    switch (status) {
+      case TlsSession::Status::kOk:
+        return done;
+      case TlsSession::Status::kWantRead:
+      case TlsSession::Status::kWantWrite: {
+        int rc = WaitFor(status == TlsSession::Status::kWantRead ? net::kReadable : net::kWritable,
+                         IoTimeout);
+        if (rc == 0) continue;
+        SetLastError(rc);
+        return -1;
+      }
+      case TlsSession::Status::kClosed:
+        return 0;
+      case TlsSession::Status::kFailed:
+        CaptureTlsError();
+        SetLastError(kErrTlsFailed);
+        return -1;
+    }
+  }
+}
+
+int TTCPBlockSocket::ReceiveBuffer(void* buffer, int length) {
+  if (!TlsEnabled()) return TSocksBlockSocket::ReceiveBuffer(buffer, length);
+  SetLastError(0);
+  // A TLS read may answer the peer (a renegotiation or key update).
+  net::ScopedNoSigpipe no_sigpipe;
+  for (;;) {
+    int done = 0;
+    TlsSession::Status status = tls_->Read(buffer, length, &done);
+    switch (status) {
+      case TlsSession::Status::kOk:
+        return done;
+      case TlsSession::Status::kWantRead:
+      case TlsSession::Status::kWantWrite: {
+        // Part of a record arrived; the rest should follow promptly.
+        int rc = WaitFor(status == TlsSession::Status::kWantRead ? net::kReadable : net::kWritable,
+                         IoTimeout);
+        if (rc == 0) continue;
+        SetLastError(rc);
+        return 0;
+      }
+      case TlsSession::Status::kClosed:
+        SetLastError(kErrPeerClosed);
+        return 0;
+      case TlsSession::Status::kFailed:
+        CaptureTlsError();
+        SetLastError(kErrTlsFailed);
+        return 0;
+    }
+  }
+}
+
+int TTCPBlockSocket::PendingBytes() {
+  if (TlsEnabled()) {
+    int n = tls_->Pending();
+    if (n > 0) return n;
+  }
+  return PlainPending();
+}
+
+// ---------------------------------------------------------------------------
+// TNexaClient
+
+TNexaClient::TNexaClient(std::unique_ptr<TTCPBlockSocket> sock)
+    : Sock(sock ? std::move(sock) : std::make_unique<TTCPBlockSocket>()) {}
+
+TNexaClient::~TNexaClient() = default;

@@ -1,0 +1,286 @@
+// OpenSSL is reached through entry points looked up by name. OpenSSL 1.1 and
+// 3 renamed or turned into macros several of the older names, so each entry
+// point is looked up by its current name first and by the older one after.
+#include "ssl_openssl.h"
+
+#include <cstring>
+#include <mutex>
+#include <utility>
+
+#include "platform/net/dynlib.h"
+
+namespace {
+
+// Values of the OpenSSL headers, which are not included: the library is
+// optional at run time and its headers need not be present at build time.
+constexpr int kSslErrorNone = 0;
+constexpr int kSslErrorWantRead = 2;
+constexpr int kSslErrorWantWrite = 3;
+constexpr int kSslErrorZeroReturn = 6;
+constexpr int kSslVerifyNone = 0;
+constexpr uint64_t kInitLoadCryptoStrings = 0x00000002L;
+constexpr uint64_t kInitLoadSslStrings = 0x00200000L;
+
+struct Entry {
+  const char* names[3];  // current name first; null-terminated
+  bool required;
+};
+
+// Indexes into the table below.
+enum Fn {
+  kInitSsl,
+  kLibraryInit,
+  kLoadErrorStrings,
+  kClientMethod,
+  kCtxNew,
+  kCtxFree,
+  kCtxSetCipherList,
+  kCtxSetVerify,
+  kNew,
+  kFree,
+  kSetFd,
+  kConnect,
+  kShutdown,
+  kRead,
+  kWrite,
+  kPending,
+  kGetError,
+  kErrGetError,
+  kErrClearError,
+  kErrErrorStringN,
+  kFnCount
+};
+
+const Entry kEntries[kFnCount] = {
+    {{"OPENSSL_init_ssl", nullptr, nullptr}, false},
+    {{"SSL_library_init", nullptr, nullptr}, false},
+    {{"SSL_load_error_strings", nullptr, nullptr}, false},
+    {{"TLS_client_method", "SSLv23_client_method", "SSLv23_method"}, true},
+    {{"SSL_CTX_new", nullptr, nullptr}, true},
+    {{"SSL_CTX_free", nullptr, nullptr}, true},
+    {{"SSL_CTX_set_cipher_list", nullptr, nullptr}, true},
+    {{"SSL_CTX_set_verify", nullptr, nullptr}, true},
+    {{"SSL_new", nullptr, nullptr}, true},
+    {{"SSL_free", nullptr, nullptr}, true},
+    {{"SSL_set_fd", nullptr, nullptr}, true},
+    {{"SSL_connect", nullptr, nullptr}, true},
+    {{"SSL_shutdown", nullptr, nullptr}, true},
+    {{"SSL_read", nullptr, nullptr}, true},
+    {{"SSL_write", nullptr, nullptr}, true},
+    {{"SSL_pending", nullptr, nullptr}, true},
+    {{"SSL_get_error", nullptr, nullptr}, true},
+    {{"ERR_get_error", nullptr, nullptr}, true},
+    {{"ERR_clear_error", nullptr, nullptr}, true},
+    {{"ERR_error_string_n", nullptr, nullptr}, true},
+};
+
+using InitSslFn = int (*)(uint64_t, const void*);
+using VoidFn = void (*)();
+using IntFn = int (*)();
+using MethodFn = const void* (*)();
+using CtxNewFn = void* (*)(const void*);
+using FreeFn = void (*)(void*);
+using SetCipherListFn = int (*)(void*, const char*);
+using SetVerifyFn = void (*)(void*, int, void*);
+using SslNewFn = void* (*)(void*);
+using SetFdFn = int (*)(void*, int);
+using SslFn = int (*)(void*);
+using ReadFn = int (*)(void*, void*, int);
+using WriteFn = int (*)(void*, const void*, int);
+using PendingFn = int (*)(const void*);
+using GetErrorFn = int (*)(const void*, int);
+using ErrGetFn = unsigned long (*)();
+using ErrStringFn = void (*)(unsigned long, char*, size_t);
+
+// Both libraries of one OpenSSL release, current releases first.
+std::vector<std::pair<std::string, std::string>> BuiltInNames() {
+  if (platform::dynlib::kWindowsNames) {
+    const std::string arch = sizeof(void*) == 8 ? "-x64" : "";
+    return {{"libssl-3" + arch + ".dll", "libcrypto-3" + arch + ".dll"},
+            {"libssl-1_1" + arch + ".dll", "libcrypto-1_1" + arch + ".dll"},
+            {"ssleay32.dll", "libeay32.dll"},
+            {"libssl32.dll", "libeay32.dll"}};
+  }
+  return {{"libssl.so.3", "libcrypto.so.3"},
+          {"libssl.so.1.1", "libcrypto.so.1.1"},
+          {"libssl.so", "libcrypto.so"}};
+}
+
+class Library {
+ public:
+  static Library& Instance() {
+    static Library library;
+    return library;
+  }
+
+  bool Acquire() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (refs_ == 0 && !Load()) return false;
+    ++refs_;
+    return true;
+  }
+
+  void Release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (refs_ > 0 && --refs_ == 0) Unload();
+  }
+
+  void SetNames(std::vector<std::string> ssl, std::vector<std::string> crypto) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    test_ssl_ = std::move(ssl);
+    test_crypto_ = std::move(crypto);
+  }
+
+  template <typename F>
+  F Get(Fn fn) const {
+    return reinterpret_cast<F>(fns_[fn]);
+  }
+
+ private:
+  bool Load() {
+    std::vector<std::pair<std::string, std::string>> names;
+    if (test_ssl_.empty()) {
+      names = BuiltInNames();
+    } else {
+      for (size_t i = 0; i < test_ssl_.size() && i < test_crypto_.size(); ++i) {
+        names.emplace_back(test_ssl_[i], test_crypto_[i]);
+      }
+    }
+    for (const auto& [ssl_name, crypto_name] : names) {
+      ssl_ = platform::dynlib::Open(ssl_name);
+      crypto_ = ssl_ ? platform::dynlib::Open(crypto_name) : nullptr;
+      if (crypto_ && LookUp()) {
+        Initialise();
+        return true;
+      }
+      Unload();
+    }
+    return false;
+  }
+
+  // An entry point missing from both libraries fails the load rather than
+  // leave a null pointer to be called later.
+  bool LookUp() {
+    for (int i = 0; i < kFnCount; ++i) {
+      fns_[i] = nullptr;
+      for (const char* name : kEntries[i].names) {
+        if (name == nullptr || fns_[i] != nullptr) break;
+        fns_[i] = platform::dynlib::Symbol(ssl_, name);
+        if (fns_[i] == nullptr) fns_[i] = platform::dynlib::Symbol(crypto_, name);
+      }
+      if (kEntries[i].required && fns_[i] == nullptr) return false;
+    }
+    return fns_[kInitSsl] != nullptr || fns_[kLibraryInit] != nullptr;
+  }
+
+  void Initialise() {
+    if (fns_[kInitSsl] != nullptr) {
+      Get<InitSslFn>(kInitSsl)(kInitLoadSslStrings | kInitLoadCryptoStrings, nullptr);
+      return;
+    }
+    Get<IntFn>(kLibraryInit)();
+    if (fns_[kLoadErrorStrings] != nullptr) Get<VoidFn>(kLoadErrorStrings)();
+  }
+
+  void Unload() {
+    if (crypto_) platform::dynlib::Close(crypto_);
+    if (ssl_) platform::dynlib::Close(ssl_);
+    ssl_ = crypto_ = nullptr;
+  }
+
+  std::mutex mutex_;
+  int refs_ = 0;
+  platform::dynlib::Library ssl_ = nullptr;
+  platform::dynlib::Library crypto_ = nullptr;
+  void* fns_[kFnCount] = {};
+  std::vector<std::string> test_ssl_, test_crypto_;
+};
+
+Library& Lib() { return Library::Instance(); }
+
+}  // namespace
+
+TlsSession::~TlsSession() {
+  if (ssl_) Lib().Get<FreeFn>(kFree)(ssl_);
+  if (ctx_) Lib().Get<FreeFn>(kCtxFree)(ctx_);
+  if (loaded_) Lib().Release();
+}
+
+bool TlsSession::Open(const std::string& cipher_list) {
+  if (!Lib().Acquire()) return false;
+  loaded_ = true;
+  const void* method = Lib().Get<MethodFn>(kClientMethod)();
+  ctx_ = method ? Lib().Get<CtxNewFn>(kCtxNew)(method) : nullptr;
+  if (ctx_ == nullptr) return false;
+  Lib().Get<SetCipherListFn>(kCtxSetCipherList)(ctx_, cipher_list.c_str());
+  Lib().Get<SetVerifyFn>(kCtxSetVerify)(ctx_, kSslVerifyNone, nullptr);
+  ssl_ = Lib().Get<SslNewFn>(kNew)(ctx_);
+  return ssl_ != nullptr;
+}
+
+bool TlsSession::Attach(std::intptr_t socket) {
+  return Lib().Get<SetFdFn>(kSetFd)(ssl_, static_cast<int>(socket)) >= 1;
+}
+
+TlsSession::Status TlsSession::Result(int rc, int* done) {
+  if (rc > 0) {
+    if (done) *done = rc;
+    return Status::kOk;
+  }
+  switch (Lib().Get<GetErrorFn>(kGetError)(ssl_, rc)) {
+    case kSslErrorNone:
+      return Status::kOk;
+    case kSslErrorWantRead:
+      return Status::kWantRead;
+    case kSslErrorWantWrite:
+      return Status::kWantWrite;
+    case kSslErrorZeroReturn:
+      return Status::kClosed;
+    default:
+      return Status::kFailed;
+  }
+}
+
+// The error queue must be empty before each call, or SSL_get_error may
+// report a stale failure.
+TlsSession::Status TlsSession::Handshake() {
+  Lib().Get<VoidFn>(kErrClearError)();
+  return Result(Lib().Get<SslFn>(kConnect)(ssl_), nullptr);
+}
+
+TlsSession::Status TlsSession::Read(void* buffer, int length, int* done) {
+  Lib().Get<VoidFn>(kErrClearError)();
+  return Result(Lib().Get<ReadFn>(kRead)(ssl_, buffer, length), done);
+}
+
+TlsSession::Status TlsSession::Write(const void* buffer, int length, int* done) {
+  Lib().Get<VoidFn>(kErrClearError)();
+  return Result(Lib().Get<WriteFn>(kWrite)(ssl_, buffer, length), done);
+}
+
+TlsSession::Status TlsSession::Shutdown() {
+  Lib().Get<VoidFn>(kErrClearError)();
+  int rc = Lib().Get<SslFn>(kShutdown)(ssl_);
+  // 0: our close was sent, the peer's not awaited.
+  return rc >= 0 ? Status::kOk : Result(rc, nullptr);
+}
+
+int TlsSession::Pending() { return ssl_ ? Lib().Get<PendingFn>(kPending)(ssl_) : 0; }
+
+unsigned long TlsSession::TakeError(std::string* text) {
+  text->clear();
+  if (!loaded_) return 0;
+  unsigned long code = Lib().Get<ErrGetFn>(kErrGetError)();
+  Lib().Get<VoidFn>(kErrClearError)();
+  if (code != 0) {
+    char buffer[256];
+    Lib().Get<ErrStringFn>(kErrErrorStringN)(code, buffer, sizeof buffer);
+    *text = buffer;
+  }
+  return code;
+}
+
+void TlsSession::SetLibraryNamesForTesting(std::vector<std::string> ssl,
+                                           std::vector<std::string> crypto) {
+  Lib().SetNames(std::move(ssl), std::move(crypto));
+}

@@ -1,0 +1,50 @@
+// TLS client sessions over OpenSSL, opened at run time so that a machine
+// without it still makes plain connections. The library is loaded by the first
+// session and released by the last one, under a process-wide lock.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// One client session: a context and a handle bound to a socket. Operations
+// never block on their own account: they report what the socket must become
+// ready for, and the caller waits and repeats.
+class TlsSession {
+ public:
+  enum class Status { kOk, kWantRead, kWantWrite, kClosed, kFailed };
+
+  TlsSession() = default;
+  ~TlsSession();
+  TlsSession(const TlsSession&) = delete;
+  TlsSession& operator=(const TlsSession&) = delete;
+
+  // Takes a reference on the library and creates a client context (any
+  // protocol version both sides support, no peer verification) and a handle.
+  // False when the library is missing or either object could not be made;
+  // the session then holds nothing.
+  bool Open(const std::string& cipher_list);
+  bool Attach(std::intptr_t socket);
+  Status Handshake();
+  Status Read(void* buffer, int length, int* done);
+  Status Write(const void* buffer, int length, int* done);
+  Status Shutdown();
+  // Decrypted bytes buffered in the session.
+  int Pending();
+
+  // The library's oldest queued error (0: none) and its text; clears the
+  // queue.
+  unsigned long TakeError(std::string* text);
+
+  // Library names tried instead of the built-in ones (empty: built-in), so a
+  // test can make the library missing. Takes effect at the next load.
+  static void SetLibraryNamesForTesting(std::vector<std::string> ssl,
+                                        std::vector<std::string> crypto);
+
+ private:
+  Status Result(int rc, int* done);
+
+  bool loaded_ = false;
+  void* ctx_ = nullptr;
+  void* ssl_ = nullptr;
+};

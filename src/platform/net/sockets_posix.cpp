@@ -1,0 +1,350 @@
+// BSD sockets back end. System error numbers are mapped onto the Windows
+// Sockets numbering so both back ends report the same codes.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/net/sockets.h"
+
+namespace platform::net {
+namespace {
+
+int MapErrno(int e) {
+  struct Pair {
+    int sys, wsa;
+  };
+  static const Pair kMap[] = {
+      {EINTR, 10004},           {EBADF, 10009},        {EACCES, 10013},
+      {EFAULT, 10014},          {EINVAL, 10022},       {EMFILE, 10024},
+      {EWOULDBLOCK, 10035},     {EINPROGRESS, 10036},  {EALREADY, 10037},
+      {ENOTSOCK, 10038},        {EDESTADDRREQ, 10039}, {EMSGSIZE, 10040},
+      {EPROTOTYPE, 10041},      {ENOPROTOOPT, 10042},  {EPROTONOSUPPORT, 10043},
+      {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045},   {EPFNOSUPPORT, 10046},
+      {EAFNOSUPPORT, 10047},    {EADDRINUSE, 10048},   {EADDRNOTAVAIL, 10049},
+      {ENETDOWN, 10050},        {ENETUNREACH, 10051},  {ENETRESET, 10052},
+      {ECONNABORTED, 10053},    {ECONNRESET, 10054},   {EPIPE, 10054},
+      {ENOBUFS, 10055},         {EISCONN, 10056},      {ENOTCONN, 10057},
+      {ESHUTDOWN, 10058},       {ETOOMANYREFS, 10059}, {ETIMEDOUT, 10060},
+      {ECONNREFUSED, 10061},    {ELOOP, 10062},        {ENAMETOOLONG, 10063},
+      {EHOSTDOWN, 10064},       {EHOSTUNREACH, 10065}, {ENOTEMPTY, 10066},
+      {EUSERS, 10068},          {EDQUOT, 10069},       {ESTALE, 10070},
+      {EREMOTE, 10071},         {ENOMEM, 10055},
+  };
+  for (const Pair& p : kMap) {
+    if (p.sys == e) return p.wsa;
+  }
+  return e;
+}
+
+int LastErr() { return MapErrno(errno); }
+
+int MapResolverError(int rc) {
+  switch (rc) {
+    case EAI_NONAME:
+#ifdef EAI_NODATA
+    case EAI_NODATA:
+#endif
+      return 11001;  // host not found
+    case EAI_AGAIN:
+      return 11002;
+    case EAI_FAIL:
+      return 11003;
+    case EAI_SERVICE:
+      return 10109;  // service not found for this socket type
+    case EAI_FAMILY:
+      return 10047;
+    case EAI_MEMORY:
+      return 10055;
+    case EAI_SYSTEM:
+      return LastErr();
+    default:
+      return 11003;
+  }
+}
+
+int ToFamily(Family f) {
+  switch (f) {
+    case Family::kIPv4:
+      return AF_INET;
+    case Family::kIPv6:
+      return AF_INET6;
+    case Family::kAny:
+      break;
+  }
+  return AF_UNSPEC;
+}
+
+bool SetNonBlocking(int fd) {
+  int flags = fcntl(fd, F_GETFL, 0);
+  return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0 &&
+         fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
+}
+
+int FromSockaddr(const sockaddr* sa, socklen_t len, Address* out) {
+  if (len > static_cast<socklen_t>(out->storage.size())) return 10014;
+  out->family = sa->sa_family == AF_INET6 ? Family::kIPv6 : Family::kIPv4;
+  out->length = static_cast<int>(len);
+  std::memcpy(out->storage.data(), sa, len);
+  return 0;
+}
+
+// poll(), not select(): a host process may have more than FD_SETSIZE files
+// open, and select() cannot watch a descriptor beyond that.
+class PosixSockets final : public SocketApi {
+ public:
+  int Startup() override { return 0; }
+  void Cleanup() override {}
+
+  int Resolve(const char* host, const std::string& service, Family family, bool passive,
+              std::vector<Address>* out) override {
+    out->clear();
+    addrinfo hints{};
+    hints.ai_family = ToFamily(family);
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    if (passive) hints.ai_flags = AI_PASSIVE;
+    addrinfo* list = nullptr;
+    int rc = getaddrinfo(host, service.c_str(), &hints, &list);
+    if (rc != 0) return MapResolverError(rc);
+    for (addrinfo* a = list; a != nullptr; a = a->ai_next) {
+      if (a->ai_family != AF_INET && a->ai_family != AF_INET6) continue;
+      Address addr;
+      if (FromSockaddr(a->ai_addr, a->ai_addrlen, &addr) == 0) out->push_back(addr);
+    }
+    freeaddrinfo(list);
+    return out->empty() ? 11001 : 0;
+  }
+
+  int Describe(const Address& address, std::string* ip, int* port) override {
+    char host[NI_MAXHOST];
+    char serv[NI_MAXSERV];
+    int rc = getnameinfo(reinterpret_cast<const sockaddr*>(address.storage.data()),
+                         static_cast<socklen_t>(address.length), host, sizeof host, serv,
+                         sizeof serv, NI_NUMERICHOST | NI_NUMERICSERV);
+    if (rc != 0) return MapResolverError(rc);
+    *ip = host;
+    *port = std::atoi(serv);
+    return 0;
+  }
+
+  int Open(Family family, Handle* out) override {
+    int fd = socket(ToFamily(family), SOCK_STREAM, IPPROTO_TCP);
+    if (fd < 0) return LastErr();
+    if (!SetNonBlocking(fd)) {
+      int err = LastErr();
+      close(fd);
+      return err;
+    }
+    *out = fd;
+    return 0;
+  }
+
+  int SetBufferSize(Handle socket, bool receive, int bytes) override {
+    return setsockopt(static_cast<int>(socket), SOL_SOCKET, receive ? SO_RCVBUF : SO_SNDBUF, &bytes,
+                      sizeof bytes) == 0
+               ? 0
+               : LastErr();
+  }
+
+  int Bind(Handle socket, const Address& address) override {
+    return bind(static_cast<int>(socket), reinterpret_cast<const sockaddr*>(address.storage.data()),
+                static_cast<socklen_t>(address.length)) == 0
+               ? 0
+               : LastErr();
+  }
+
+  int Listen(Handle socket, int backlog) override {
+    int one = 1;
+    setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    return listen(static_cast<int>(socket), backlog) == 0 ? 0 : LastErr();
+  }
+
+  int Accept(Handle socket, Handle* out) override {
+    int fd = accept(static_cast<int>(socket), nullptr, nullptr);
+    if (fd < 0) return LastErr();
+    if (!SetNonBlocking(fd)) {
+      int err = LastErr();
+      close(fd);
+      return err;
+    }
+    *out = fd;
+    return 0;
+  }
+
+  int Connect(Handle socket, const Address& address) override {
+    if (connect(static_cast<int>(socket), reinterpret_cast<const sockaddr*>(address.storage.data()),
+                static_cast<socklen_t>(address.length)) == 0) {
+      return 0;
+    }
+    return errno == EINPROGRESS || errno == EINTR ? kErrInProgress : LastErr();
+  }
+
+  int ConnectResult(Handle socket) override {
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (getsockopt(static_cast<int>(socket), SOL_SOCKET, SO_ERROR, &err, &len) != 0) {
+      return LastErr();
+    }
+    return err == 0 ? 0 : MapErrno(err);
+  }
+
+  int LocalAddress(Handle socket, Address* out) override {
+    sockaddr_storage ss{};
+    socklen_t len = sizeof ss;
+    if (getsockname(static_cast<int>(socket), reinterpret_cast<sockaddr*>(&ss), &len) != 0) {
+      return LastErr();
+    }
+    return FromSockaddr(reinterpret_cast<sockaddr*>(&ss), len, out);
+  }
+
+  int PeerAddress(Handle socket, Address* out) override {
+    sockaddr_storage ss{};
+    socklen_t len = sizeof ss;
+    if (getpeername(static_cast<int>(socket), reinterpret_cast<sockaddr*>(&ss), &len) != 0) {
+      return LastErr();
+    }
+    return FromSockaddr(reinterpret_cast<sockaddr*>(&ss), len, out);
+  }
+
+  int Send(Handle socket, const void* data, int length, int* sent) override {
+    ssize_t n;
+    do {
+      n = send(static_cast<int>(socket), data, static_cast<size_t>(length), MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return LastErr();
+    *sent = static_cast<int>(n);
+    return 0;
+  }
+
+  int Receive(Handle socket, void* data, int length, int* received) override {
+    ssize_t n;
+    do {
+      n = recv(static_cast<int>(socket), data, static_cast<size_t>(length), 0);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return LastErr();
+    *received = static_cast<int>(n);
+    return 0;
+  }
+
+  int Pending(Handle socket, int* count) override {
+    int n = 0;
+    if (ioctl(static_cast<int>(socket), FIONREAD, &n) != 0) return LastErr();
+    *count = n;
+    return 0;
+  }
+
+  int Wait(Handle socket, int events, int timeout_ms, Handle abort, int* ready) override {
+    pollfd fds[2] = {};
+    fds[0].fd = static_cast<int>(socket);
+    fds[0].events = static_cast<short>(((events & kReadable) ? POLLIN : 0) |
+                                       ((events & kWritable) ? POLLOUT : 0));
+    nfds_t count = 1;
+    if (abort != kNoHandle) {
+      fds[1].fd = static_cast<int>(abort);
+      fds[1].events = POLLIN;
+      count = 2;
+    }
+    int rc;
+    do {
+      rc = poll(fds, count, timeout_ms < 0 ? -1 : timeout_ms);
+    } while (rc < 0 && errno == EINTR);
+    if (rc < 0) return LastErr();
+    if (count == 2 && fds[1].revents != 0) return kErrInterrupted;
+    *ready = 0;
+    // Errors and hang-ups count as ready: the next call reports them.
+    short any = POLLERR | POLLHUP;
+    if ((events & kReadable) && (fds[0].revents & (POLLIN | any))) *ready |= kReadable;
+    if ((events & kWritable) && (fds[0].revents & (POLLOUT | any))) *ready |= kWritable;
+    if (fds[0].revents & POLLNVAL) return 10038;
+    return 0;
+  }
+
+  int ShutdownSend(Handle socket) override {
+    return shutdown(static_cast<int>(socket), SHUT_WR) == 0 ? 0 : LastErr();
+  }
+
+  void Close(Handle socket) override { close(static_cast<int>(socket)); }
+
+  void YieldThread() override { sched_yield(); }
+
+  int OpenSignal(Handle* wait_end, Handle* raise_end) override {
+    int fds[2];
+    if (pipe(fds) != 0) return LastErr();
+    if (!SetNonBlocking(fds[0]) || !SetNonBlocking(fds[1])) {
+      int err = LastErr();
+      close(fds[0]);
+      close(fds[1]);
+      return err;
+    }
+    *wait_end = fds[0];
+    *raise_end = fds[1];
+    return 0;
+  }
+
+  void RaiseSignal(Handle raise_end) override {
+    // The byte is never read, so the signal stays raised; a full pipe is
+    // raised already.
+    const char byte = 1;
+    ssize_t n = write(static_cast<int>(raise_end), &byte, 1);
+    (void)n;
+  }
+
+  void CloseSignal(Handle wait_end, Handle raise_end) override {
+    close(static_cast<int>(wait_end));
+    close(static_cast<int>(raise_end));
+  }
+};
+
+}  // namespace
+
+SocketApi* SocketApi::Default() {
+  static PosixSockets sockets;
+  return &sockets;
+}
+
+ScopedNoSigpipe::ScopedNoSigpipe() {
+  sigset_t pending;
+  sigemptyset(&pending);
+  sigpending(&pending);
+  was_pending_ = sigismember(&pending, SIGPIPE) == 1;
+  if (was_pending_) return;
+  sigset_t block, old;
+  sigemptyset(&block);
+  sigaddset(&block, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &block, &old);
+  was_blocked_ = sigismember(&old, SIGPIPE) == 1;
+}
+
+ScopedNoSigpipe::~ScopedNoSigpipe() {
+  if (was_pending_ || was_blocked_) return;
+  // Swallow a SIGPIPE raised meanwhile before unblocking, else it would be
+  // delivered the moment the mask is restored.
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGPIPE);
+  sigset_t pending;
+  sigemptyset(&pending);
+  sigpending(&pending);
+  if (sigismember(&pending, SIGPIPE) == 1) {
+    timespec zero{0, 0};
+    while (sigtimedwait(&set, nullptr, &zero) < 0 && errno == EINTR) {
+    }
+  }
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+}  // namespace platform::net
