@@ -1,0 +1,183 @@
+#include "imap_def.h"
+
+#include "platform/env.h"
+
+const char PASSWORD_KEY[] = "KoPa#";
+const char DEFAULT_MAILBOX[] = "INBOX";
+
+account_table_t account_table;
+imapedit account_edit;
+
+std::atomic<uint8_t> use_alert{0};
+std::atomic<uint8_t> use_section{0};
+std::atomic<uint8_t> use_icon{0};
+std::atomic<uint8_t> use_sound{0};
+std::atomic<uint8_t> use_disable{0};
+std::atomic<uint8_t> use_header{0};
+
+namespace {
+
+void copy_settings(const imap_info& from, imap_info& to) {
+  to.accttype = from.accttype;
+  to.address = from.address;
+  to.username = from.username;
+  to.password = from.password;
+  to.mailbox = from.mailbox;
+  to.unseen = from.unseen;
+  to.hostname = from.hostname;
+  to.attempt = from.attempt;
+  to.port = from.port;
+  to.client = from.client;
+  to.arguments = from.arguments;
+  to.ssl = from.ssl;
+  to.display = from.display;
+}
+
+// What loading, appending and replacing have in common: the account is due
+// one interval from now and has no contact-list entry yet.
+void schedule_fresh(imap_info& record, int64_t now) {
+  record.last_checked = 0;
+  record.next_check = next_check_time(now, record.attempt);
+  record.entry_id = -1;
+}
+
+int64_t now() { return platform::env()->local_seconds(); }
+
+}  // namespace
+
+int64_t next_check_time(int64_t now, int32_t attempt) {
+  // Unsigned multiplication wraps without undefined behaviour; the cast back
+  // gives the two's-complement 32-bit product.
+  const int32_t product = static_cast<int32_t>(static_cast<uint32_t>(attempt) * 60u);
+  return now + product;
+}
+
+size_t account_table_t::size() const {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return records_.size();
+}
+
+bool account_table_t::empty() const { return size() == 0; }
+
+account_ref account_table_t::key_at(size_t index) const {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return index < records_.size() ? records_[index].key : 0;
+}
+
+int32_t account_table_t::index_of(account_ref key) const {
+  std::lock_guard<std::mutex> hold(mutex_);
+  for (size_t i = 0; i < records_.size(); ++i) {
+    if (records_[i].key == key) return static_cast<int32_t>(i);
+  }
+  return -1;
+}
+
+std::vector<account_ref> account_table_t::keys() const {
+  std::lock_guard<std::mutex> hold(mutex_);
+  std::vector<account_ref> result;
+  result.reserve(records_.size());
+  for (const imap_info& record : records_) result.push_back(record.key);
+  return result;
+}
+
+bool account_table_t::copy(account_ref key, imap_info* out) const {
+  std::lock_guard<std::mutex> hold(mutex_);
+  const imap_info* found = find(key);
+  if (found == nullptr) return false;
+  *out = *found;
+  return true;
+}
+
+bool account_table_t::copy_at(size_t index, imap_info* out) const {
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (index >= records_.size()) return false;
+  *out = records_[index];
+  return true;
+}
+
+std::vector<imap_info> account_table_t::snapshot() const {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return records_;
+}
+
+int32_t account_table_t::append(const imap_info& settings, int64_t now) {
+  imap_info record;
+  copy_settings(settings, record);
+  schedule_fresh(record, now);
+  std::lock_guard<std::mutex> hold(mutex_);
+  record.key = new_key();
+  record.settings_version = ++last_version_;
+  records_.push_back(std::move(record));
+  return static_cast<int32_t>(records_.size() - 1);
+}
+
+bool account_table_t::replace(const imap_info& settings, int32_t index, int64_t now) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (index < 0 || static_cast<size_t>(index) >= records_.size()) return false;
+  imap_info& record = records_[static_cast<size_t>(index)];
+  copy_settings(settings, record);
+  schedule_fresh(record, now);
+  record.settings_version = ++last_version_;
+  return true;
+}
+
+bool account_table_t::erase(int32_t index) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (index < 0 || static_cast<size_t>(index) >= records_.size()) return false;
+  records_.erase(records_.begin() + index);
+  return true;
+}
+
+void account_table_t::reload(const std::vector<imap_info>& accounts, int64_t now) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  records_.resize(accounts.size());
+  for (size_t i = 0; i < accounts.size(); ++i) {
+    imap_info& record = records_[i];
+    if (record.key == 0) record.key = new_key();
+    copy_settings(accounts[i], record);
+    schedule_fresh(record, now);
+    record.settings_version = ++last_version_;
+  }
+}
+
+const imap_info* account_table_t::find(account_ref key) const {
+  if (key == 0) return nullptr;
+  for (const imap_info& record : records_) {
+    if (record.key == key) return &record;
+  }
+  return nullptr;
+}
+
+imap_info* account_table_t::find(account_ref key) {
+  return const_cast<imap_info*>(static_cast<const account_table_t*>(this)->find(key));
+}
+
+account_ref account_table_t::new_key() {
+  // 2^32 - 1 accounts would have to be created in one session before a key
+  // came round again.
+  if (++last_key_ == 0) ++last_key_;
+  return last_key_;
+}
+
+void set_new_account_defaults(imap_info& settings) {
+  settings = imap_info();
+  settings.port = IMAP_DEFAULT_PORT;
+  settings.mailbox = DEFAULT_MAILBOX;
+  settings.attempt = IMAP_DEFAULT_INTERVAL;
+  settings.unseen = 1;
+}
+
+void copy_account_settings(const imap_info& source, imap_info& destination) {
+  // Built aside first, so that copying a record onto itself keeps its settings.
+  imap_info settings_only;
+  copy_settings(source, settings_only);
+  destination = std::move(settings_only);
+}
+
+int32_t append_account(const imap_info& settings) { return account_table.append(settings, now()); }
+
+void replace_account(const imap_info& settings, int32_t index) {
+  account_table.replace(settings, index, now());
+}
+
+void delete_account(int32_t index) { account_table.erase(index); }

@@ -1,0 +1,190 @@
+// The account model shared by the whole plug-in: the account record, the
+// guarded account table, the edit record of the account dialogs, the six
+// global option flags and the defaults.
+//
+// Threads and locking
+// -------------------
+// Two threads share the table: the user-interface thread (events, host
+// callbacks, dialogs, configuration file) and the checker thread. The table
+// keeps one mutex; every member of `account_table_t` takes it for the length
+// of the call and releases it before returning. Rules for callers:
+//
+//  - Only the user-interface thread changes the table (append, replace,
+//    delete, reload). Because of that, an index read on the user-interface
+//    thread stays valid until that thread changes the table itself.
+//  - Every other thread names accounts by their key (`account_ref`), never by
+//    index or address: records move when the table changes. A key is handed
+//    out once per account, stays with the account (also through
+//    replace_account) and is never reused while the plug-in is loaded. 0 is
+//    never a key. Looking up a key that is gone finds nothing; the caller
+//    then does nothing.
+//  - A check takes a copy of the account (`copy`), works on the copy without
+//    any lock, and writes its results back with `update`, which does nothing
+//    when the account no longer exists. `settings_version` tells the writer
+//    whether the settings were replaced meanwhile.
+//  - The callbacks of `read` and `update` run with the lock held. They must
+//    be short: no host call, no blocking send to a window, no network wait,
+//    no sleep, and no call back into `account_table` (the lock is not
+//    recursive). Take what you need out of the record and act after.
+//  - `entry_record` in a copy is only a snapshot of the pointer; the records
+//    it points to belong to the contact list, which guards them itself.
+//
+// The option flags are atomic bytes: any thread may read or write them.
+// `account_edit` belongs to the user-interface thread alone.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "plugin.h"
+
+// Key of the password scrambling in mail.ini (5 characters).
+extern const char PASSWORD_KEY[];
+// Slots of state_bitmaps and state_rects.
+constexpr int STATE_BITMAP_COUNT = 4;
+constexpr int32_t IMAP_DEFAULT_PORT = 143;
+extern const char DEFAULT_MAILBOX[];          // "INBOX"
+constexpr int32_t IMAP_DEFAULT_INTERVAL = 5;  // minutes
+// A POP3 account loaded without a port gets this one.
+constexpr int32_t POP3_DEFAULT_PORT = 110;
+constexpr int32_t POP3_DEFAULT_INTERVAL = 5;  // minutes
+// mail.ini has always numbered accounts 0 to MAX_ACCOUNTS - 1; load_config
+// reads any larger index as well, so that every saved account comes back.
+constexpr int32_t MAX_ACCOUNTS = 20;
+
+constexpr int32_t ACCOUNT_IMAP = 0;
+constexpr int32_t ACCOUNT_POP3 = 1;
+
+// One mail account. The thirteen settings are what mail.ini stores; the
+// run-time fields are never stored. Times are local seconds (seconds since
+// 1970-01-01 00:00:00 of the local wall clock, no time-zone adjustment).
+struct imap_info {
+  // Settings.
+  int32_t accttype = 0;  // ACCOUNT_IMAP or ACCOUNT_POP3
+  std::string address;
+  std::string username;
+  std::string password;  // plain in memory, scrambled in mail.ini
+  std::string mailbox;
+  std::string hostname;
+  int32_t attempt = 0;  // minutes between checks
+  int32_t port = 0;
+  std::string client;
+  std::string arguments;
+  uint8_t ssl = 0;  // 1: TLS from the first byte
+  std::string display;
+
+  // Run time.
+  list_entry_record* entry_record = nullptr;  // owned by the contact list
+  int32_t entry_id = 0;                       // -1: no entry
+  int32_t new_count = 0;
+  int32_t total_count = 0;
+  uint8_t unseen = 0;  // setting: 1 counts UNSEEN, 0 counts RECENT
+  int32_t recent_count = 0;
+  int32_t exists_count = 0;
+  int64_t last_checked = 0;  // 0: never
+  int64_t next_check = 0;    // > 0: enabled and due then; 0: disabled
+
+  // Identity in account_table; 0 outside it.
+  account_ref key = 0;
+  // Changes whenever the settings of the table record are replaced.
+  uint32_t settings_version = 0;
+};
+
+// The edit record of the account dialogs: `index` is the table index of the
+// account being edited, -1 while a new account is entered.
+struct imapedit {
+  int32_t index = -1;
+  imap_info info;
+};
+
+// now + attempt × 60: the product wraps in signed 32 bits, the sum is taken
+// in signed 64 bits.
+int64_t next_check_time(int64_t now, int32_t attempt);
+
+class account_table_t {
+ public:
+  size_t size() const;
+  bool empty() const;
+
+  // The key of the account at `index`, or 0 past the end.
+  account_ref key_at(size_t index) const;
+  // The index of the account with `key`, or -1.
+  int32_t index_of(account_ref key) const;
+  std::vector<account_ref> keys() const;
+
+  // Copies the whole account (settings and run time) into `out`; false,
+  // leaving `out` alone, when there is no such account.
+  bool copy(account_ref key, imap_info* out) const;
+  bool copy_at(size_t index, imap_info* out) const;
+  std::vector<imap_info> snapshot() const;
+
+  // Runs fn(const imap_info&) or fn(imap_info&) on the account with `key`
+  // under the lock; false without calling fn when the account is gone. See
+  // the rules at the top of this file. `update` must not change `key` or
+  // `settings_version`.
+  template <class Fn>
+  bool read(account_ref key, Fn&& fn) const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    const imap_info* found = find(key);
+    if (found == nullptr) return false;
+    fn(*found);
+    return true;
+  }
+  template <class Fn>
+  bool update(account_ref key, Fn&& fn) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    imap_info* found = find(key);
+    if (found == nullptr) return false;
+    fn(*found);
+    return true;
+  }
+
+  // Changes; user-interface thread only (see append_account and partners).
+  int32_t append(const imap_info& settings, int64_t now);
+  bool replace(const imap_info& settings, int32_t index, int64_t now);
+  bool erase(int32_t index);
+  // Makes the table hold `accounts` (settings only) in that order. Records
+  // that stay keep their key and their counts; records that are added get
+  // new keys. Every record gets last_checked 0, entry_id -1 and a
+  // next_check one interval from `now`.
+  void reload(const std::vector<imap_info>& accounts, int64_t now);
+
+ private:
+  const imap_info* find(account_ref key) const;
+  imap_info* find(account_ref key);
+  account_ref new_key();  // requires mutex_
+
+  mutable std::mutex mutex_;
+  std::vector<imap_info> records_;  // guarded by mutex_
+  account_ref last_key_ = 0;        // guarded by mutex_
+  uint32_t last_version_ = 0;       // guarded by mutex_
+};
+
+extern account_table_t account_table;
+extern imapedit account_edit;
+
+extern std::atomic<uint8_t> use_alert;
+extern std::atomic<uint8_t> use_section;
+extern std::atomic<uint8_t> use_icon;
+extern std::atomic<uint8_t> use_sound;
+extern std::atomic<uint8_t> use_disable;
+extern std::atomic<uint8_t> use_header;
+
+// Clears every field of `settings` and gives it the defaults of a new
+// account: IMAP, port 143, mailbox "INBOX", interval 5, UNSEEN counting.
+void set_new_account_defaults(imap_info& settings);
+// Clears every field of `destination`, then copies the thirteen settings.
+void copy_account_settings(const imap_info& source, imap_info& destination);
+// Adds an account with the settings of `settings` at the end of the table,
+// due one interval from now; returns its index.
+int32_t append_account(const imap_info& settings);
+// Gives the account at `index` the settings of `settings`, enables it again
+// (due one interval from now) and marks it as having no entry; the counts
+// stay. An index outside the table changes nothing.
+void replace_account(const imap_info& settings, int32_t index);
+// Removes the account at `index`; the later ones move one place forward. An
+// index outside the table changes nothing.
+void delete_account(int32_t index);
