@@ -61,4 +61,41 @@ PLATFORM_API void destroy_window(window_handle window);
 PLATFORM_API int32_t message_box(window_handle owner, const std::string& text,
                                  const std::string& caption, uint32_t style);
 
+// Bitmap `id` of `module`'s resources (LoadBitmap on Windows); 0 when the
+// module has no such bitmap. The caller frees it with delete_bitmap.
+PLATFORM_API bitmap_handle load_bitmap(module_handle module, int id);
+// Frees a bitmap from load_bitmap; 0 is ignored.
+PLATFORM_API void delete_bitmap(bitmap_handle bitmap);
+
+// Cursors of the window system; the system's standard wait cursor is shown
+// while the user-interface thread is busy.
+using cursor_handle = const void*;
+PLATFORM_API cursor_handle load_wait_cursor();
+// Makes `cursor` current and returns the cursor that was current before.
+PLATFORM_API cursor_handle set_cursor(cursor_handle cursor);
+
+// Opens the program `file` with the command-line `arguments` (may be empty)
+// and returns at once; the program runs on its own and nothing reports
+// whether it could be started. On Windows this is ShellExecute "open". On
+// POSIX the arguments are split into words as a shell would split them,
+// without running a shell, and the program is detached from this process;
+// whoever plays the user may record launches instead (posix/window_system.h).
+PLATFORM_API void launch_program(const std::string& file, const std::string& arguments);
+
+// Thread messages. Every thread has an id; it gets a message queue the first
+// time it looks at it. A post to a thread without a queue, or to no thread,
+// is refused (returns false), as on Windows; repeating a refused post is the
+// caller's decision.
+struct thread_message {
+  uint32_t message = 0;
+  uintptr_t wparam = 0;
+  intptr_t lparam = 0;
+};
+PLATFORM_API uint32_t current_thread_id();
+PLATFORM_API bool post_thread_message(uint32_t thread_id, uint32_t message, uintptr_t wparam,
+                                      intptr_t lparam);
+// Takes the oldest thread message from the calling thread's queue without
+// waiting, creating the queue when there is none. False when it is empty.
+PLATFORM_API bool peek_thread_message(thread_message* out);
+
 }  // namespace platform

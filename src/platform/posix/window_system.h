@@ -42,4 +42,39 @@ PLATFORM_API std::vector<window_state> list_windows();
 // False when `window` does not exist.
 PLATFORM_API bool get_window(window_handle window, window_state* out);
 
+// A bitmap as the plug-in loaded it: `rgb` holds the pixels row by row from
+// the top, three bytes (red, green, blue) per pixel.
+struct bitmap_pixels {
+  int resource_id = 0;
+  int width = 0, height = 0;
+  int bits_per_pixel = 0;
+  std::vector<uint8_t> rgb;
+};
+// False when `bitmap` is not a bitmap that exists now.
+PLATFORM_API bool read_bitmap(bitmap_handle bitmap, bitmap_pixels* out);
+// The number of bitmaps loaded and not yet deleted.
+PLATFORM_API size_t live_bitmap_count();
+
+// "arrow" or "wait": the cursor that is current now.
+PLATFORM_API std::string current_cursor_name();
+
+// A program launch: the program, the argument text as given, and the words
+// the program receives (argv without the program itself).
+struct launch_request {
+  std::string file;
+  std::string arguments;
+  std::vector<std::string> words;
+};
+// While a recorder is set, launches are handed to it instead of performed;
+// null performs them again.
+using launch_recorder = std::function<void(const launch_request&)>;
+PLATFORM_API void set_launch_recorder(launch_recorder recorder);
+
+// Splits `text` into words as a POSIX shell does, without expanding anything:
+// blanks separate words; single quotes keep everything literally; double
+// quotes keep everything but \\, \", \$ and \` escapes; a backslash outside
+// quotes keeps the next character. False on an unterminated quote or a
+// trailing backslash.
+PLATFORM_API bool split_words(const std::string& text, std::vector<std::string>* words);
+
 }  // namespace platform::posix

@@ -1,0 +1,162 @@
+// Launching a program on POSIX: the argument text becomes words as a shell
+// would split them, but no shell ever sees it, so nothing in the program name
+// or its arguments can run commands of its own. The program is detached
+// (double fork, new session, standard streams on /dev/null) so that no one
+// waits for it and it keeps none of this process's files open.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <mutex>
+
+#include "platform/posix/window_system.h"
+
+extern char** environ;
+
+namespace platform {
+namespace {
+
+std::mutex recorder_lock;
+posix::launch_recorder recorder;  // guarded by recorder_lock
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+
+bool is_executable_file(const std::string& path) {
+  struct stat s {};
+  return stat(path.c_str(), &s) == 0 && S_ISREG(s.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+// The program as execve needs it: a name without a slash is looked up in
+// PATH, as a shell would, before forking (the child may only make
+// async-signal-safe calls).
+bool resolve_program(const std::string& file, std::string* path) {
+  if (file.empty()) return false;
+  if (file.find('/') != std::string::npos) {
+    *path = file;
+    return true;
+  }
+  const char* env_path = std::getenv("PATH");
+  const std::string dirs = env_path != nullptr ? env_path : "/usr/local/bin:/usr/bin:/bin";
+  size_t start = 0;
+  for (;;) {
+    const size_t end = dirs.find(':', start);
+    std::string dir = dirs.substr(start, end == std::string::npos ? end : end - start);
+    if (dir.empty()) dir = ".";
+    const std::string candidate = dir + "/" + file;
+    if (is_executable_file(candidate)) {
+      *path = candidate;
+      return true;
+    }
+    if (end == std::string::npos) return false;
+    start = end + 1;
+  }
+}
+
+[[noreturn]] void exec_detached(const char* path, char* const* argv, unsigned max_fd) {
+  // Between fork and exec only async-signal-safe calls are allowed.
+  setsid();
+  if (fork() != 0) _exit(0);
+  const int null_fd = open("/dev/null", O_RDWR);
+  if (null_fd >= 0) {
+    dup2(null_fd, 0);
+    dup2(null_fd, 1);
+    dup2(null_fd, 2);
+  }
+  for (unsigned fd = 3; fd < max_fd; ++fd) close(static_cast<int>(fd));
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  execve(path, argv, environ);
+  _exit(127);
+}
+
+}  // namespace
+
+namespace posix {
+
+bool split_words(const std::string& text, std::vector<std::string>* words) {
+  words->clear();
+  std::string word;
+  bool in_word = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (is_blank(c)) {
+      if (in_word) words->push_back(word);
+      word.clear();
+      in_word = false;
+    } else if (c == '\'') {
+      const size_t close = text.find('\'', i + 1);
+      if (close == std::string::npos) return false;
+      word.append(text, i + 1, close - i - 1);
+      i = close;
+      in_word = true;
+    } else if (c == '"') {
+      for (++i;; ++i) {
+        if (i >= text.size()) return false;
+        if (text[i] == '"') break;
+        if (text[i] == '\\' && i + 1 < text.size() &&
+            std::string("\\\"$`\n").find(text[i + 1]) != std::string::npos) {
+          ++i;
+          if (text[i] == '\n') continue;  // a line continuation
+        }
+        word += text[i];
+      }
+      in_word = true;
+    } else if (c == '\\') {
+      if (++i >= text.size()) return false;
+      if (text[i] == '\n') continue;  // a line continuation
+      word += text[i];
+      in_word = true;
+    } else {
+      word += c;
+      in_word = true;
+    }
+  }
+  if (in_word) words->push_back(word);
+  return true;
+}
+
+void set_launch_recorder(launch_recorder r) {
+  std::lock_guard<std::mutex> hold(recorder_lock);
+  recorder = std::move(r);
+}
+
+}  // namespace posix
+
+void launch_program(const std::string& file, const std::string& arguments) {
+  posix::launch_request request{file, arguments, {}};
+  if (!posix::split_words(arguments, &request.words)) return;
+  posix::launch_recorder record;
+  {
+    std::lock_guard<std::mutex> hold(recorder_lock);
+    record = recorder;
+  }
+  if (record) {
+    record(request);
+    return;
+  }
+
+  std::string path;
+  if (!resolve_program(file, &path)) return;
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(file.c_str()));
+  for (std::string& w : request.words) argv.push_back(&w[0]);
+  argv.push_back(nullptr);
+  const long open_max = sysconf(_SC_OPEN_MAX);
+  const unsigned max_fd =
+      open_max > 0 && open_max < 65536 ? static_cast<unsigned>(open_max) : 65536;
+
+  const pid_t child = fork();
+  if (child == 0) exec_detached(path.c_str(), argv.data(), max_fd);
+  // Only the short-lived middle process is waited for, never the program.
+  if (child > 0) {
+    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }
+}
+
+}  // namespace platform
