@@ -1,0 +1,359 @@
+// The line reader and the connection's bookkeeping against scripted input
+// with exact receive boundaries: no network, no sleeps.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "blcksock.h"
+#include "fake_sockets.h"
+
+using namespace std::string_literals;
+
+namespace {
+
+constexpr int kOk = 0;
+constexpr int kTimedOut = 10060;
+constexpr int kPeerClosed = 10054;
+
+struct Read {
+  std::string line;
+  int error;
+};
+
+struct LineCase {
+  const char* name;
+  std::vector<std::string> arrivals;
+  bool closed;
+  bool line_end_any;
+  std::vector<Read> reads;
+  std::string left;  // InputBuffer after the reads
+};
+
+class LineReaderTest : public ::testing::TestWithParam<LineCase> {};
+
+TEST_P(LineReaderTest, ReadsLinesAcrossReceiveBoundaries) {
+  const LineCase& c = GetParam();
+  FakeSockets fake;
+  fake.arrivals.assign(c.arrivals.begin(), c.arrivals.end());
+  fake.closed = c.closed;
+  TBlockSocket sock(&fake);
+  sock.LineEndAny = c.line_end_any;
+  sock.Connect("mail.example", "110");
+  ASSERT_EQ(sock.LastError(), kOk);
+  for (size_t i = 0; i < c.reads.size(); ++i) {
+    std::string line = sock.ReadLine(1000);
+    EXPECT_EQ(line, c.reads[i].line) << "read " << i;
+    EXPECT_EQ(sock.LastError(), c.reads[i].error) << "read " << i;
+  }
+  EXPECT_EQ(std::string(sock.InputBuffer()), c.left);
+}
+
+const LineCase kLineCases[] = {
+    {"CrLfSplitIsOneLineEnd", {"a\r", "\nb\r\n"}, false, true, {{"a", kOk}, {"b", kOk}}, ""},
+    {"LfCrIsOneLineEnd", {"a\n\rb\r\n"}, false, true, {{"a", kOk}, {"b", kOk}}, ""},
+    {"LfCrSplitIsOneLineEnd", {"a\n", "\rb\n"}, false, true, {{"a", kOk}, {"b", kOk}}, ""},
+    {"CrCrIsAnEmptyLine", {"a\r\rb\r\n"}, false, true, {{"a", kOk}, {"", kOk}, {"b", kOk}}, ""},
+    {"LoneLf", {"a\nb\n"}, false, true, {{"a", kOk}, {"b", kOk}}, ""},
+    {"LoneCrThenOtherText", {"a\r", "b\r\n"}, false, true, {{"a", kOk}, {"b", kOk}}, ""},
+    {"EmptyLinesThenTimeout",
+     {"\r\n\r\n"},
+     false,
+     true,
+     {{"", kOk}, {"", kOk}, {"", kTimedOut}},
+     ""},
+    {"LineOverManyReceives",
+     {"he", "ll", "o\r", "\n", "x\r\n"},
+     false,
+     true,
+     {{"hello", kOk}, {"x", kOk}},
+     ""},
+    {"PeerClosesMidLine",
+     {"+OK\r\nhalf a li", "ne"},
+     true,
+     true,
+     {{"+OK", kOk}, {"", kPeerClosed}},
+     "half a line"},
+    {"SilentMidLineKeepsPartial", {"abc"}, false, true, {{"", kTimedOut}}, "abc"},
+    {"NulBytesStayInTheLine", {"a\0b\r\n"s}, false, true, {{"a\0b"s, kOk}}, ""},
+    {"SurplusStaysBuffered", {"one\r\ntwo\r\nthr"}, false, true, {{"one", kOk}}, "two\r\nthr"},
+    {"StrictCrLfIgnoresLoneLf", {"a\nb\r\n"}, false, false, {{"a\nb", kOk}}, ""},
+    {"StrictCrLfSplitTerminator", {"a\r", "\nb\r\n"}, false, false, {{"a", kOk}, {"b", kOk}}, ""},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, LineReaderTest, ::testing::ValuesIn(kLineCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+class ConnectionTest : public ::testing::Test {
+ protected:
+  FakeSockets fake;
+};
+
+TEST_F(ConnectionTest, ReadUntilCustomTerminator) {
+  fake.arrivals = {"xxEN", "Dyy"};
+  TBlockSocket sock(&fake);
+  sock.Connect("h", "1");
+  EXPECT_EQ(sock.ReadUntil(1000, ""), "");
+  EXPECT_EQ(fake.receives, 0);
+  EXPECT_EQ(sock.ReadUntil(1000, "END"), "xx");
+  EXPECT_EQ(sock.InputBuffer(), "yy");
+}
+
+TEST_F(ConnectionTest, ReadBytesTakesExactlyCountAndKeepsSurplus) {
+  fake.arrivals = {"ab", "cd", "ef\r\n"};
+  TBlockSocket sock(&fake);
+  sock.LineEndAny = true;
+  sock.Connect("h", "1");
+  EXPECT_EQ(sock.ReadBytes(0, 1000), "");
+  EXPECT_EQ(fake.receives, 0);
+  EXPECT_EQ(sock.ReadBytes(3, 1000), "abc");
+  EXPECT_EQ(sock.InputBuffer(), "d");
+  EXPECT_EQ(sock.ReadLine(1000), "def");
+  EXPECT_EQ(sock.ReadBytes(1, 1000), "");
+  EXPECT_EQ(sock.LastError(), kTimedOut);
+}
+
+TEST_F(ConnectionTest, ReadBytesFailureKeepsPartialInput) {
+  fake.arrivals = {"abc"};
+  fake.closed = true;
+  TBlockSocket sock(&fake);
+  sock.Connect("h", "1");
+  EXPECT_EQ(sock.ReadBytes(5, 1000), "");
+  EXPECT_EQ(sock.LastError(), kPeerClosed);
+  EXPECT_EQ(sock.InputBuffer(), "abc");
+}
+
+TEST_F(ConnectionTest, ReadChunkHandsOutBufferFirstThenOneReceive) {
+  fake.arrivals = {"l1\r\nrest", "next", "after"};
+  TBlockSocket sock(&fake);
+  sock.LineEndAny = true;
+  sock.Connect("h", "1");
+  EXPECT_EQ(sock.ReadLine(1000), "l1");
+  EXPECT_EQ(sock.ReadChunk(1000), "rest");
+  EXPECT_EQ(sock.ReadChunk(1000), "next");
+  EXPECT_EQ(sock.PendingBytes(), 5);
+}
+
+// A line end found in a later receive must not depend on rescanning the
+// whole line: the same input cut at every position reads the same.
+TEST_F(ConnectionTest, EveryCutOfTheInputReadsTheSameLines) {
+  const std::string input = "first\r\nsecond\n\rthird\r\r\nfourth\n\nfifth\r\n";
+  const std::vector<std::string> want = {"first", "second", "third", "", "fourth", "", "fifth"};
+  for (size_t cut = 1; cut < input.size(); ++cut) {
+    FakeSockets f;
+    f.arrivals = {input.substr(0, cut), input.substr(cut)};
+    TBlockSocket sock(&f);
+    sock.LineEndAny = true;
+    sock.Connect("h", "1");
+    for (const std::string& w : want) {
+      EXPECT_EQ(sock.ReadLine(1000), w) << "cut " << cut;
+      EXPECT_EQ(sock.LastError(), kOk) << "cut " << cut;
+    }
+  }
+}
+
+TEST_F(ConnectionTest, OverlongLineFailsAndLeavesTheConnectionUnusable) {
+  const std::string mib(1 << 20, 'x');
+  for (int i = 0; i < 6; ++i) fake.arrivals.push_back(mib);
+  fake.arrivals.push_back("\r\nok\r\n");
+  TBlockSocket sock(&fake);
+  sock.LineEndAny = true;
+  sock.Connect("h", "1");
+  EXPECT_EQ(sock.ReadLine(1000), "");
+  EXPECT_EQ(sock.LastError(), TBlockSocket::kErrTooLong);
+  EXPECT_TRUE(sock.InputBuffer().empty());
+  EXPECT_EQ(sock.ReadLine(1000), "");
+  EXPECT_EQ(sock.LastError(), TBlockSocket::kErrTooLong);
+  EXPECT_EQ(sock.ReadBytes(2, 1000), "");
+  EXPECT_EQ(sock.LastError(), TBlockSocket::kErrTooLong);
+  EXPECT_EQ(sock.SendBuffer("x", 1), -1);
+  EXPECT_EQ(sock.LastError(), TBlockSocket::kErrTooLong);
+}
+
+TEST_F(ConnectionTest, OverlongReadBytesFailsWithoutReading) {
+  fake.arrivals = {"abc"};
+  TBlockSocket sock(&fake);
+  sock.Connect("h", "1");
+  EXPECT_EQ(sock.ReadBytes(TBlockSocket::kMaxReadBytes + 1, 1000), "");
+  EXPECT_EQ(sock.LastError(), TBlockSocket::kErrTooLong);
+  EXPECT_EQ(fake.receives, 0);
+  EXPECT_EQ(sock.ReadLine(1000), "");
+  EXPECT_EQ(sock.LastError(), TBlockSocket::kErrTooLong);
+  sock.Close();
+  EXPECT_EQ(sock.LastError(), kOk);
+}
+
+TEST_F(ConnectionTest, CommandLeavesInOneSend) {
+  TBlockSocket sock(&fake);
+  sock.Connect("h", "1");
+  sock.SendText("S1 LOGIN \"user\" \"secret\"\r\n");
+  EXPECT_EQ(sock.LastError(), kOk);
+  ASSERT_EQ(fake.sends.size(), 1u);
+  EXPECT_EQ(fake.sends[0], "S1 LOGIN \"user\" \"secret\"\r\n");
+}
+
+struct ResolveCase {
+  const char* name;
+  std::vector<net::Family> found;
+  net::Family used;
+};
+
+class AddressChoiceTest : public ::testing::TestWithParam<ResolveCase> {};
+
+TEST_P(AddressChoiceTest, PrefersIPv4AndTriesOneAddress) {
+  FakeSockets fake;
+  fake.resolved = GetParam().found;
+  TBlockSocket sock(&fake);
+  sock.Connect("dual.example", "pop3");
+  EXPECT_EQ(sock.LastError(), kOk);
+  EXPECT_EQ(fake.opened, GetParam().used);
+  EXPECT_EQ(fake.connected, GetParam().used);
+  EXPECT_EQ(sock.IsIPv6(), GetParam().used == net::Family::kIPv6);
+  EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), "connect"), 1);
+  EXPECT_EQ(fake.resolved_service, "pop3");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, AddressChoiceTest,
+    ::testing::Values(
+        ResolveCase{"V6ThenV4", {net::Family::kIPv6, net::Family::kIPv4}, net::Family::kIPv4},
+        ResolveCase{"V4ThenV6", {net::Family::kIPv4, net::Family::kIPv6}, net::Family::kIPv4},
+        ResolveCase{"OnlyV6", {net::Family::kIPv6, net::Family::kIPv6}, net::Family::kIPv6}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ConnectionTest, UnresolvedNameFailsWithoutConnecting) {
+  fake.resolved.clear();
+  fake.resolve_error = 11001;
+  TBlockSocket sock(&fake);
+  sock.Connect("no.such.host", "110");
+  EXPECT_EQ(sock.LastError(), 11001);
+  EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), "connect"), 0);
+}
+
+TEST_F(ConnectionTest, LoopbackAndAnyAddressGoToTheResolverWithoutAName) {
+  TBlockSocket sock(&fake);
+  sock.Connect("127.0.0.1", "143");
+  EXPECT_TRUE(fake.resolved_with_null_host);
+  EXPECT_FALSE(fake.resolved_passive);
+  sock.Close();
+  sock.BindLocal("0.0.0.0", "0");
+  EXPECT_EQ(fake.calls.back(), "close");  // nothing to do before a socket exists
+  sock.BindLocal("0.0.0.0", "2525");
+  EXPECT_TRUE(fake.resolved_with_null_host);
+  EXPECT_TRUE(fake.resolved_passive);
+  EXPECT_EQ(fake.calls.back(), "bind");
+}
+
+TEST_F(ConnectionTest, BufferSizesApplyInOrderWhenTheSocketIsCreated) {
+  TBlockSocket sock(&fake);
+  sock.SetReceiveBufferSize(32768);
+  sock.SetSendBufferSize(16384);
+  EXPECT_TRUE(fake.calls.empty());
+  sock.Connect("h", "1");
+  std::vector<std::string> want = {"resolve", "open", "rcvbuf 32768", "sndbuf 16384", "connect"};
+  EXPECT_EQ(fake.calls, want);
+}
+
+TEST_F(ConnectionTest, CloseHalfClosesDrainsAndResets) {
+  TBlockSocket sock(&fake);
+  sock.Close();
+  EXPECT_EQ(sock.LastError(), kOk);
+  EXPECT_TRUE(fake.calls.empty());
+
+  fake.arrivals = {"late data"};
+  fake.closed = true;
+  sock.Connect("h", "1");
+  sock.Close();
+  EXPECT_EQ(sock.LastError(), kOk);
+  EXPECT_TRUE(fake.arrivals.empty());
+  std::vector<std::string> tail(fake.calls.end() - 2, fake.calls.end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"shutdown", "close"}));
+}
+
+TEST_F(ConnectionTest, CloseStopsDrainingAPeerThatNeverStops) {
+  fake.arrivals = {std::string(65536, 'z')};
+  fake.endless = true;
+  TBlockSocket sock(&fake);
+  sock.Connect("h", "1");
+  sock.Close();
+  EXPECT_EQ(sock.LastError(), kOk);
+  EXPECT_EQ(fake.calls.back(), "close");
+}
+
+TEST_F(ConnectionTest, AbortStopsEveryLaterOperation) {
+  TBlockSocket sock(&fake);
+  sock.AbortSocket();
+  sock.Connect("h", "1");
+  EXPECT_EQ(sock.LastError(), TBlockSocket::kErrAborted);
+  EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), "connect"), 0);
+  sock.Close();
+  EXPECT_EQ(sock.LastError(), kOk);
+}
+
+TEST_F(ConnectionTest, AbortInterruptsAWaitAndKeepsInput) {
+  fake.arrivals = {"partial"};
+  TBlockSocket sock(&fake);
+  sock.LineEndAny = true;
+  sock.Connect("h", "1");
+  sock.AbortSocket();
+  EXPECT_EQ(sock.ReadLine(60000), "");
+  EXPECT_EQ(sock.LastError(), TBlockSocket::kErrAborted);
+  EXPECT_EQ(sock.SendBuffer("x", 1), -1);
+  EXPECT_EQ(sock.LastError(), TBlockSocket::kErrAborted);
+  EXPECT_TRUE(fake.sends.empty());
+}
+
+TEST(ErrorDesc, FixedTexts) {
+  const std::pair<int, const char*> kTexts[] = {
+      {0, "OK"},
+      {10004, "Interrupted system call"},
+      {10043, "Protocol not supported"},
+      {10049, "Can't assign requested address"},
+      {10051, "Network is unreachable"},
+      {10053, "Software caused connection abort"},
+      {10054, "Connection reset by peer"},
+      {10055, "No Buffer space available"},
+      {10060, "Connection timed out"},
+      {10061, "Connection refused"},
+      {10065, "No route to host"},
+      {10091, "Network subsystem is unusable"},
+      {10093, "Winsock not initialized"},
+      {11001, "Host not found"},
+      {12345, "Not a Winsock error (12345)"},
+      {-1, "Not a Winsock error (-1)"},
+      {10072, "Not a Winsock error (10072)"},
+  };
+  for (const auto& [code, text] : kTexts) {
+    EXPECT_EQ(TBlockSocket::GetErrorDesc(code), text) << code;
+  }
+}
+
+TEST(ErrorDesc, EveryWinsockCodeHasItsOwnText) {
+  std::vector<int> codes = {10004, 10009, 10013, 10014, 10022, 10024, 10092, 10093, 10101};
+  for (int c = 10035; c <= 10071; ++c) {
+    codes.push_back(c);
+  }
+  codes.push_back(10091);
+  for (int c = 11001; c <= 11004; ++c) codes.push_back(c);
+  for (int code : codes) {
+    EXPECT_EQ(TBlockSocket::GetErrorDesc(code).find("Not a Winsock error"), std::string::npos)
+        << code;
+  }
+}
+
+TEST(NexaClient, Defaults) {
+  FakeSockets fake;
+  TNexaClient client(std::make_unique<TTCPBlockSocket>(&fake));
+  EXPECT_EQ(client.Host, "127.0.0.1");
+  EXPECT_EQ(client.Port, "0");
+  EXPECT_EQ(client.BindAddress, "0.0.0.0");
+  EXPECT_EQ(client.Timeout, 5000);
+  ASSERT_NE(client.Sock, nullptr);
+  EXPECT_FALSE(client.Sock->LineEndAny);
+  EXPECT_FALSE(client.Sock->TlsEnabled());
+  EXPECT_EQ(client.Sock->TlsCipherList, "DEFAULT");
+  EXPECT_EQ(client.Sock->GetSocketType(), 1);
+  EXPECT_EQ(client.Sock->GetSocketProtocol(), 6);
+}
+
+}  // namespace

@@ -1,0 +1,215 @@
+// Implicit TLS against a real OpenSSL server on loopback (in this process,
+// with certificates made at test time), and against peers that do not speak
+// TLS at all or give up halfway through the handshake.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "blcksock.h"
+#include "peer.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kOk = 0;
+
+struct Credentials {
+  EVP_PKEY* key = nullptr;
+  X509* cert = nullptr;
+  ~Credentials() {
+    X509_free(cert);
+    EVP_PKEY_free(key);
+  }
+};
+
+// A self-signed certificate for "localhost", valid now or expired a day ago.
+std::unique_ptr<Credentials> MakeCredentials(bool expired) {
+  auto c = std::make_unique<Credentials>();
+  c->key = EVP_EC_gen("P-256");
+  c->cert = X509_new();
+  X509_set_version(c->cert, 2);
+  ASN1_INTEGER_set(X509_get_serialNumber(c->cert), 1);
+  const long day = 24 * 3600;
+  X509_gmtime_adj(X509_getm_notBefore(c->cert), expired ? -30 * day : -day);
+  X509_gmtime_adj(X509_getm_notAfter(c->cert), expired ? -day : 30 * day);
+  X509_set_pubkey(c->cert, c->key);
+  X509_NAME* name = X509_get_subject_name(c->cert);
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                             reinterpret_cast<const unsigned char*>("localhost"), -1, -1, 0);
+  X509_set_issuer_name(c->cert, name);
+  X509_sign(c->cert, c->key, EVP_sha256());
+  return c;
+}
+
+// Runs `script` as the TLS server of one connection accepted by `peer`.
+void ServeTls(Peer& peer, bool expired, std::function<void(SSL*)> script) {
+  peer.Serve([expired, script = std::move(script)](PeerConnection& connection) {
+    int fd = static_cast<int>(connection.socket());
+    // Blocking with a bound, so a failing test cannot hang the server.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    timeval limit{10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    auto credentials = MakeCredentials(expired);
+    SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+    SSL_CTX_use_certificate(ctx, credentials->cert);
+    SSL_CTX_use_PrivateKey(ctx, credentials->key);
+    SSL* ssl = SSL_new(ctx);
+    SSL_set_fd(ssl, fd);
+    if (SSL_accept(ssl) == 1) script(ssl);
+    SSL_free(ssl);
+    SSL_CTX_free(ctx);
+  });
+}
+
+void Write(SSL* ssl, const std::string& text) {
+  SSL_write(ssl, text.data(), static_cast<int>(text.size()));
+}
+
+std::string ReadLineFrom(SSL* ssl) {
+  std::string line;
+  char c;
+  while (line.size() < 1000 && SSL_read(ssl, &c, 1) == 1) {
+    line += c;
+    if (c == '\n') break;
+  }
+  return line;
+}
+
+std::unique_ptr<TTCPBlockSocket> NewTlsClient() {
+  auto sock = std::make_unique<TTCPBlockSocket>();
+  sock->LineEndAny = true;
+  sock->SetTlsEnabled(true);
+  EXPECT_EQ(sock->LastError(), kOk) << "OpenSSL could not be loaded";
+  return sock;
+}
+
+class TlsServer : public ::testing::TestWithParam<bool> {};
+
+TEST_P(TlsServer, CertificateIsAcceptedAndCloseSendsTheTlsClose) {
+  auto peer = std::make_unique<Peer>();
+  std::string command;
+  std::atomic<bool> close_notify{false};
+  ServeTls(*peer, GetParam(), [&](SSL* ssl) {
+    Write(ssl, "+OK tls ready\r\n");
+    command = ReadLineFrom(ssl);
+    std::string reply = "+OK list follows\r\n";
+    for (int i = 0; i < 3000; ++i) reply += "line " + std::to_string(i) + "\r\n";
+    Write(ssl, reply + ".\r\n");
+    char c;
+    close_notify = SSL_read(ssl, &c, 1) == 0 && SSL_get_error(ssl, 0) == SSL_ERROR_ZERO_RETURN;
+  });
+  auto sock = NewTlsClient();
+  sock->Connect("127.0.0.1", peer->Port());
+  ASSERT_EQ(sock->LastError(), kOk);
+  EXPECT_TRUE(sock->TlsEnabled());
+  EXPECT_EQ(sock->ReadLine(5000), "+OK tls ready");
+  sock->SendText("TOP 1 0\r\n");
+  EXPECT_EQ(sock->ReadLine(5000), "+OK list follows");
+  int lines = 0;
+  for (std::string line = sock->ReadLine(5000); sock->LastError() == kOk && line != ".";
+       line = sock->ReadLine(5000)) {
+    EXPECT_EQ(line, "line " + std::to_string(lines));
+    ++lines;
+  }
+  EXPECT_EQ(lines, 3000);
+  sock->Close();
+  EXPECT_EQ(sock->LastError(), kOk);
+  EXPECT_FALSE(sock->TlsEnabled());
+  peer.reset();  // joins the server
+  EXPECT_EQ(command, "TOP 1 0\r\n");
+  EXPECT_TRUE(close_notify);
+}
+
+INSTANTIATE_TEST_SUITE_P(Certificates, TlsServer, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Expired" : "SelfSigned"; });
+
+TEST(TlsPeer, PlainTextOnTheTlsPortFailsTheHandshake) {
+  Peer peer;
+  peer.Serve([](PeerConnection& c) {
+    c.Send("+OK POP3 server ready, in plain text\r\n");
+    c.WaitForClose();
+  });
+  auto sock = NewTlsClient();
+  sock->Connect("127.0.0.1", peer.Port());
+  EXPECT_EQ(sock->LastError(), 10091);
+  EXPECT_NE(sock->TlsLastError(), 0u);
+  EXPECT_FALSE(sock->TlsLastErrorText().empty());
+  sock->Close();
+  EXPECT_EQ(sock->LastError(), kOk);
+}
+
+TEST(TlsPeer, HandshakeAbandonedHalfwayFails) {
+  Peer peer;
+  peer.Serve([](PeerConnection& c) {
+    // Take the client's hello, answer with the start of a record, leave.
+    c.ReceiveUntil(std::string(1, '\x16'));
+    c.Send(std::string("\x16\x03\x03\x00\x40", 5) + "short");
+  });
+  auto sock = NewTlsClient();
+  sock->Connect("127.0.0.1", peer.Port());
+  EXPECT_NE(sock->LastError(), kOk);
+  sock->Close();
+}
+
+TEST(TlsPeer, SilentPeerDuringHandshakeTimesOut) {
+  Peer peer;
+  peer.Serve([](PeerConnection& c) { c.WaitForClose(); });
+  auto sock = NewTlsClient();
+  sock->IoTimeout = 200;
+  sock->Connect("127.0.0.1", peer.Port());
+  EXPECT_EQ(sock->LastError(), 10060);
+  sock->Close();
+}
+
+TEST(TlsPeer, AbortDuringATlsReadReturnsPromptly) {
+  Peer peer;
+  ServeTls(peer, false, [](SSL* ssl) {
+    Write(ssl, "* OK\r\n");
+    char c;
+    SSL_read(ssl, &c, 1);  // until the client leaves
+  });
+  auto sock = NewTlsClient();
+  sock->Connect("127.0.0.1", peer.Port());
+  ASSERT_EQ(sock->ReadLine(5000), "* OK");
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(100ms);
+    sock->AbortSocket();
+  });
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(sock->ReadLine(60000), "");
+  auto took = std::chrono::steady_clock::now() - start;
+  stopper.join();
+  EXPECT_EQ(sock->LastError(), TBlockSocket::kErrAborted);
+  EXPECT_LT(took, 5s);
+  sock->Close();
+  EXPECT_EQ(sock->LastError(), kOk);
+}
+
+TEST(TlsPeer, SameObjectReconnectsWithTlsAfterClose) {
+  auto sock = NewTlsClient();
+  for (int round = 0; round < 2; ++round) {
+    Peer peer;
+    ServeTls(peer, false, [](SSL* ssl) { Write(ssl, "+OK again\r\n"); });
+    sock->Close();
+    sock->ClearInputBuffer();
+    sock->SetTlsEnabled(true);
+    sock->Connect("127.0.0.1", peer.Port());
+    EXPECT_EQ(sock->ReadLine(5000), "+OK again") << round;
+  }
+  sock->Close();
+}
+
+}  // namespace
