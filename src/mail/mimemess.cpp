@@ -58,7 +58,10 @@ int HexValue(char c) {
   return -1;
 }
 
-void AppendBase64(std::string_view text, std::string& out) {
+// Every decoder below writes at most one byte per byte it reads, so callers
+// size their output buffer to the input and write through a pointer.
+
+char* DecodeBase64To(std::string_view text, char* out) {
   const std::size_t n = text.size();
   // Groups of four; a last group of two or three is completed with missing
   // values, a single character left over is ignored.
@@ -68,29 +71,31 @@ void AppendBase64(std::string_view text, std::string& out) {
     const int v2 = i + 2 < n ? Base64Value(text[i + 2]) : -1;
     const int v3 = i + 3 < n ? Base64Value(text[i + 3]) : -1;
     const int b0 = std::max(v0, 0), b1 = std::max(v1, 0), b2 = std::max(v2, 0);
-    out.push_back(static_cast<char>((b0 << 2) | (b1 >> 4)));
-    if (v2 >= 0) out.push_back(static_cast<char>(((b1 & 0x0F) << 4) | (b2 >> 2)));
-    if (v3 >= 0) out.push_back(static_cast<char>(((b2 & 0x03) << 6) | v3));
+    *out++ = static_cast<char>((b0 << 2) | (b1 >> 4));
+    if (v2 >= 0) *out++ = static_cast<char>(((b1 & 0x0F) << 4) | (b2 >> 2));
+    if (v3 >= 0) *out++ = static_cast<char>(((b2 & 0x03) << 6) | v3);
   }
+  return out;
 }
 
 // Q text (RFC 2047) is quoted-printable with "_" standing for a blank.
-void AppendQuotedPrintable(std::string_view text, bool underscoreIsBlank, std::string& out) {
+char* DecodeQuotedPrintableTo(std::string_view text, bool underscoreIsBlank, char* out) {
   const std::size_t n = text.size();
   std::size_t i = 0;
   while (i < n) {
     const char c = text[i];
     if (c != '=') {
-      out.push_back(underscoreIsBlank && c == '_' ? ' ' : c);
+      *out++ = underscoreIsBlank && c == '_' ? ' ' : c;
       ++i;
       continue;
     }
     if (n - i < 3) break;
     const int hi = HexValue(text[i + 1]);
     const int lo = HexValue(text[i + 2]);
-    out.push_back(hi >= 0 && lo >= 0 ? static_cast<char>(hi * 16 + lo) : ' ');
+    *out++ = hi >= 0 && lo >= 0 ? static_cast<char>(hi * 16 + lo) : ' ';
     i += 3;
   }
+  return out;
 }
 
 // Code point to byte for one single-byte target, in two levels (high byte,
@@ -133,27 +138,29 @@ const TReverseMap& ReverseMapOf(TMimeCharset target) {
   return maps[static_cast<int>(target)];
 }
 
-// Writes code points into the target code page.
+// Writes code points into the target code page, one byte each.
 class TSink {
  public:
-  TSink(std::string& out, TMimeCharset target) : out_(out), map_(ReverseMapOf(target)) {}
+  TSink(char* out, TMimeCharset target) : out_(out), map_(ReverseMapOf(target)) {}
 
   void Put(std::uint32_t cp) {
     if (cp < 0x80) {
-      out_.push_back(static_cast<char>(cp));
+      *out_++ = static_cast<char>(cp);
     } else if (cp > 0xFFFF) {
-      out_.push_back('_');
+      *out_++ = '_';
     } else {
       const std::uint8_t b = map_.Find(cp);
-      out_.push_back(b != 0 ? static_cast<char>(b) : '_');
+      *out_++ = b != 0 ? static_cast<char>(b) : '_';
     }
   }
 
   // For ASCII bytes, which pass unchanged.
-  void PutByte(char c) { out_.push_back(c); }
+  void PutByte(char c) { *out_++ = c; }
+
+  char* End() const { return out_; }
 
  private:
-  std::string& out_;
+  char* out_;
   const TReverseMap& map_;
 };
 
@@ -294,7 +301,7 @@ void FromUtf7(std::string_view bytes, TSink& sink) {
   }
 }
 
-void AppendConverted(std::string_view bytes, TMimeCharset from, TMimeCharset to, std::string& out) {
+char* ConvertTo(std::string_view bytes, TMimeCharset from, TMimeCharset to, char* out) {
   TSink sink(out, to);
   switch (from) {
     case TMimeCharset::UCS_2:
@@ -313,6 +320,7 @@ void AppendConverted(std::string_view bytes, TMimeCharset from, TMimeCharset to,
       FromSingleByte(bytes, kCharsetTables[static_cast<int>(from)], sink);
       break;
   }
+  return sink.End();
 }
 
 // Position of the "?" of the "?=" that ends an encoded word whose "=?" ends
@@ -331,28 +339,43 @@ std::size_t FindWordEnd(std::string_view v, std::size_t from) {
 
 bool AllBlanks(std::string_view s) { return std::all_of(s.begin(), s.end(), IsBlank); }
 
+char* Copy(std::string_view s, char* out) {
+  if (!s.empty()) std::memcpy(out, s.data(), s.size());
+  return out + s.size();
+}
+
 // Decodes one "=?charset?X?text?=" word; a malformed word or an unknown
 // encoding letter is copied as written.
-void AppendWord(std::string_view word, TMimeCharset target, std::string& scratch,
-                std::string& out) {
+char* DecodeWordTo(std::string_view word, TMimeCharset target, char* out) {
   const std::string_view inner = word.substr(2, word.size() - 4);
   const std::size_t p = inner.find('?');
   if (p == std::string_view::npos || p + 2 >= inner.size() || inner[p + 2] != '?') {
-    out.append(word);
-    return;
+    return Copy(word, out);
   }
   const char letter = ToUpperAscii(inner[p + 1]);
+  if (letter != 'B' && letter != 'Q') return Copy(word, out);
   const std::string_view text = inner.substr(p + 3);
-  scratch.clear();
-  if (letter == 'B') {
-    AppendBase64(text, scratch);
-  } else if (letter == 'Q') {
-    AppendQuotedPrintable(text, true, scratch);
-  } else {
-    out.append(word);
-    return;
+  // Encoded words are short (RFC 2047 allows 75 characters), so their bytes
+  // rarely need the heap.
+  char small[256];
+  std::string large;
+  char* bytes = small;
+  if (text.size() > sizeof small) {
+    large.resize(text.size());
+    bytes = large.data();
   }
-  AppendConverted(scratch, CharsetFromName(inner.substr(0, p)), target, out);
+  char* end =
+      letter == 'B' ? DecodeBase64To(text, bytes) : DecodeQuotedPrintableTo(text, true, bytes);
+  return ConvertTo(std::string_view(bytes, static_cast<std::size_t>(end - bytes)),
+                   CharsetFromName(inner.substr(0, p)), target, out);
+}
+
+// Runs a decoder that writes at most `limit` bytes and returns what it wrote.
+template <typename Decoder>
+std::string Decoded(std::size_t limit, Decoder decode) {
+  std::string out(limit, '\0');
+  out.resize(static_cast<std::size_t>(decode(out.data()) - out.data()));
+  return out;
 }
 
 }  // namespace
@@ -400,48 +423,41 @@ std::string UnfoldHeader(const std::vector<std::string>& lines, std::size_t& i) 
 }
 
 std::string DecodeEncodedWords(std::string_view value, TMimeCharset target) {
-  std::string result;
-  result.reserve(value.size());
-  std::string scratch;
-  std::string_view v = value;
-  for (;;) {
-    const std::size_t x = v.find("=?");
-    if (x == std::string_view::npos) break;
-    const std::size_t y = FindWordEnd(v, x + 2);
-    if (y == std::string_view::npos) break;
-    // Blanks between encoded words are folding, not text.
-    const std::string_view before = v.substr(0, x);
-    if (!AllBlanks(before)) result.append(before);
-    AppendWord(v.substr(x, y + 2 - x), target, scratch, result);
-    v.remove_prefix(y + 2);
-  }
-  result.append(v);
-  return result;
+  return Decoded(value.size(), [value, target](char* out) {
+    std::string_view v = value;
+    for (;;) {
+      const std::size_t x = v.find("=?");
+      if (x == std::string_view::npos) break;
+      const std::size_t y = FindWordEnd(v, x + 2);
+      if (y == std::string_view::npos) break;
+      // Blanks between encoded words are folding, not text.
+      const std::string_view before = v.substr(0, x);
+      if (!AllBlanks(before)) out = Copy(before, out);
+      out = DecodeWordTo(v.substr(x, y + 2 - x), target, out);
+      v.remove_prefix(y + 2);
+    }
+    return Copy(v, out);
+  });
 }
 
 std::string DecodeBase64(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() / 4 * 3 + 3);
-  AppendBase64(text, out);
-  return out;
+  return Decoded(text.size(), [text](char* out) { return DecodeBase64To(text, out); });
 }
 
 std::string DecodeQuotedPrintable(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  AppendQuotedPrintable(text, false, out);
-  return out;
+  return Decoded(text.size(),
+                 [text](char* out) { return DecodeQuotedPrintableTo(text, false, out); });
 }
 
 TMimeCharset CharsetFromName(std::string_view name) {
-  std::string upper(name);
-  std::transform(upper.begin(), upper.end(), upper.begin(), ToUpperAscii);
-  const std::string_view u = upper;
-  const auto startsWith = [u](std::string_view prefix) {
-    return u.substr(0, prefix.size()) == prefix;
+  const auto startsWith = [name](std::string_view prefix) {
+    return StartsWithNoCase(name, prefix);
   };
-  const auto contains = [u](std::string_view part) {
-    return u.find(part) != std::string_view::npos;
+  const auto contains = [name](std::string_view part) {
+    for (std::size_t i = 0; i + part.size() <= name.size(); ++i) {
+      if (StartsWithNoCase(name.substr(i), part)) return true;
+    }
+    return false;
   };
 
   static constexpr std::pair<std::string_view, TMimeCharset> kIsoParts[] = {
@@ -452,14 +468,19 @@ TMimeCharset CharsetFromName(std::string_view name) {
       {"ISO-8859-6", TMimeCharset::ISO_8859_6},   {"ISO-8859-7", TMimeCharset::ISO_8859_7},
       {"ISO-8859-8", TMimeCharset::ISO_8859_8},   {"ISO-8859-9", TMimeCharset::ISO_8859_9},
   };
-  for (const auto& [prefix, charset] : kIsoParts) {
-    if (startsWith(prefix)) return charset;
+  if (startsWith("ISO-8859-")) {
+    for (const auto& [prefix, charset] : kIsoParts) {
+      if (startsWith(prefix)) return charset;
+    }
   }
-  for (int d = 0; d <= 8; ++d) {
-    const char digit = static_cast<char>('0' + d);
-    if (startsWith(std::string("WINDOWS-125") + digit) ||
-        startsWith(std::string("X-CP125") + digit)) {
-      return static_cast<TMimeCharset>(static_cast<int>(TMimeCharset::CP1250) + d);
+  // WINDOWS-1250 .. WINDOWS-1258 and X-CP1250 .. X-CP1258.
+  for (const std::string_view prefix :
+       {std::string_view("WINDOWS-125"), std::string_view("X-CP125")}) {
+    if (startsWith(prefix) && name.size() > prefix.size()) {
+      const char digit = name[prefix.size()];
+      if (digit >= '0' && digit <= '8') {
+        return static_cast<TMimeCharset>(static_cast<int>(TMimeCharset::CP1250) + digit - '0');
+      }
     }
   }
   if (startsWith("KOI8-R")) return TMimeCharset::KOI8_R;
@@ -473,10 +494,7 @@ TMimeCharset CharsetFromName(std::string_view name) {
 }
 
 std::string ConvertCharset(std::string_view bytes, TMimeCharset from, TMimeCharset to) {
-  std::string out;
-  out.reserve(bytes.size());
-  AppendConverted(bytes, from, to, out);
-  return out;
+  return Decoded(bytes.size(), [=](char* out) { return ConvertTo(bytes, from, to, out); });
 }
 
 TMimeCharset CharsetFromCodePage(unsigned codePage) {
