@@ -69,7 +69,7 @@ def main():
     for v in values:
         str(make_header(decode_header(v)))
     seconds = time.perf_counter() - start
-    print(f"{'python email.header':<24}{COUNT / seconds:>14,.0f}{size / seconds / 1e6:>10.1f}")
+    print(f"{'python email.header':<24}{COUNT / seconds:>14.0f}{size / seconds / 1e6:>10.1f}")
 
 
 if __name__ == "__main__":
