@@ -4,11 +4,25 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/export.h"
 
 namespace platform {
+
+// A file open for writing. Each call returns false on failure and then puts
+// the system's reason into `error`. Not thread-safe.
+class PLATFORM_API WritableFile {
+ public:
+  virtual ~WritableFile();
+  virtual bool append(const std::string& data, std::string* error) = 0;
+  // Forces what was written onto the storage device.
+  virtual bool sync(std::string* error) = 0;
+  virtual bool close(std::string* error) = 0;
+};
+
+enum class ReadResult { kRead, kMissing, kFailed };
 
 class PLATFORM_API Env {
  public:
@@ -22,6 +36,18 @@ class PLATFORM_API Env {
   virtual bool file_exists(const std::string& path) = 0;
   // Returns false when the file could not be deleted (or did not exist).
   virtual bool delete_file(const std::string& path) = 0;
+
+  // Reads the whole file into `contents`. kMissing when there is no such
+  // file; kFailed, with the reason in `error`, when it exists but cannot be
+  // read.
+  virtual ReadResult read_file(const std::string& path, std::string* contents,
+                               std::string* error) = 0;
+  // Creates `path`, or empties it if it exists, for writing. On POSIX the
+  // file is readable and writable by its owner only. Null on failure.
+  virtual std::unique_ptr<WritableFile> new_writable_file(const std::string& path,
+                                                          std::string* error) = 0;
+  // Renames `from` to `to`, replacing a file at `to` in one step.
+  virtual bool rename_file(const std::string& from, const std::string& to, std::string* error) = 0;
 };
 
 // Forwards every call to another Env.
@@ -34,10 +60,29 @@ class PLATFORM_API EnvWrapper : public Env {
   void sleep_ms(uint32_t ms) override { target_->sleep_ms(ms); }
   bool file_exists(const std::string& path) override { return target_->file_exists(path); }
   bool delete_file(const std::string& path) override { return target_->delete_file(path); }
+  ReadResult read_file(const std::string& path, std::string* contents,
+                       std::string* error) override {
+    return target_->read_file(path, contents, error);
+  }
+  std::unique_ptr<WritableFile> new_writable_file(const std::string& path,
+                                                  std::string* error) override {
+    return target_->new_writable_file(path, error);
+  }
+  bool rename_file(const std::string& from, const std::string& to, std::string* error) override {
+    return target_->rename_file(from, to, error);
+  }
 
  private:
   Env* target_;
 };
+
+// Replaces the file at `path` with `contents` so that a reader finds either
+// the old file or the complete new one, never a part: writes `path` + ".tmp"
+// beside it, syncs and closes it, then renames it over `path`. On failure the
+// temporary file is removed, the old file is left as it was, and `error`
+// names the file and the reason.
+PLATFORM_API bool write_file_atomically(Env* env, const std::string& path,
+                                        const std::string& contents, std::string* error);
 
 // The real system's environment; never freed.
 PLATFORM_API Env* default_env();

@@ -1,13 +1,60 @@
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 
 #include "platform/env.h"
 
 namespace platform {
 namespace {
+
+std::string reason_of(int error_number) { return std::strerror(error_number); }
+
+class PosixWritableFile : public WritableFile {
+ public:
+  explicit PosixWritableFile(int fd) : fd_(fd) {}
+  ~PosixWritableFile() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  bool append(const std::string& data, std::string* error) override {
+    const char* next = data.data();
+    size_t left = data.size();
+    while (left > 0) {
+      const ssize_t done = ::write(fd_, next, left);
+      if (done < 0) {
+        if (errno == EINTR) continue;
+        *error = reason_of(errno);
+        return false;
+      }
+      next += done;
+      left -= static_cast<size_t>(done);
+    }
+    return true;
+  }
+
+  bool sync(std::string* error) override {
+    if (::fsync(fd_) == 0) return true;
+    *error = reason_of(errno);
+    return false;
+  }
+
+  bool close(std::string* error) override {
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) == 0) return true;
+    *error = reason_of(errno);
+    return false;
+  }
+
+ private:
+  int fd_;
+};
 
 class PosixEnv : public Env {
  public:
@@ -30,6 +77,49 @@ class PosixEnv : public Env {
   bool file_exists(const std::string& path) override { return access(path.c_str(), F_OK) == 0; }
 
   bool delete_file(const std::string& path) override { return unlink(path.c_str()) == 0; }
+
+  ReadResult read_file(const std::string& path, std::string* contents,
+                       std::string* error) override {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      if (errno == ENOENT) return ReadResult::kMissing;
+      *error = reason_of(errno);
+      return ReadResult::kFailed;
+    }
+    contents->clear();
+    char buffer[65536];
+    for (;;) {
+      const ssize_t got = ::read(fd, buffer, sizeof buffer);
+      if (got == 0) break;
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        *error = reason_of(errno);
+        ::close(fd);
+        return ReadResult::kFailed;
+      }
+      contents->append(buffer, static_cast<size_t>(got));
+    }
+    ::close(fd);
+    return ReadResult::kRead;
+  }
+
+  std::unique_ptr<WritableFile> new_writable_file(const std::string& path,
+                                                  std::string* error) override {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // A file left from before keeps its mode through O_CREAT; narrow it too.
+    if (fd < 0 || ::fchmod(fd, 0600) != 0) {
+      *error = reason_of(errno);
+      if (fd >= 0) ::close(fd);
+      return nullptr;
+    }
+    return std::unique_ptr<WritableFile>(new PosixWritableFile(fd));
+  }
+
+  bool rename_file(const std::string& from, const std::string& to, std::string* error) override {
+    if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+    *error = reason_of(errno);
+    return false;
+  }
 };
 
 }  // namespace

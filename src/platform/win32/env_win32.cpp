@@ -1,9 +1,64 @@
 #include <windows.h>
 
+#include <string>
+
 #include "platform/env.h"
 
 namespace platform {
 namespace {
+
+// The system's text for `code`, without the line break it ends with.
+std::string reason_of(DWORD code) {
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string reason = length > 0 ? std::string(text, length) : "error " + std::to_string(code);
+  LocalFree(text);
+  while (!reason.empty() && (reason.back() == '\r' || reason.back() == '\n')) reason.pop_back();
+  return reason;
+}
+
+class Win32WritableFile : public WritableFile {
+ public:
+  explicit Win32WritableFile(HANDLE file) : file_(file) {}
+  ~Win32WritableFile() override {
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+  }
+
+  bool append(const std::string& data, std::string* error) override {
+    const char* next = data.data();
+    size_t left = data.size();
+    while (left > 0) {
+      const DWORD chunk = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
+      DWORD done = 0;
+      if (!WriteFile(file_, next, chunk, &done, nullptr)) {
+        *error = reason_of(GetLastError());
+        return false;
+      }
+      next += done;
+      left -= done;
+    }
+    return true;
+  }
+
+  bool sync(std::string* error) override {
+    if (FlushFileBuffers(file_)) return true;
+    *error = reason_of(GetLastError());
+    return false;
+  }
+
+  bool close(std::string* error) override {
+    const HANDLE file = file_;
+    file_ = INVALID_HANDLE_VALUE;
+    if (CloseHandle(file)) return true;
+    *error = reason_of(GetLastError());
+    return false;
+  }
+
+ private:
+  HANDLE file_;
+};
 
 class Win32Env : public Env {
  public:
@@ -27,6 +82,53 @@ class Win32Env : public Env {
   }
 
   bool delete_file(const std::string& path) override { return DeleteFileA(path.c_str()) != 0; }
+
+  ReadResult read_file(const std::string& path, std::string* contents,
+                       std::string* error) override {
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      const DWORD code = GetLastError();
+      if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
+        return ReadResult::kMissing;
+      }
+      *error = reason_of(code);
+      return ReadResult::kFailed;
+    }
+    contents->clear();
+    char buffer[65536];
+    for (;;) {
+      DWORD got = 0;
+      if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
+        *error = reason_of(GetLastError());
+        CloseHandle(file);
+        return ReadResult::kFailed;
+      }
+      if (got == 0) break;
+      contents->append(buffer, got);
+    }
+    CloseHandle(file);
+    return ReadResult::kRead;
+  }
+
+  std::unique_ptr<WritableFile> new_writable_file(const std::string& path,
+                                                  std::string* error) override {
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      *error = reason_of(GetLastError());
+      return nullptr;
+    }
+    return std::unique_ptr<WritableFile>(new Win32WritableFile(file));
+  }
+
+  bool rename_file(const std::string& from, const std::string& to, std::string* error) override {
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return true;
+    }
+    *error = reason_of(GetLastError());
+    return false;
+  }
 };
 
 }  // namespace

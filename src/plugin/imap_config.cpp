@@ -1,0 +1,267 @@
+#include "imap_config.h"
+
+#include <cstdio>
+#include <map>
+#include <vector>
+
+#include "imap_def.h"
+#include "imap_main.h"
+#include "ini_file.h"
+#include "platform/env.h"
+
+namespace {
+
+const char SECTION[] = "Mail";
+const size_t KEY_LENGTH = 5;
+
+struct option_key {
+  const char* name;
+  std::atomic<uint8_t>* flag;
+};
+
+// In the order they are written.
+const option_key OPTION_KEYS[] = {
+    {"use_alert", &use_alert}, {"use_section", &use_section}, {"use_icon", &use_icon},
+    {"use_sound", &use_sound}, {"use_disable", &use_disable}, {"use_header", &use_header},
+};
+// The last four become 1 when the section has option lines but not theirs.
+const size_t FIRST_DEFAULT_ON = 2;
+const size_t OPTION_COUNT = sizeof OPTION_KEYS / sizeof OPTION_KEYS[0];
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// An optional sign and at least one digit, nothing else, within 32 bits.
+bool read_int32(const std::string& text, int32_t* value) {
+  size_t i = 0;
+  const bool negative = !text.empty() && text[0] == '-';
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) i = 1;
+  if (i == text.size()) return false;
+  int64_t magnitude = 0;
+  for (; i < text.size(); ++i) {
+    if (!is_digit(text[i])) return false;
+    magnitude = magnitude * 10 + (text[i] - '0');
+    if (magnitude > 2147483648LL) return false;
+  }
+  const int64_t result = negative ? -magnitude : magnitude;
+  if (result > 2147483647LL) return false;
+  *value = static_cast<int32_t>(result);
+  return true;
+}
+
+// A value as written by hand may carry blanks around the number.
+bool read_value(const std::string& text, int32_t* value) {
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
+  while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
+  return read_int32(text.substr(begin, end - begin), value);
+}
+
+bool equals_ascii_nocase(const std::string& a, const char* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i] != '\0'; ++i) {
+    char x = a[i];
+    char y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return i == a.size() && b[i] == '\0';
+}
+
+// The option key `name` stands for, ignoring letter case; OPTION_COUNT if none.
+size_t option_index(const std::string& name) {
+  for (size_t k = 0; k < OPTION_COUNT; ++k) {
+    if (equals_ascii_nocase(name, OPTION_KEYS[k].name)) return k;
+  }
+  return OPTION_COUNT;
+}
+
+struct option_line {
+  std::string name;
+  int32_t value;
+};
+
+void load_options(const std::vector<option_line>& lines) {
+  if (lines.empty()) return;
+  bool present[OPTION_COUNT] = {};
+  for (const option_line& line : lines) {
+    const size_t k = option_index(line.name);
+    if (k < OPTION_COUNT) present[k] = true;
+  }
+  for (size_t k = FIRST_DEFAULT_ON; k < OPTION_COUNT; ++k) {
+    if (!present[k]) OPTION_KEYS[k].flag->store(1);
+  }
+  for (const option_line& line : lines) {
+    for (const option_key& key : OPTION_KEYS) {
+      if (line.name == key.name) key.flag->store(line.value != 0 ? 1 : 0);
+    }
+  }
+}
+
+// Stores one account value into its slot. A number that cannot be read
+// leaves the field alone, so the line counts as missing.
+void store_account_value(const std::string& base, const std::string& value, imap_info* slot) {
+  int32_t number = 0;
+  if (base == "accttype" || base == "port" || base == "attempt" || base == "unseen" ||
+      base == "ssl") {
+    if (!read_value(value, &number)) return;
+    if (base == "accttype") slot->accttype = number;
+    if (base == "port") slot->port = number;
+    if (base == "attempt") slot->attempt = number;
+    if (base == "unseen") slot->unseen = number != 0 ? 1 : 0;
+    if (base == "ssl") slot->ssl = number != 0 ? 1 : 0;
+  } else if (base == "address") {
+    slot->address = value;
+  } else if (base == "username") {
+    slot->username = value;
+  } else if (base == "password") {
+    slot->password = unscramble_password(value);
+  } else if (base == "mailbox") {
+    slot->mailbox = value;
+  } else if (base == "hostname") {
+    slot->hostname = value;
+  } else if (base == "client") {
+    slot->client = value;
+  } else if (base == "arguments") {
+    slot->arguments = value;
+  } else if (base == "display") {
+    slot->display = value;
+  }
+}
+
+// An account line "base(index)=value"; false when the index is not a
+// non-negative decimal number.
+bool account_key(const std::string& name, std::string* base, int32_t* index) {
+  const size_t open = name.find('(');
+  const size_t close = name.find(')');
+  if (close == std::string::npos || close < open) return false;
+  const std::string digits = name.substr(open + 1, close - open - 1);
+  if (digits.empty() || !is_digit(digits[0]) || !read_int32(digits, index)) return false;
+  *base = name.substr(0, open);
+  return true;
+}
+
+bool complete(const imap_info& slot) {
+  return !slot.username.empty() && !slot.password.empty() && !slot.hostname.empty();
+}
+
+// The settings a complete slot gives the table.
+imap_info settled(const imap_info& slot) {
+  imap_info account = slot;
+  if (account.port == 0) {
+    account.port = account.accttype == ACCOUNT_POP3 ? POP3_DEFAULT_PORT : IMAP_DEFAULT_PORT;
+  }
+  if (account.attempt == 0) {
+    account.attempt =
+        account.accttype == ACCOUNT_POP3 ? POP3_DEFAULT_INTERVAL : IMAP_DEFAULT_INTERVAL;
+  }
+  if (account.mailbox.empty()) account.mailbox = DEFAULT_MAILBOX;
+  if (account.address.empty()) account.address = account.username + "@" + account.hostname;
+  if (account.display.empty()) account.display = account.address;
+  return account;
+}
+
+std::string decimal(int32_t value) { return std::to_string(value); }
+
+std::string account_name(const char* base, size_t index) {
+  return std::string(base) + "(" + std::to_string(index) + ")";
+}
+
+}  // namespace
+
+bool load_config(std::string* error) {
+  ini_file file;
+  std::string reason;
+  if (!file.load(config_path(), &reason)) {
+    if (error != nullptr) *error = reason;
+    return false;
+  }
+
+  std::vector<option_line> options;
+  std::map<int32_t, imap_info> slots;  // by index, so in index order
+  for (const ini_file::key_value& line : file.section(SECTION)) {
+    const std::string& name = line.first;
+    if (name.find('(') == std::string::npos) {
+      int32_t value = 0;
+      const bool known = option_index(name) < OPTION_COUNT;
+      // An option key with a value that is no number is skipped as a whole.
+      if (known && !read_value(line.second, &value)) continue;
+      options.push_back({name, value});
+      continue;
+    }
+    std::string base;
+    int32_t index = 0;
+    if (!account_key(name, &base, &index)) continue;
+    store_account_value(base, line.second, &slots[index]);
+  }
+  load_options(options);
+
+  std::vector<imap_info> accounts;
+  for (const auto& slot : slots) {
+    if (complete(slot.second)) accounts.push_back(settled(slot.second));
+  }
+  account_table.reload(accounts, platform::env()->local_seconds());
+  return true;
+}
+
+bool save_config(std::string* error) {
+  const std::string& path = config_path();
+  ini_file file;
+  std::string reason;
+  // A file that cannot be read is not overwritten: its other sections would
+  // be lost.
+  bool saved = file.load(path, &reason);
+  if (saved) {
+    std::vector<ini_file::key_value> keys;
+    for (const option_key& key : OPTION_KEYS) {
+      keys.emplace_back(key.name, key.flag->load() != 0 ? "1" : "0");
+    }
+    const std::vector<imap_info> accounts = account_table.snapshot();
+    for (size_t i = 0; i < accounts.size(); ++i) {
+      const imap_info& a = accounts[i];
+      keys.emplace_back(account_name("accttype", i), decimal(a.accttype));
+      keys.emplace_back(account_name("address", i), a.address);
+      keys.emplace_back(account_name("username", i), a.username);
+      keys.emplace_back(account_name("password", i), scramble_password(a.password));
+      keys.emplace_back(account_name("mailbox", i), a.mailbox);
+      keys.emplace_back(account_name("unseen", i), a.unseen != 0 ? "1" : "0");
+      keys.emplace_back(account_name("hostname", i), a.hostname);
+      keys.emplace_back(account_name("client", i), a.client);
+      keys.emplace_back(account_name("arguments", i), a.arguments);
+      keys.emplace_back(account_name("display", i), a.display);
+      keys.emplace_back(account_name("port", i), decimal(a.port));
+      keys.emplace_back(account_name("attempt", i), decimal(a.attempt));
+      keys.emplace_back(account_name("ssl", i), a.ssl != 0 ? "1" : "0");
+    }
+    file.replace_section(SECTION, keys);
+    saved = file.save(path, &reason);
+  }
+  if (!saved && error != nullptr) *error = reason;
+  return saved;
+}
+
+std::string scramble_password(const std::string& password) {
+  std::string digits;
+  digits.reserve(password.size() * 3);
+  for (size_t j = 0; j < password.size(); ++j) {
+    const unsigned byte = static_cast<unsigned char>(password[j]) ^
+                          static_cast<unsigned char>(PASSWORD_KEY[(j + 1) % KEY_LENGTH]);
+    char group[4];
+    std::snprintf(group, sizeof group, "%03u", byte);
+    digits += group;
+  }
+  return digits;
+}
+
+std::string unscramble_password(const std::string& digits) {
+  std::string password;
+  for (size_t j = 0; (j + 1) * 3 <= digits.size(); ++j) {
+    int32_t number = 0;
+    if (!read_int32(digits.substr(j * 3, 3), &number)) break;
+    const unsigned byte = (static_cast<uint32_t>(number) & 0xFFu) ^
+                          static_cast<unsigned char>(PASSWORD_KEY[(j + 1) % KEY_LENGTH]);
+    password += static_cast<char>(byte);
+  }
+  return password;
+}

@@ -1,0 +1,176 @@
+#include "ini_file.h"
+
+#include "platform/env.h"
+
+namespace {
+
+const char BYTE_ORDER_MARK[] = "\xEF\xBB\xBF";
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+std::string trimmed(const std::string& text, size_t begin, size_t end) {
+  while (begin < end && is_blank(text[begin])) ++begin;
+  while (end > begin && is_blank(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
+
+bool equals_ascii_nocase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i];
+    char y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// The name of the section that `line` opens, or false when it opens none.
+bool section_header(const std::string& line, std::string* name) {
+  size_t start = 0;
+  while (start < line.size() && is_blank(line[start])) ++start;
+  if (start == line.size() || line[start] != '[') return false;
+  size_t close = line.find(']', start + 1);
+  if (close == std::string::npos) close = line.size();
+  *name = trimmed(line, start + 1, close);
+  return true;
+}
+
+// Splits a name=value line; false for comments, blank lines and lines
+// without a name. A hand-written "name = value" loses the blanks on both
+// sides of "="; "name=value" as this class writes it keeps its value whole.
+bool key_line(const std::string& line, ini_file::key_value* key) {
+  size_t start = 0;
+  while (start < line.size() && is_blank(line[start])) ++start;
+  if (start == line.size() || line[start] == ';') return false;
+  const size_t equals = line.find('=', start);
+  if (equals == std::string::npos) return false;
+  key->first = trimmed(line, start, equals);
+  if (key->first.empty()) return false;
+  size_t value = equals + 1;
+  if (is_blank(line[equals - 1])) {
+    while (value < line.size() && is_blank(line[value])) ++value;
+  }
+  key->second = line.substr(value);
+  return true;
+}
+
+std::string one_line(std::string text) {
+  for (char& c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return text;
+}
+
+}  // namespace
+
+ini_file::ini_file(const std::string& text) {
+  size_t start = 0;
+  if (text.compare(0, 3, BYTE_ORDER_MARK) == 0) {
+    byte_order_mark_ = BYTE_ORDER_MARK;
+    start = 3;
+  }
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    const size_t next = end == std::string::npos ? text.size() : end + 1;
+    if (end == std::string::npos) end = text.size();
+    if (end > start && text[end - 1] == '\r') --end;
+    lines_.push_back(text.substr(start, end - start));
+    start = next;
+  }
+}
+
+bool ini_file::load(const std::string& path, std::string* error) {
+  std::string text;
+  std::string reason;
+  switch (platform::env()->read_file(path, &text, &reason)) {
+    case platform::ReadResult::kRead:
+      *this = ini_file(text);
+      return true;
+    case platform::ReadResult::kMissing:
+      *this = ini_file();
+      return true;
+    case platform::ReadResult::kFailed:
+      break;
+  }
+  *error = "Cannot read \"" + path + "\": " + reason;
+  return false;
+}
+
+bool ini_file::save(const std::string& path, std::string* error) const {
+  return platform::write_file_atomically(platform::env(), path, text(), error);
+}
+
+std::vector<ini_file::key_value> ini_file::section(const std::string& section) const {
+  std::vector<key_value> keys;
+  bool inside = false;
+  for (const std::string& line : lines_) {
+    std::string name;
+    key_value key;
+    if (section_header(line, &name)) {
+      inside = equals_ascii_nocase(name, section);
+    } else if (inside && key_line(line, &key)) {
+      keys.push_back(std::move(key));
+    }
+  }
+  return keys;
+}
+
+void ini_file::replace_section(const std::string& section, const std::vector<key_value>& keys) {
+  std::vector<std::string> block;
+  block.reserve(keys.size());
+  for (const key_value& key : keys) {
+    block.push_back(one_line(key.first) + "=" + one_line(key.second));
+  }
+
+  // The section's first header, and its first name=value line.
+  const size_t none = lines_.size();
+  size_t header = none;
+  size_t first_key = none;
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    std::string name;
+    key_value key;
+    if (section_header(lines_[i], &name)) {
+      if (header != none) break;
+      if (equals_ascii_nocase(name, section)) header = i;
+    } else if (header != none && key_line(lines_[i], &key)) {
+      first_key = i;
+      break;
+    }
+  }
+  if (header == none) {
+    lines_.push_back("[" + section + "]");
+    lines_.insert(lines_.end(), block.begin(), block.end());
+    return;
+  }
+  const size_t place = first_key != none ? first_key : header + 1;
+
+  std::vector<std::string> result;
+  result.reserve(lines_.size() + block.size());
+  bool inside = false;
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    if (i == place) result.insert(result.end(), block.begin(), block.end());
+    const std::string& line = lines_[i];
+    std::string name;
+    key_value key;
+    if (section_header(line, &name)) {
+      inside = equals_ascii_nocase(name, section);
+      if (inside && i != header) continue;  // a repeated header of the section
+    } else if (inside && key_line(line, &key)) {
+      continue;
+    }
+    result.push_back(line);
+  }
+  if (place == lines_.size()) result.insert(result.end(), block.begin(), block.end());
+  lines_ = std::move(result);
+}
+
+std::string ini_file::text() const {
+  std::string text = byte_order_mark_;
+  for (const std::string& line : lines_) {
+    text += line;
+    text += "\r\n";
+  }
+  return text;
+}

@@ -1,0 +1,50 @@
+// A private-profile file ("INI" file): sections that start with a line
+// "[name]", name=value lines inside them, lines that end in CR LF.
+//
+// The file is kept as its lines, so that writing it back changes nothing but
+// the section that was replaced: other sections, comments (";" lines), blank
+// lines and lines of no known form stay as they were. Section names are
+// matched without regard to ASCII letter case; key names are returned as
+// they stand. Values are neither unquoted nor cut to a length, and keep their
+// blanks. Not thread-safe.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+class ini_file {
+ public:
+  typedef std::pair<std::string, std::string> key_value;
+
+  ini_file() = default;
+  // Takes the lines of `text`. Lines may end in CR LF or LF alone; a UTF-8
+  // byte-order mark at the start is kept but not taken for part of the line.
+  explicit ini_file(const std::string& text);
+
+  // Reads the file at `path`. A missing file reads as empty and succeeds;
+  // a file that exists but cannot be read fails, with `error` naming it.
+  bool load(const std::string& path, std::string* error);
+  // Writes the file to `path` in one step (see platform::write_file_atomically):
+  // on failure the file at `path` is left as it was and `error` names it.
+  bool save(const std::string& path, std::string* error) const;
+
+  // The name=value lines of the section `section` in file order, names with
+  // their surrounding blanks removed, values as they stand after the first
+  // "=". A section that appears more than once is read as one.
+  std::vector<key_value> section(const std::string& section) const;
+
+  // Replaces every name=value line of `section` by `keys`, in their order,
+  // where the section's first such line stood (right after its header when
+  // it has none). A section that appears more than once becomes one, at the
+  // first place. A missing section is added at the end. CR and LF in a name
+  // or value would start a new line, so each is written as a blank.
+  void replace_section(const std::string& section, const std::vector<key_value>& keys);
+
+  // The whole file, every line ending in CR LF.
+  std::string text() const;
+
+ private:
+  std::string byte_order_mark_;
+  std::vector<std::string> lines_;
+};

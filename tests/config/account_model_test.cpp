@@ -1,0 +1,221 @@
+// The account record, the table operations with their schedule arithmetic,
+// and the stable keys.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "imap_def.h"
+#include "platform/env.h"
+
+namespace {
+
+class fixed_clock : public platform::EnvWrapper {
+ public:
+  fixed_clock() : EnvWrapper(platform::default_env()) {}
+  int64_t local_seconds() override { return now; }
+  int64_t now = 1700000000;
+};
+
+imap_info settings(const std::string& name, int32_t attempt = 5) {
+  imap_info s;
+  set_new_account_defaults(s);
+  s.address = name + "@example.com";
+  s.username = name;
+  s.password = "secret";
+  s.hostname = "mail.example.com";
+  s.display = name;
+  s.attempt = attempt;
+  return s;
+}
+
+class AccountModelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::set_env(&clock_);
+    account_table.reload({}, 0);
+  }
+  void TearDown() override {
+    account_table.reload({}, 0);
+    platform::set_env(nullptr);
+  }
+
+  imap_info at(int32_t index) {
+    imap_info copy;
+    EXPECT_TRUE(account_table.copy_at(static_cast<size_t>(index), &copy));
+    return copy;
+  }
+
+  fixed_clock clock_;
+};
+
+TEST_F(AccountModelTest, NewAccountDefaultsClearEverythingElse) {
+  imap_info s = settings("old");
+  s.accttype = ACCOUNT_POP3;
+  s.ssl = 1;
+  s.next_check = 99;
+  s.entry_id = 7;
+  set_new_account_defaults(s);
+  EXPECT_EQ(s.accttype, ACCOUNT_IMAP);
+  EXPECT_EQ(s.port, 143);
+  EXPECT_EQ(s.mailbox, "INBOX");
+  EXPECT_EQ(s.attempt, 5);
+  EXPECT_EQ(s.unseen, 1);
+  EXPECT_EQ(s.ssl, 0);
+  EXPECT_EQ(s.address + s.username + s.password + s.hostname + s.client + s.arguments + s.display,
+            "");
+  EXPECT_EQ(s.next_check, 0);
+  EXPECT_EQ(s.entry_id, 0);
+}
+
+TEST_F(AccountModelTest, CopySettingsLeavesRunTimeFieldsZero) {
+  imap_info source = settings("a");
+  source.accttype = ACCOUNT_POP3;
+  source.client = "mailer";
+  source.arguments = "-x";
+  source.ssl = 1;
+  source.new_count = 4;
+  source.next_check = 123;
+  source.entry_id = 9;
+  imap_info destination = settings("b");
+  destination.total_count = 8;
+  copy_account_settings(source, destination);
+  EXPECT_EQ(destination.username, "a");
+  EXPECT_EQ(destination.accttype, ACCOUNT_POP3);
+  EXPECT_EQ(destination.client, "mailer");
+  EXPECT_EQ(destination.arguments, "-x");
+  EXPECT_EQ(destination.ssl, 1);
+  EXPECT_EQ(destination.unseen, 1);
+  EXPECT_EQ(destination.new_count, 0);
+  EXPECT_EQ(destination.total_count, 0);
+  EXPECT_EQ(destination.next_check, 0);
+  EXPECT_EQ(destination.entry_id, 0);
+
+  copy_account_settings(source, source);
+  EXPECT_EQ(source.username, "a");
+  EXPECT_EQ(source.new_count, 0);
+}
+
+TEST_F(AccountModelTest, AppendSchedulesOneIntervalAhead) {
+  EXPECT_EQ(append_account(settings("a")), 0);
+  EXPECT_EQ(append_account(settings("b", 0)), 1);
+  const imap_info a = at(0);
+  EXPECT_EQ(a.username, "a");
+  EXPECT_EQ(a.entry_id, -1);
+  EXPECT_EQ(a.last_checked, 0);
+  EXPECT_EQ(a.next_check, clock_.now + 300);
+  EXPECT_EQ(at(1).next_check, clock_.now);  // due at once
+}
+
+TEST(NextCheckTime, ProductWrapsInThirtyTwoBitsSumDoesNot) {
+  const struct {
+    int64_t now;
+    int32_t attempt;
+    int64_t expected;
+  } cases[] = {
+      {1000, 5, 1300},
+      {1000, -1, 940},
+      {5000000000LL, 1, 5000000060LL},  // the sum goes past 32 bits
+      {0, 35791394, 2147483640LL},      // largest product that fits
+      {0, 35791395, -2147483596LL},     // 2147483700 wraps
+      {0, 2147483647, -60},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(next_check_time(c.now, c.attempt), c.expected) << c.now << " " << c.attempt;
+  }
+}
+
+TEST_F(AccountModelTest, ReplaceEnablesAgainAndKeepsCountsAndKey) {
+  append_account(settings("a"));
+  const account_ref key = account_table.key_at(0);
+  account_table.update(key, [](imap_info& a) {
+    a.next_check = 0;
+    a.last_checked = 55;
+    a.new_count = 3;
+    a.total_count = 10;
+    a.entry_id = 12;
+  });
+  clock_.now += 1000;
+  replace_account(settings("z", 7), 0);
+  const imap_info a = at(0);
+  EXPECT_EQ(a.username, "z");
+  EXPECT_EQ(a.next_check, clock_.now + 420);
+  EXPECT_EQ(a.last_checked, 0);
+  EXPECT_EQ(a.entry_id, -1);
+  EXPECT_EQ(a.new_count, 3);
+  EXPECT_EQ(a.total_count, 10);
+  EXPECT_EQ(a.key, key);
+}
+
+TEST_F(AccountModelTest, DeleteKeepsOrderOfTheRest) {
+  append_account(settings("a"));
+  append_account(settings("b"));
+  append_account(settings("c"));
+  const account_ref key_b = account_table.key_at(1);
+  const account_ref key_c = account_table.key_at(2);
+  delete_account(1);
+  ASSERT_EQ(account_table.size(), 2u);
+  EXPECT_EQ(at(0).username, "a");
+  EXPECT_EQ(at(1).username, "c");
+  EXPECT_EQ(account_table.index_of(key_c), 1);
+  EXPECT_EQ(account_table.index_of(key_b), -1);
+}
+
+TEST_F(AccountModelTest, InvalidIndicesChangeNothing) {
+  append_account(settings("a"));
+  replace_account(settings("x"), 1);
+  replace_account(settings("x"), -1);
+  delete_account(1);
+  delete_account(-1);
+  ASSERT_EQ(account_table.size(), 1u);
+  EXPECT_EQ(at(0).username, "a");
+  imap_info untouched = settings("u");
+  EXPECT_FALSE(account_table.copy_at(1, &untouched));
+  EXPECT_EQ(untouched.username, "u");
+}
+
+TEST_F(AccountModelTest, KeysAreNeverReusedAndGoneKeysFindNothing) {
+  std::set<account_ref> seen;
+  for (int round = 0; round < 50; ++round) {
+    append_account(settings("a"));
+    append_account(settings("b"));
+    for (size_t i = 0; i < account_table.size(); ++i) seen.insert(account_table.key_at(i));
+    delete_account(0);
+  }
+  EXPECT_EQ(seen.size(), 100u);
+  EXPECT_EQ(seen.count(0), 0u);
+
+  const account_ref gone = account_table.key_at(0);
+  delete_account(0);
+  imap_info copy;
+  EXPECT_FALSE(account_table.copy(gone, &copy));
+  EXPECT_FALSE(account_table.update(gone, [](imap_info&) { ADD_FAILURE(); }));
+  EXPECT_FALSE(account_table.read(0, [](const imap_info&) { ADD_FAILURE(); }));
+  EXPECT_EQ(account_table.key_at(account_table.size()), 0u);
+}
+
+TEST_F(AccountModelTest, ReloadKeepsKeysAndCountsOfRecordsThatStay) {
+  append_account(settings("a"));
+  append_account(settings("b"));
+  const account_ref key0 = account_table.key_at(0);
+  const account_ref key1 = account_table.key_at(1);
+  account_table.update(key0, [](imap_info& a) { a.new_count = 2; });
+  const uint32_t version = at(0).settings_version;
+
+  account_table.reload({settings("x"), settings("y"), settings("z")}, 500);
+  ASSERT_EQ(account_table.size(), 3u);
+  EXPECT_EQ(account_table.key_at(0), key0);
+  EXPECT_EQ(account_table.key_at(1), key1);
+  EXPECT_NE(account_table.key_at(2), 0u);
+  EXPECT_NE(account_table.key_at(2), key1);
+  EXPECT_EQ(at(0).username, "x");
+  EXPECT_EQ(at(0).new_count, 2);
+  EXPECT_NE(at(0).settings_version, version);
+  EXPECT_EQ(at(2).next_check, 800);
+  EXPECT_EQ(at(2).entry_id, -1);
+
+  account_table.reload({settings("only")}, 0);
+  EXPECT_EQ(account_table.size(), 1u);
+  EXPECT_EQ(account_table.index_of(key1), -1);
+}
+
+}  // namespace

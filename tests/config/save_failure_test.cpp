@@ -1,0 +1,147 @@
+// A save that fails at any step leaves the previous mail.ini byte for byte,
+// leaves no temporary file behind, and says which file it could not write.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "config_fixture.h"
+#include "imap_config.h"
+
+#if defined(__linux__)
+#include <signal.h>
+#include <sys/resource.h>
+#endif
+
+namespace {
+
+enum class fail_at { nothing, open, append, sync, close, rename };
+
+// Passes a file through to the real one but fails at the chosen step; a
+// failing append writes half of its data first.
+class failing_file : public platform::WritableFile {
+ public:
+  failing_file(std::unique_ptr<platform::WritableFile> real, fail_at step)
+      : real_(std::move(real)), step_(step) {}
+  bool append(const std::string& data, std::string* error) override {
+    if (step_ != fail_at::append) return real_->append(data, error);
+    real_->append(data.substr(0, data.size() / 2), error);
+    *error = "No space left on device";
+    return false;
+  }
+  bool sync(std::string* error) override {
+    if (step_ != fail_at::sync) return real_->sync(error);
+    *error = "I/O error";
+    return false;
+  }
+  bool close(std::string* error) override {
+    const bool closed = real_->close(error);
+    if (step_ != fail_at::close) return closed;
+    *error = "I/O error";
+    return false;
+  }
+
+ private:
+  std::unique_ptr<platform::WritableFile> real_;
+  fail_at step_;
+};
+
+class failing_env : public fixed_clock {
+ public:
+  std::unique_ptr<platform::WritableFile> new_writable_file(const std::string& path,
+                                                            std::string* error) override {
+    if (step == fail_at::open) {
+      *error = "Permission denied";
+      return nullptr;
+    }
+    std::unique_ptr<platform::WritableFile> real = target()->new_writable_file(path, error);
+    if (real == nullptr) return nullptr;
+    return std::unique_ptr<platform::WritableFile>(new failing_file(std::move(real), step));
+  }
+  bool rename_file(const std::string& from, const std::string& to, std::string* error) override {
+    if (step != fail_at::rename) return target()->rename_file(from, to, error);
+    *error = "Access is denied";
+    return false;
+  }
+  fail_at step = fail_at::nothing;
+};
+
+class SaveFailureTest : public ConfigTest {
+ protected:
+  void SetUp() override {
+    ConfigTest::SetUp();
+    platform::set_env(&env_);
+    imap_info a;
+    set_new_account_defaults(a);
+    a.username = "u";
+    a.password = "p";
+    a.hostname = "h";
+    for (int i = 0; i < 30; ++i) append_account(a);
+    write(old_);
+  }
+
+  // Saves, expects failure, and checks that nothing on disk changed.
+  void expect_failed_save() {
+    std::string error;
+    EXPECT_FALSE(save_config(&error));
+    EXPECT_NE(error.find(path()), std::string::npos) << error;
+    EXPECT_EQ(read(), old_);
+    EXPECT_FALSE(test_support::file_exists(path() + ".tmp"));
+  }
+
+  failing_env env_;
+  const std::string old_ = "; old\r\n[Mail]\r\nuse_alert=1\r\n[Other]\r\nk=v\r\n";
+};
+
+TEST_F(SaveFailureTest, InjectedFailuresAtEachStep) {
+  for (fail_at step :
+       {fail_at::open, fail_at::append, fail_at::sync, fail_at::close, fail_at::rename}) {
+    SCOPED_TRACE(static_cast<int>(step));
+    env_.step = step;
+    expect_failed_save();
+  }
+  env_.step = fail_at::nothing;
+  EXPECT_TRUE(save_config());
+  EXPECT_NE(read(), old_);
+}
+
+TEST_F(SaveFailureTest, TemporaryFileCannotBeCreated) {
+  // A directory in the temporary file's place makes the real open fail.
+  std::filesystem::create_directory(path() + ".tmp");
+  std::string error;
+  EXPECT_FALSE(save_config(&error));
+  EXPECT_NE(error.find(path()), std::string::npos) << error;
+  EXPECT_EQ(read(), old_);
+  std::filesystem::remove(path() + ".tmp");
+}
+
+TEST_F(SaveFailureTest, ExistingFileThatCannotBeReadIsNotReplaced) {
+  platform::default_env()->delete_file(path());
+  std::filesystem::create_directory(path());
+  std::string error;
+  EXPECT_FALSE(save_config(&error));
+  EXPECT_NE(error.find(path()), std::string::npos) << error;
+  EXPECT_TRUE(std::filesystem::is_directory(path()));
+  std::filesystem::remove(path());
+}
+
+#if defined(__linux__)
+TEST_F(SaveFailureTest, RealWriteFailsPartWay) {
+  // The file-size limit makes the system refuse the write after 64 bytes.
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 64;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string error;
+  const bool saved_ok = save_config(&error);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, previous);
+  EXPECT_FALSE(saved_ok);
+  EXPECT_NE(error.find(path()), std::string::npos) << error;
+  EXPECT_EQ(read(), old_);
+  EXPECT_FALSE(test_support::file_exists(path() + ".tmp"));
+}
+#endif
+
+}  // namespace
