@@ -17,27 +17,30 @@ constexpr int kSockStream = 1;
 constexpr int kProtoTcp = 6;
 // Close drains what the peer still sends without waiting; a peer that keeps
 // sending must not hold Close forever, so the drain stops after this much.
-constexpr int kMaxDrainBytes = 1 << 20;
+constexpr size_t kMaxDrainBytes = 1 << 20;
 
 using Clock = std::chrono::steady_clock;
 
 // The wait left before the deadline of a whole read, never more than one
-// wait's own timeout; -1 when neither limits.
+// wait's own timeout; -1 when neither limits. The clock starts at the first
+// wait, so a read served from buffered input never asks for the time.
 class ReadClock {
  public:
-  explicit ReadClock(int timeout)
-      : timeout_(timeout),
-        deadline_(Clock::now() + std::chrono::milliseconds(static_cast<int64_t>(timeout) *
-                                                           TBlockSocket::kWholeReadTimeouts)) {}
+  explicit ReadClock(int timeout) : timeout_(timeout) {}
 
   // False once the whole read has run out of time.
-  bool Next(int* wait) const {
+  bool Next(int* wait) {
     if (timeout_ <= 0) {
       *wait = timeout_;
       return true;
     }
-    auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
+    Clock::time_point now = Clock::now();
+    if (!started_) {
+      deadline_ = now + std::chrono::milliseconds(static_cast<int64_t>(timeout_) *
+                                                  TBlockSocket::kWholeReadTimeouts);
+      started_ = true;
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - now).count();
     if (left <= 0) return false;
     *wait = static_cast<int>(std::min<int64_t>(left, timeout_));
     return true;
@@ -45,6 +48,7 @@ class ReadClock {
 
  private:
   int timeout_;
+  bool started_ = false;
   Clock::time_point deadline_;
 };
 
@@ -175,15 +179,14 @@ void TBlockSocket::Connect(const std::string& host, const std::string& port) {
 void TBlockSocket::Close() {
   if (socket_ != net::kNoHandle) {
     api_->ShutdownSend(socket_);
-    input_.clear();
-    input_pos_ = 0;
     // Drain without waiting, bounded, reusing ReadChunk's own steps.
-    int drained = 0;
+    input_.Clear();
+    size_t drained = 0;
     while (drained < kMaxDrainBytes && FillInput(0)) {
-      drained += static_cast<int>(input_.size());
-      ClearInputBuffer();
+      drained += input_.size();
+      input_.Clear();
     }
-    ClearInputBuffer();
+    input_.Release();
     api_->Close(socket_);
     socket_ = net::kNoHandle;
   }
@@ -268,21 +271,38 @@ void TBlockSocket::SetSendBufferSize(int bytes) {
 }
 
 std::string_view TBlockSocket::InputBuffer() const {
-  return std::string_view(input_).substr(input_pos_);
+  return std::string_view(input_.data(), input_.size());
 }
 
-void TBlockSocket::ClearInputBuffer() {
-  input_.clear();
-  input_pos_ = 0;
+void TBlockSocket::ClearInputBuffer() { input_.Clear(); }
+
+void TBlockSocket::Input::Consume(size_t n) {
+  begin_ += n;
+  if (begin_ == end_) Clear();
 }
 
-void TBlockSocket::CompactInput() {
-  // Dropping the consumed head only when it is at least half the buffer
-  // keeps the copying linear overall.
-  if (input_pos_ > 0 && input_pos_ * 2 >= input_.size()) {
-    input_.erase(0, input_pos_);
-    input_pos_ = 0;
+void TBlockSocket::Input::Release() {
+  buf_.reset();
+  capacity_ = begin_ = end_ = 0;
+}
+
+char* TBlockSocket::Input::Reserve(size_t n) {
+  if (capacity_ - end_ >= n) return buf_.get() + end_;
+  const size_t live = size();
+  // Moving the live bytes to the front only when the consumed head is at
+  // least as large keeps the copying linear overall; otherwise grow.
+  if (begin_ >= live && capacity_ - live >= n) {
+    std::memmove(buf_.get(), data(), live);
+  } else {
+    size_t capacity = std::max({capacity_ * 2, live + n, size_t{4096}});
+    std::unique_ptr<char[]> bigger(new char[capacity]);
+    if (live > 0) std::memcpy(bigger.get(), data(), live);
+    buf_ = std::move(bigger);
+    capacity_ = capacity;
   }
+  begin_ = 0;
+  end_ = live;
+  return buf_.get() + end_;
 }
 
 bool TBlockSocket::Broken() {
@@ -309,49 +329,55 @@ bool TBlockSocket::FillInput(int timeout) {
       return false;
     }
   }
-  CompactInput();
-  size_t old = input_.size();
-  input_.resize(old + static_cast<size_t>(n));
-  int got = ReceiveBuffer(&input_[old], n);
-  input_.resize(old + static_cast<size_t>(std::max(got, 0)));
+  char* room = input_.Reserve(static_cast<size_t>(n));
+  int got = ReceiveBuffer(room, n);
+  if (got > 0) input_.Commit(static_cast<size_t>(got));
   return last_error_ == 0;
 }
 
 std::string TBlockSocket::ReadChunk(int timeout) {
   last_error_ = 0;
-  if (input_pos_ == input_.size()) {
-    ClearInputBuffer();
-    if (!FillInput(timeout)) return std::string();
-  }
-  std::string chunk = input_.substr(input_pos_);
-  ClearInputBuffer();
+  if (input_.empty() && !FillInput(timeout)) return std::string();
+  std::string chunk(input_.data(), input_.size());
+  input_.Clear();
   return chunk;
 }
 
 size_t TBlockSocket::FindLineEnd(size_t from, bool line_end_mode, const std::string& terminator,
                                  size_t* end_length) const {
+  const char* data = input_.data();
+  const size_t size = input_.size();
   if (!line_end_mode) {
-    size_t at = input_.find(terminator, from);
+    size_t at = std::string_view(data, size).find(terminator, from);
     *end_length = terminator.size();
     return at;
   }
-  size_t at = input_.find_first_of("\r\n", from);
-  if (at == std::string::npos) return at;
+  // Two bounded memchr passes instead of a byte loop: the CR search never
+  // runs past the first LF, so the cost stays linear in the input.
+  const char* begin = data + from;
+  const char* end = data + size;
+  const char* lf = static_cast<const char*>(std::memchr(begin, '\n', end - begin));
+  const char* limit = lf ? lf : end;
+  const char* cr = static_cast<const char*>(std::memchr(begin, '\r', limit - begin));
+  const char* hit = cr ? cr : lf;
+  if (hit == nullptr) return std::string::npos;
+  size_t at = static_cast<size_t>(hit - data);
   // At the same position the two-character form wins.
-  char other = input_[at] == '\r' ? '\n' : '\r';
-  *end_length = at + 1 < input_.size() && input_[at + 1] == other ? 2 : 1;
+  char other = *hit == '\r' ? '\n' : '\r';
+  *end_length = at + 1 < size && data[at + 1] == other ? 2 : 1;
   return at;
 }
 
 std::string TBlockSocket::ReadUntil(int timeout, const std::string& terminator) {
   last_error_ = 0;
   if (terminator.empty()) return std::string();
-  const bool line_end_mode = LineEndAny && terminator == "\r\n";
+  const bool line_end_mode =
+      LineEndAny && terminator.size() == 2 && terminator[0] == '\r' && terminator[1] == '\n';
   ReadClock clock(timeout);
   bool split_checked = !line_end_mode;
-  bool need_more = input_pos_ == input_.size();
-  // Where the search resumes: bytes before it hold no (start of a) line end.
-  size_t scanned = input_pos_;
+  bool need_more = input_.empty();
+  // Offset where the search resumes: no line end starts before it.
+  size_t scanned = 0;
   for (;;) {
     if (need_more) {
       int wait = 0;
@@ -359,47 +385,42 @@ std::string TBlockSocket::ReadUntil(int timeout, const std::string& terminator) 
         last_error_ = kErrTimedOut;
         return std::string();
       }
-      size_t offset = scanned - input_pos_;
       if (!FillInput(wait)) return std::string();
-      scanned = input_pos_ + offset;
     }
     need_more = true;
-    if (input_pos_ == input_.size()) continue;
+    if (input_.empty()) continue;
     if (!split_checked) {
       // The other half of a line end split across two receives.
-      char head = input_[input_pos_];
-      if ((last_cr_ && head == '\n') || (last_lf_ && head == '\r')) {
-        ++input_pos_;
-        ++scanned;
-      }
+      char head = input_.data()[0];
+      if ((last_cr_ && head == '\n') || (last_lf_ && head == '\r')) input_.Consume(1);
       last_cr_ = last_lf_ = false;
       split_checked = true;
     }
     size_t end_length = 0;
     size_t at = FindLineEnd(scanned, line_end_mode, terminator, &end_length);
     if (at != std::string::npos) {
-      std::string line = input_.substr(input_pos_, at - input_pos_);
+      std::string line(input_.data(), at);
       if (line_end_mode && end_length == 1) {
-        (input_[at] == '\r' ? last_cr_ : last_lf_) = true;
+        (input_.data()[at] == '\r' ? last_cr_ : last_lf_) = true;
       }
-      input_pos_ = at + end_length;
-      if (input_pos_ == input_.size()) ClearInputBuffer();
+      input_.Consume(at + end_length);
       return line;
     }
-    if (input_.size() - input_pos_ > static_cast<size_t>(kMaxLineLength)) {
+    if (input_.size() > static_cast<size_t>(kMaxLineLength)) {
       // The stream position is lost for good; free what was gathered.
       broken_ = last_error_ = kErrTooLong;
-      ClearInputBuffer();
+      input_.Release();
       return std::string();
     }
     // A partial terminator at the end may complete with the next receive.
-    scanned = input_.size() - std::min(input_.size() - input_pos_, terminator.size() - 1);
+    scanned = input_.size() - std::min(input_.size(), terminator.size() - 1);
   }
 }
 
 std::string TBlockSocket::ReadLine(int timeout) {
-  std::string line = ReadUntil(timeout, "\r\n");
-  return last_error_ == 0 ? line : std::string();
+  static const std::string kCrLf = "\r\n";
+  // ReadUntil returns empty on every failure already.
+  return ReadUntil(timeout, kCrLf);
 }
 
 std::string TBlockSocket::ReadBytes(int count, int timeout) {
@@ -407,12 +428,12 @@ std::string TBlockSocket::ReadBytes(int count, int timeout) {
   if (count <= 0) return std::string();
   if (count > kMaxReadBytes) {
     broken_ = last_error_ = kErrTooLong;
-    ClearInputBuffer();
+    input_.Release();
     return std::string();
   }
   ReadClock clock(timeout);
   const size_t need = static_cast<size_t>(count);
-  while (input_.size() - input_pos_ < need) {
+  while (input_.size() < need) {
     int wait = 0;
     if (!clock.Next(&wait)) {
       last_error_ = kErrTimedOut;
@@ -420,9 +441,8 @@ std::string TBlockSocket::ReadBytes(int count, int timeout) {
     }
     if (!FillInput(wait)) return std::string();
   }
-  std::string bytes = input_.substr(input_pos_, need);
-  input_pos_ += need;
-  if (input_pos_ == input_.size()) ClearInputBuffer();
+  std::string bytes(input_.data(), need);
+  input_.Consume(need);
   return bytes;
 }
 

@@ -141,7 +141,6 @@ class TBlockSocket {
   // Appends what arrives after at most one wait to the input (ReadChunk's
   // steps without the copy); false with LastError set on failure.
   bool FillInput(int timeout);
-  void CompactInput();
   // Scans the input for a line end from `from`; returns its position and
   // length, or npos.
   size_t FindLineEnd(size_t from, bool line_end_mode, const std::string& terminator,
@@ -153,10 +152,27 @@ class TBlockSocket {
   platform::net::Handle socket_ = platform::net::kNoHandle;
   platform::net::Family socket_family_ = platform::net::Family::kAny;
   int last_error_ = 0;
-  // Input not yet handed out is input_[input_pos_..]; consuming a line moves
-  // input_pos_ instead of copying the rest, so reading is linear in size.
-  std::string input_;
-  size_t input_pos_ = 0;
+  // Bytes received and not yet handed out. Handing out a line moves the
+  // start instead of copying the rest, and freed room is reused, so reading
+  // costs time linear in the size of the input.
+  class Input {
+   public:
+    const char* data() const { return buf_.get() + begin_; }
+    size_t size() const { return end_ - begin_; }
+    bool empty() const { return end_ == begin_; }
+    void Consume(size_t n);
+    void Clear() { begin_ = end_ = 0; }
+    // Frees the memory as well.
+    void Release();
+    // Room for `n` more bytes at the end; Commit counts what was written.
+    char* Reserve(size_t n);
+    void Commit(size_t n) { end_ += n; }
+
+   private:
+    std::unique_ptr<char[]> buf_;
+    size_t capacity_ = 0, begin_ = 0, end_ = 0;
+  };
+  Input input_;
   bool last_cr_ = false;
   bool last_lf_ = false;
   // Non-zero once a bound was passed: the stream position is lost.

@@ -1,0 +1,206 @@
+// Reading a large multi-line reply over loopback, plain and TLS: ReadLine
+// against a raw read of the same bytes (the floor) and against Python's
+// socket.makefile().readline(). Reports MB/s and the 128 MiB / 64 MiB time
+// ratio, which is 2 when reading is linear in the size of the reply.
+#include <netinet/in.h>
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "blcksock.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr size_t kMiB = 1 << 20;
+constexpr int kRounds = 3;
+
+// 80-byte lines (78 characters and CR LF) filling `size`, then ".".
+std::string MakeReply(size_t size) {
+  std::string reply;
+  reply.reserve(size + 3);
+  std::string line(78, 'x');
+  for (size_t n = 0; reply.size() + 80 <= size; ++n) {
+    std::string number = std::to_string(n);
+    std::copy(number.begin(), number.end(), line.begin());
+    reply += line;
+    reply += "\r\n";
+  }
+  return reply + ".\r\n";
+}
+
+class Server {
+ public:
+  explicit Server(bool tls) : tls_(tls) {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    bind(listener_, reinterpret_cast<sockaddr*>(&addr), len);
+    listen(listener_, 8);
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    if (tls_) MakeContext();
+  }
+  ~Server() {
+    close(listener_);
+    if (ctx_) SSL_CTX_free(ctx_);
+  }
+
+  std::string Port() const { return std::to_string(port_); }
+
+  // Serves `reply` to the next `connections` clients, one after the other.
+  std::thread Serve(const std::string& reply, int connections) {
+    return std::thread([this, &reply, connections] {
+      for (int i = 0; i < connections; ++i) {
+        int fd = accept(listener_, nullptr, nullptr);
+        if (tls_) {
+          SSL* ssl = SSL_new(ctx_);
+          SSL_set_fd(ssl, fd);
+          if (SSL_accept(ssl) == 1) {
+            for (size_t at = 0; at < reply.size(); at += kMiB) {
+              SSL_write(ssl, reply.data() + at,
+                        static_cast<int>(std::min(kMiB, reply.size() - at)));
+            }
+            SSL_shutdown(ssl);
+          }
+          SSL_free(ssl);
+        } else {
+          for (size_t at = 0; at < reply.size();) {
+            ssize_t n = send(fd, reply.data() + at, reply.size() - at, MSG_NOSIGNAL);
+            if (n <= 0) break;
+            at += static_cast<size_t>(n);
+          }
+        }
+        close(fd);
+      }
+    });
+  }
+
+ private:
+  void MakeContext() {
+    EVP_PKEY* key = EVP_EC_gen("P-256");
+    X509* cert = X509_new();
+    ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
+    X509_gmtime_adj(X509_getm_notBefore(cert), 0);
+    X509_gmtime_adj(X509_getm_notAfter(cert), 3600);
+    X509_set_pubkey(cert, key);
+    X509_set_issuer_name(cert, X509_get_subject_name(cert));
+    X509_sign(cert, key, EVP_sha256());
+    ctx_ = SSL_CTX_new(TLS_server_method());
+    SSL_CTX_use_certificate(ctx_, cert);
+    SSL_CTX_use_PrivateKey(ctx_, key);
+    X509_free(cert);
+    EVP_PKEY_free(key);
+  }
+
+  bool tls_;
+  int listener_ = -1;
+  int port_ = 0;
+  SSL_CTX* ctx_ = nullptr;
+};
+
+std::unique_ptr<TTCPBlockSocket> Connect(const Server& server, bool tls) {
+  auto sock = std::make_unique<TTCPBlockSocket>();
+  sock->LineEndAny = true;
+  if (tls) sock->SetTlsEnabled(true);
+  sock->Connect("127.0.0.1", server.Port());
+  if (sock->LastError() != 0) {
+    std::fprintf(stderr, "connect failed: %d\n", sock->LastError());
+    std::exit(1);
+  }
+  return sock;
+}
+
+double Seconds(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double TimeReadLine(const Server& server, bool tls, size_t expect) {
+  auto start = Clock::now();
+  auto sock = Connect(server, tls);
+  size_t total = 0;
+  for (;;) {
+    std::string line = sock->ReadLine(5000);
+    if (sock->LastError() != 0 || (line.size() == 1 && line[0] == '.')) break;
+    total += line.size() + 2;
+  }
+  double s = Seconds(start);
+  if (total + 3 != expect) std::fprintf(stderr, "ReadLine got %zu of %zu bytes\n", total, expect);
+  return s;
+}
+
+double TimeRaw(const Server& server, bool tls, size_t expect) {
+  auto start = Clock::now();
+  auto sock = Connect(server, tls);
+  std::vector<char> buffer(256 * 1024);
+  size_t total = 0;
+  while (total < expect && sock->WaitReadable(5000)) {
+    int n = sock->ReceiveBuffer(buffer.data(), static_cast<int>(buffer.size()));
+    if (n <= 0) break;
+    total += static_cast<size_t>(n);
+  }
+  double s = Seconds(start);
+  if (total != expect) std::fprintf(stderr, "raw read got %zu of %zu bytes\n", total, expect);
+  return s;
+}
+
+double TimePython(const Server& server, bool tls) {
+  std::string command = "python3 " NET_BENCH_SCRIPT " " + server.Port() + (tls ? " tls" : " plain");
+  FILE* pipe = popen(command.c_str(), "r");
+  double s = -1;
+  size_t total = 0;
+  if (pipe) {
+    if (std::fscanf(pipe, "%lf %zu", &s, &total) != 2) s = -1;
+    pclose(pipe);
+  }
+  return s;
+}
+
+template <typename F>
+double Best(F f) {
+  double best = 1e9;
+  for (int i = 0; i < kRounds; ++i) best = std::min(best, f());
+  return best;
+}
+
+}  // namespace
+
+int main() {
+  std::printf("%-6s %6s %14s %14s %14s %10s %10s\n", "mode", "MiB", "ReadLine MB/s", "raw MB/s",
+              "Python MB/s", "RL/raw", "RL/Python");
+  for (bool tls : {false, true}) {
+    double readline_time[2] = {};
+    double raw_time[2] = {};
+    int slot = 0;
+    for (size_t mib : {64, 128}) {
+      const std::string reply = MakeReply(mib * kMiB);
+      Server server(tls);
+      std::thread serving = server.Serve(reply, 3 * kRounds);
+      double rl = Best([&] { return TimeReadLine(server, tls, reply.size()); });
+      double raw = Best([&] { return TimeRaw(server, tls, reply.size()); });
+      double py = Best([&] { return TimePython(server, tls); });
+      serving.join();
+      double mb = static_cast<double>(reply.size()) / 1e6;
+      std::printf("%-6s %6zu %14.0f %14.0f %14.0f %10.2f %10.2f\n", tls ? "tls" : "plain", mib,
+                  mb / rl, mb / raw, mb / py, raw / rl, py / rl);
+      readline_time[slot] = rl;
+      raw_time[slot] = raw;
+      ++slot;
+    }
+    std::printf("%-6s time 128 MiB / 64 MiB: ReadLine %.2f, raw %.2f\n", tls ? "tls" : "plain",
+                readline_time[1] / readline_time[0], raw_time[1] / raw_time[0]);
+  }
+  return 0;
+}
