@@ -183,7 +183,13 @@ TEST(SystemCharset, CodePagesMapToWindowsCharsets) {
   };
   for (const auto& [cp, charset] : cases) EXPECT_EQ(CharsetFromCodePage(cp), charset) << cp;
 #ifndef _WIN32
+  // Without an ANSI code page the target is Windows-1252, header parsing included.
   EXPECT_EQ(SystemCharset(), TMimeCharset::CP1252);
+  TMessHeader header;
+  header.ParseHeaderLines({"Subject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe_=E2=82=AC?="});
+  EXPECT_EQ(header.Subject,
+            "Gr\xFC\xDF"
+            "e \x80");
 #endif
 }
 
