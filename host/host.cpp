@@ -1,11 +1,14 @@
 #include "host.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
 #include <thread>
 
+#include "bitmaps.h"
+#include "launches.h"
 #include "message_boxes.h"
 
 namespace {
@@ -118,6 +121,25 @@ bool substitute_host::open_library(const std::string& path) {
   return true;
 }
 
+void substitute_host::attach(plugin_version_fn version, plugin_main_fn main) {
+  library_.attach(version, main);
+  log_line("attached plugin_version() -> " + std::to_string(version()));
+}
+
+void substitute_host::record_launches(bool record) {
+  if (!record) {
+    intercept_launches(nullptr);
+  } else if (!intercept_launches([this](const std::string& file, const std::string& arguments,
+                                        const std::vector<std::string>& words) {
+               std::string list;
+               for (const std::string& w : words) list += (list.empty() ? "" : ", ") + quoted(w);
+               log_line("launch file=" + quoted(file) + " arguments=" + quoted(arguments) +
+                        " words=[" + list + "]");
+             })) {
+    log_line("error: launches cannot be recorded on this system");
+  }
+}
+
 void substitute_host::log_line(const std::string& line) {
   std::lock_guard<std::mutex> hold(log_lock_);
   log_ << line << std::endl;
@@ -125,7 +147,10 @@ void substitute_host::log_line(const std::string& line) {
 
 int32_t substitute_host::answer_message_box(const std::string& text, const std::string& caption,
                                             uint32_t style) {
-  log_line("messagebox caption=" + quoted(caption) + " style=" + std::to_string(style) +
+  // Only the buttons can be told from a real Windows message box, so that is
+  // what the log shows on every system.
+  const char* buttons = (style & 0x0F) == 4 ? "yes/no" : "ok";
+  log_line("messagebox caption=" + quoted(caption) + " buttons=" + buttons +
            " text=" + quoted(text) + " -> " + answer_name(answer_));
   return answer_;
 }
@@ -140,6 +165,12 @@ int32_t substitute_host::send_event(const std::string& event, void* record) {
   return result;
 }
 
+std::string substitute_host::icon_name(bitmap_handle bitmap) const {
+  if (bitmap == nullptr) return "none";
+  host_bitmap picture;
+  return inspect_bitmap(bitmap, library_.module(), &picture) ? picture.name : "invalid";
+}
+
 std::string substitute_host::describe(const list_entry_record* r) const {
   std::ostringstream s;
   s << "size=" << r->size << " is_entry=" << r->is_entry << " group_id=" << r->group_id
@@ -148,14 +179,27 @@ std::string substitute_host::describe(const list_entry_record* r) const {
     << " f112=" << r->field112 << " f116=" << r->field116 << " f120=" << r->field120
     << " text=" << quoted(r->text) << " tooltip=" << quoted(r->tooltip)
     << " name=" << quoted(r->name) << " group_name=" << quoted(r->group_name)
-    << " user_data=" << r->user_data;
+    << " user_data=" << r->user_data << " callback=" << (r->callback != nullptr ? "set" : "0");
   if (r->icon != nullptr) {
-    s << " icon=" << address(r->icon->bitmap != nullptr ? *r->icon->bitmap : nullptr);
+    const list_icon_record* icon = r->icon;
+    s << " icon={size=" << icon->size << " f4=" << icon->one
+      << " bitmap=" << (icon->bitmap == nullptr ? "0" : icon_name(*icon->bitmap)) << " rect=";
+    if (icon->rect == nullptr) {
+      s << "0";
+    } else {
+      s << "(" << icon->rect->left << "," << icon->rect->top << "," << icon->rect->right << ","
+        << icon->rect->bottom << ")";
+    }
+    s << " f28=" << icon->field28 << "}";
   }
   if (r->menu != nullptr) {
     s << " menu=[";
     for (const menu_item_record* m = r->menu; m != nullptr; m = m->next) {
-      s << quoted(m->label) << (m->next != nullptr ? ", " : "");
+      const auto* data = reinterpret_cast<const menu_data*>(m->user_data);
+      s << "{size=" << m->size << " f4=" << m->field4 << " f12=" << m->field12
+        << " label=" << quoted(m->label) << " callback=" << (m->callback != nullptr ? "set" : "0");
+      if (data != nullptr) s << " command=" << data->command << " account=" << data->account;
+      s << "}" << (m->next != nullptr ? ", " : "");
     }
     s << "]";
   }
@@ -168,6 +212,7 @@ int32_t substitute_host::host_function(const char* plugin_id, const char* functi
   if (plugin_id == nullptr || std::strcmp(plugin_id, info_.id) != 0) {
     line += " plugin_id=" + quoted(plugin_id);
   }
+  auto text_of = [](const char* text) { return std::string(text != nullptr ? text : ""); };
   int32_t result = 0;
   if (record == nullptr) {
     line += " record=null";
@@ -181,21 +226,30 @@ int32_t substitute_host::host_function(const char* plugin_id, const char* functi
   } else if (name.rfind("list", 0) == 0) {
     auto* r = static_cast<list_entry_record*>(record);
     line += " " + describe(r);
+    const bitmap_handle bitmap =
+        r->icon != nullptr && r->icon->bitmap != nullptr ? *r->icon->bitmap : nullptr;
+    const std::string bitmap_name = icon_name(bitmap);
     std::lock_guard<std::mutex> hold(model_lock_);
     if (name == "listAddEntry" && r->is_entry == 0) {
       const int32_t id = next_group_id_++;
-      groups_[id] = group{r->text != nullptr ? r->text : "", r->tooltip ? r->tooltip : ""};
+      groups_[id] = group{id, text_of(r->text), text_of(r->tooltip)};
       r->group_id = id;
       line += " -> group " + std::to_string(id);
     } else if (name == "listAddEntry") {
       result = next_entry_id_++;
       entry e;
+      e.id = result;
       e.group = r->group_id;
-      e.text = r->text != nullptr ? r->text : "";
-      e.tooltip = r->tooltip != nullptr ? r->tooltip : "";
-      e.name = r->name != nullptr ? r->name : "";
-      e.icon = r->icon != nullptr && r->icon->bitmap != nullptr ? *r->icon->bitmap : nullptr;
-      e.record = r;
+      e.text = text_of(r->text);
+      e.tooltip = text_of(r->tooltip);
+      e.name = text_of(r->name);
+      e.icon = bitmap;
+      e.icon_name = bitmap_name;
+      e.callback = r->callback;
+      e.user_data = r->user_data;
+      for (const menu_item_record* m = r->menu; m != nullptr; m = m->next) {
+        e.menu.push_back(menu_item{text_of(m->label), m->callback, m->user_data});
+      }
       entries_[result] = e;
     } else if (name == "listGetSectionCount") {
       for (const auto& [id, e] : entries_) result += e.group == r->group_id ? 1 : 0;
@@ -207,22 +261,180 @@ int32_t substitute_host::host_function(const char* plugin_id, const char* functi
       }
     } else if (auto it = entries_.find(r->entry_id); it != entries_.end()) {
       if (name == "listUpdateText") {
-        it->second.text = r->text != nullptr ? r->text : "";
-        it->second.name = r->name != nullptr ? r->name : "";
+        it->second.text = text_of(r->text);
+        it->second.name = text_of(r->name);
       } else if (name == "listUpdateTooltip") {
-        it->second.tooltip = r->tooltip != nullptr ? r->tooltip : "";
-      } else if (name == "listUpdateIcon" && r->icon != nullptr) {
-        it->second.icon = r->icon->bitmap != nullptr ? *r->icon->bitmap : nullptr;
+        it->second.tooltip = text_of(r->tooltip);
+      } else if (name == "listUpdateIcon") {
+        it->second.icon = bitmap;
+        it->second.icon_name = bitmap_name;
       }
+    } else {
+      line += " (no such entry)";
     }
   } else if (name == "systraySetAlert") {
     const auto* r = static_cast<const alert_record*>(record);
-    line += " size=" + std::to_string(r->size) + " text=" + quoted(r->text) +
-            " icon=" + quoted(r->icon_name) + " f20=" + std::to_string(r->field20) +
-            " user_data=" + std::to_string(r->user_data);
+    std::ostringstream s;
+    const bool zero12 =
+        std::all_of(std::begin(r->zero12), std::end(r->zero12), [](uint8_t b) { return b == 0; });
+    s << " size=" << r->size << " text=" << quoted(r->text) << " icon=" << quoted(r->icon_name)
+      << " bytes12to19=" << (zero12 ? "0" : "nonzero") << " f20=" << r->field20
+      << " callback=" << (r->callback != nullptr ? "set" : "0");
+    const auto* context = reinterpret_cast<const alert_context*>(r->user_data);
+    if (context != nullptr) {
+      s << " context={self=" << (context->self == context ? "itself" : address(context->self))
+        << " alert=" << (context->alert == r ? "this" : address(context->alert))
+        << " account=" << context->account << "}";
+    }
+    std::lock_guard<std::mutex> hold(model_lock_);
+    const int32_t id = next_alert_id_++;
+    alerts_[id] = alert{id, text_of(r->text), text_of(r->icon_name), r->callback, r->user_data};
+    line += s.str() + " -> alert " + std::to_string(id);
   }
   log_line(line + " -> " + std::to_string(result));
   return result;
+}
+
+std::vector<substitute_host::group> substitute_host::groups() const {
+  std::lock_guard<std::mutex> hold(model_lock_);
+  std::vector<group> out;
+  for (const auto& g : groups_) out.push_back(g.second);
+  return out;
+}
+
+std::vector<substitute_host::entry> substitute_host::entries() const {
+  std::lock_guard<std::mutex> hold(model_lock_);
+  std::vector<entry> out;
+  for (const auto& e : entries_) out.push_back(e.second);
+  return out;
+}
+
+std::vector<substitute_host::alert> substitute_host::alerts() const {
+  std::lock_guard<std::mutex> hold(model_lock_);
+  std::vector<alert> out;
+  for (const auto& a : alerts_) out.push_back(a.second);
+  return out;
+}
+
+void substitute_host::list_contacts() {
+  const auto all_groups = groups();
+  const auto all_entries = entries();
+  log_line("contacts: " + std::to_string(all_groups.size()) + " group(s), " +
+           std::to_string(all_entries.size()) + " entry(ies)");
+  for (const group& g : all_groups) {
+    log_line("  group " + std::to_string(g.id) + " " + quoted(g.text) +
+             " tooltip=" + quoted(g.tooltip));
+    for (const entry& e : all_entries) {
+      if (e.group != g.id) continue;
+      std::string menu;
+      for (size_t i = 0; i < e.menu.size(); ++i) {
+        menu += (i > 0 ? ", " : "") + std::to_string(i + 1) + "=" + quoted(e.menu[i].label);
+      }
+      log_line("    entry " + std::to_string(e.id) + " " + quoted(e.text) +
+               " name=" + quoted(e.name) + " icon=" + e.icon_name +
+               " tooltip=" + quoted(e.tooltip) + " menu=[" + menu + "]");
+    }
+  }
+  for (const entry& e : all_entries) {
+    if (std::none_of(all_groups.begin(), all_groups.end(),
+                     [&e](const group& g) { return g.id == e.group; })) {
+      log_line("  entry " + std::to_string(e.id) + " outside any group (group " +
+               std::to_string(e.group) + ") " + quoted(e.text));
+    }
+  }
+  const auto all_alerts = alerts();
+  log_line("alerts: " + std::to_string(all_alerts.size()));
+  for (const alert& a : all_alerts) {
+    log_line("  alert " + std::to_string(a.id) + " " + quoted(a.text) +
+             " icon=" + quoted(a.icon_name));
+  }
+}
+
+void substitute_host::show_icon(int32_t entry_id) {
+  bitmap_handle bitmap = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(model_lock_);
+    auto it = entries_.find(entry_id);
+    if (it == entries_.end()) {
+      log_line("error: no entry " + std::to_string(entry_id));
+      return;
+    }
+    bitmap = it->second.icon;
+  }
+  host_bitmap picture;
+  if (bitmap == nullptr || !inspect_bitmap(bitmap, library_.module(), &picture)) {
+    log_line("icon of entry " + std::to_string(entry_id) + ": none");
+    return;
+  }
+  log_line("icon of entry " + std::to_string(entry_id) + ": " + picture.name + " " +
+           std::to_string(picture.width) + "x" + std::to_string(picture.height) +
+           " (. is the magenta background)");
+  for (int y = 0; y < picture.height; ++y) {
+    std::string row = "  ";
+    for (int x = 0; x < picture.width; ++x) {
+      const uint8_t* p = &picture.rgb[(static_cast<size_t>(y) * picture.width + x) * 3];
+      row += p[0] == 255 && p[1] == 0 && p[2] == 255 ? '.' : '#';
+    }
+    log_line(row);
+  }
+}
+
+void substitute_host::entry_event(int32_t entry_id, const std::string& event,
+                                  const std::string* data) {
+  host_callback_fn callback = nullptr;
+  uintptr_t user_data = 0;
+  {
+    std::lock_guard<std::mutex> hold(model_lock_);
+    auto it = entries_.find(entry_id);
+    if (it == entries_.end()) {
+      log_line("error: no entry " + std::to_string(entry_id));
+      return;
+    }
+    callback = it->second.callback;
+    user_data = it->second.user_data;
+    // The host shows the new name itself and tells the plug-in.
+    if (data != nullptr) it->second.name = *data;
+  }
+  log_line("entry " + std::to_string(entry_id) + " event " + quoted(event) +
+           (data != nullptr ? " data=" + quoted(*data) : ""));
+  if (callback != nullptr) {
+    callback(0, 0, event.c_str(), data != nullptr ? reinterpret_cast<uintptr_t>(data->c_str()) : 0,
+             user_data);
+  }
+}
+
+void substitute_host::menu_event(int32_t entry_id, size_t item, const std::string& event) {
+  menu_item picked;
+  {
+    std::lock_guard<std::mutex> hold(model_lock_);
+    auto it = entries_.find(entry_id);
+    if (it == entries_.end() || item < 1 || item > it->second.menu.size()) {
+      log_line("error: no menu item " + std::to_string(item) + " on entry " +
+               std::to_string(entry_id));
+      return;
+    }
+    picked = it->second.menu[item - 1];
+  }
+  log_line("entry " + std::to_string(entry_id) + " menu " + quoted(picked.label) + " event " +
+           quoted(event));
+  if (picked.callback != nullptr) picked.callback(0, 0, event.c_str(), 0, picked.user_data);
+}
+
+void substitute_host::alert_event(int32_t alert_id, const std::string& event) {
+  alert a;
+  {
+    std::lock_guard<std::mutex> hold(model_lock_);
+    auto it = alerts_.find(alert_id);
+    if (it == alerts_.end()) {
+      log_line("error: no alert " + std::to_string(alert_id));
+      return;
+    }
+    a = it->second;
+    // A dismissed alert is gone before the plug-in hears of it.
+    if (event == "alert_destroy") alerts_.erase(it);
+  }
+  log_line("alert " + std::to_string(alert_id) + " event " + quoted(event));
+  if (a.callback != nullptr) a.callback(0, 0, event.c_str(), 0, a.user_data);
 }
 
 const char* substitute_host::help() {
@@ -234,6 +446,19 @@ const char* substitute_host::help() {
          "  prefsAction N        send \"prefsAction\" with action N (0, 1 or 2)\n"
          "  send NAME            send any event name as it stands, without a record\n"
          "  identity             show what the plug-in reported on \"load\"\n"
+         "  list                 show the contact list (groups, entries with text, icon\n"
+         "                       name, tooltip and menu) and the alerts not yet dismissed\n"
+         "  icon ENTRY           draw the icon of entry ENTRY (an entry id)\n"
+         "  click ENTRY [EVENT]  double-click the entry (EVENT: list_leftDoubleClick)\n"
+         "  rename ENTRY NAME    rename the entry to NAME (the rest of the line)\n"
+         "  menu ENTRY N [EVENT] pick item N (from 1) of the entry's menu (EVENT:\n"
+         "                       menu-select)\n"
+         "  alert-click N [EVENT]\n"
+         "                       click the link of alert N (EVENT: alert_linkClick)\n"
+         "  alert-dismiss N      dismiss alert N (the plug-in hears alert_destroy)\n"
+         "  launches record|perform\n"
+         "                       log program launches instead of performing them (not\n"
+         "                       on Windows, where the plug-in's shell opens them)\n"
          "  answer yes|no|ok|cancel\n"
          "                       how the next message boxes are answered\n"
          "  sleep MS             wait MS milliseconds\n"
@@ -280,6 +505,47 @@ bool substitute_host::run_command(const std::string& line) {
     std::string event;
     words >> event;
     send_event(event, nullptr);
+  } else if (command == "list") {
+    list_contacts();
+  } else if (command == "icon") {
+    int32_t id = 0;
+    words >> id;
+    show_icon(id);
+  } else if (command == "click") {
+    int32_t id = 0;
+    std::string event = "list_leftDoubleClick";
+    words >> id >> event;
+    entry_event(id, event, nullptr);
+  } else if (command == "rename") {
+    int32_t id = 0;
+    std::string name;
+    words >> id;
+    std::getline(words, name);
+    if (!name.empty()) name.erase(0, 1);
+    entry_event(id, "list_changeName", &name);
+  } else if (command == "menu") {
+    int32_t id = 0;
+    size_t item = 0;
+    std::string event = "menu-select";
+    words >> id >> item >> event;
+    menu_event(id, item, event);
+  } else if (command == "alert-click") {
+    int32_t id = 0;
+    std::string event = "alert_linkClick";
+    words >> id >> event;
+    alert_event(id, event);
+  } else if (command == "alert-dismiss") {
+    int32_t id = 0;
+    words >> id;
+    alert_event(id, "alert_destroy");
+  } else if (command == "launches") {
+    std::string mode;
+    words >> mode;
+    if (mode == "record" || mode == "perform") {
+      record_launches(mode == "record");
+    } else {
+      log_line("error: launches record or launches perform");
+    }
   } else if (command == "answer") {
     std::string word;
     words >> word;

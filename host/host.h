@@ -1,8 +1,10 @@
 // The substitute host: a small stand-in for the messenger. It loads a plug-in
 // library, sends it the host's events, offers the host functions with a
-// readable log line for every call, keeps the contact-list groups and
-// entries and the tray alerts the plug-in hands over, and answers message
-// boxes as it is told.
+// readable log line for every call, keeps the contact list (groups and
+// entries with copies of their texts, icons and menus) and the tray alerts
+// the plug-in hands over until they are dismissed, plays the user on them
+// (double-click, rename, menu, alert click and dismissal), and answers
+// message boxes as it is told.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +30,8 @@ class substitute_host {
   void set_answer(int32_t answer) { answer_ = answer; }
 
   bool open_library(const std::string& path);
+  // Plays the host for a plug-in linked into this program (the tests).
+  void attach(plugin_version_fn version, plugin_main_fn main);
 
   // Runs one command line (see help()). Returns false on "quit".
   bool run_command(const std::string& line);
@@ -36,21 +40,50 @@ class substitute_host {
   // The host call the plug-in receives; thread-safe.
   int32_t host_function(const char* plugin_id, const char* function, void* record);
 
- private:
+  struct menu_item {
+    std::string label;
+    host_callback_fn callback = nullptr;
+    uintptr_t user_data = 0;
+  };
   struct entry {
+    int32_t id = 0;
     int32_t group = -1;
     std::string text, tooltip, name;
     bitmap_handle icon = nullptr;
-    list_entry_record* record = nullptr;
+    std::string icon_name;  // "none" without a bitmap
+    host_callback_fn callback = nullptr;
+    uintptr_t user_data = 0;
+    std::vector<menu_item> menu;
   };
   struct group {
+    int32_t id = 0;
     std::string text, tooltip;
   };
+  struct alert {
+    int32_t id = 0;
+    std::string text, icon_name;
+    host_callback_fn callback = nullptr;
+    uintptr_t user_data = 0;
+  };
+  // What the contact list and the tray hold now, in id order; thread-safe.
+  std::vector<group> groups() const;
+  std::vector<entry> entries() const;
+  std::vector<alert> alerts() const;
 
+ private:
   int32_t send_event(const std::string& event, void* record);
   int32_t answer_message_box(const std::string& text, const std::string& caption, uint32_t style);
   void log_line(const std::string& line);
   std::string describe(const list_entry_record* r) const;
+  std::string icon_name(bitmap_handle bitmap) const;
+  void list_contacts();
+  void show_icon(int32_t entry_id);
+  // Calls an entry's, menu item's or alert's callback without any lock held:
+  // the plug-in calls the host back from inside.
+  void entry_event(int32_t entry_id, const std::string& event, const std::string* data);
+  void menu_event(int32_t entry_id, size_t item, const std::string& event);
+  void alert_event(int32_t alert_id, const std::string& event);
+  void record_launches(bool record);
 
   std::ostream& log_;
   std::mutex log_lock_;
@@ -60,9 +93,11 @@ class substitute_host {
   plugin_info_record info_{};
   bool loaded_ = false;
 
-  std::mutex model_lock_;
+  mutable std::mutex model_lock_;
   int32_t next_group_id_ = 1;         // guarded by model_lock_
   int32_t next_entry_id_ = 1;         // guarded by model_lock_
+  int32_t next_alert_id_ = 1;         // guarded by model_lock_
   std::map<int32_t, group> groups_;   // guarded by model_lock_
   std::map<int32_t, entry> entries_;  // guarded by model_lock_
+  std::map<int32_t, alert> alerts_;   // guarded by model_lock_
 };

@@ -19,7 +19,15 @@ class plugin_library {
   // Returns false and fills *error when the library or an export is missing.
   bool open(const std::string& path, std::string* error);
   void close();
-  bool is_open() const { return handle_ != nullptr; }
+  // Uses the exports of a plug-in linked into this program.
+  void attach(plugin_version_fn v, plugin_main_fn m) {
+    close();
+    version = v;
+    main = m;
+  }
+  bool is_open() const { return main != nullptr; }
+  // The loaded module; null for an attached plug-in.
+  const void* module() const { return handle_; }
 
   plugin_version_fn version = nullptr;
   plugin_main_fn main = nullptr;

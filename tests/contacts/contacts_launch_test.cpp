@@ -1,0 +1,98 @@
+// Launching the e-mail program for real: a probe program stands in for it
+// and writes down the arguments it received.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "contacts_fixture.h"
+#include "test_support.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <stdlib.h>
+#endif
+
+namespace {
+
+using contacts_test::add_account;
+
+class Launch : public contacts_test::ContactsTest {
+ protected:
+  void SetUp() override {
+#if defined(__i386__)
+    GTEST_SKIP() << "the emulator runs no program the test starts";
+#endif
+    out_ = scratch_.path() + "probe.txt";
+#if defined(_WIN32)
+    SetEnvironmentVariableA("LAUNCH_PROBE_OUT", out_.c_str());
+    probe_ = test_support::build_dir() + "launch_probe.exe";
+#else
+    setenv("LAUNCH_PROBE_OUT", out_.c_str(), 1);
+    probe_ = test_support::build_dir() + "launch_probe";
+#endif
+  }
+
+  // The probe's arguments, once it has written them.
+  std::vector<std::string> probe_words() {
+    for (int i = 0; i < 1000 && !test_support::file_exists(out_); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::vector<std::string> words;
+    const std::string text = test_support::read_file(out_);
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+      words.push_back(text.substr(start, end - start));
+    }
+    return words;
+  }
+
+  test_support::temp_dir scratch_;
+  std::string out_, probe_;
+};
+
+TEST_F(Launch, ProgramGetsItsArgumentsAsWords) {
+#if defined(_WIN32)
+  const std::string arguments = "one \"two words\" three";
+  const std::vector<std::string> expected = {"one", "two words", "three"};
+#else
+  const std::string arguments = "one \"two words\" 'three $HOME' four\\ five \"\\\"six\\\"\"";
+  const std::vector<std::string> expected = {"one", "two words", "three $HOME", "four five",
+                                             "\"six\""};
+#endif
+  const account_ref key =
+      add_account({"Work", ACCOUNT_IMAP, 0, 0, probe_.c_str(), arguments.c_str()});
+  launch_client(key);
+  EXPECT_EQ(probe_words(), expected);
+}
+
+TEST_F(Launch, NoShellSeesTheArgumentText) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "Windows hands the argument text to the program as it stands";
+#else
+  const std::string marker = scratch_.path() + "injected";
+  const std::string arguments =
+      "a; touch " + marker + " $(touch " + marker + ") `touch " + marker + "` | cat > " + marker;
+  const account_ref key =
+      add_account({"Work", ACCOUNT_IMAP, 0, 0, probe_.c_str(), arguments.c_str()});
+  launch_client(key);
+  const std::vector<std::string> words = probe_words();
+  ASSERT_EQ(words.size(), 11u);
+  EXPECT_EQ(words[0], "a;");
+  EXPECT_EQ(words[3], "$(touch");
+  EXPECT_EQ(words[7], "|");
+  EXPECT_FALSE(test_support::file_exists(marker));
+
+  // A program name with shell syntax in it names no program at all.
+  const account_ref odd =
+      add_account({"Odd", ACCOUNT_IMAP, 0, 0, (probe_ + "; touch " + marker).c_str(), ""});
+  launch_client(odd);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(test_support::file_exists(marker));
+#endif
+}
+
+}  // namespace
