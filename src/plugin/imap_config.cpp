@@ -57,22 +57,10 @@ bool read_value(const std::string& text, int32_t* value) {
   return read_int32(text.substr(begin, end - begin), value);
 }
 
-bool equals_ascii_nocase(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i] != '\0'; ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return i == a.size() && b[i] == '\0';
-}
-
 // The option key `name` stands for, ignoring letter case; OPTION_COUNT if none.
 size_t option_index(const std::string& name) {
   for (size_t k = 0; k < OPTION_COUNT; ++k) {
-    if (equals_ascii_nocase(name, OPTION_KEYS[k].name)) return k;
+    if (ini_file::same_name(name, OPTION_KEYS[k].name)) return k;
   }
   return OPTION_COUNT;
 }

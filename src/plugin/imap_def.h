@@ -123,8 +123,8 @@ class account_table_t {
 
   // Runs fn(const imap_info&) or fn(imap_info&) on the account with `key`
   // under the lock; false without calling fn when the account is gone. See
-  // the rules at the top of this file. `update` must not change `key` or
-  // `settings_version`.
+  // the rules at the top of this file. `update` cannot change `key` or
+  // `settings_version`: they are put back afterwards.
   template <class Fn>
   bool read(account_ref key, Fn&& fn) const {
     std::lock_guard<std::mutex> hold(mutex_);
@@ -138,7 +138,10 @@ class account_table_t {
     std::lock_guard<std::mutex> hold(mutex_);
     imap_info* found = find(key);
     if (found == nullptr) return false;
+    const uint32_t version = found->settings_version;
     fn(*found);
+    found->key = key;
+    found->settings_version = version;
     return true;
   }
 

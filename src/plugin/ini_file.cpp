@@ -14,18 +14,6 @@ std::string trimmed(const std::string& text, size_t begin, size_t end) {
   return text.substr(begin, end - begin);
 }
 
-bool equals_ascii_nocase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 // The name of the section that `line` opens, or false when it opens none.
 bool section_header(const std::string& line, std::string* name) {
   size_t start = 0;
@@ -109,7 +97,7 @@ std::vector<ini_file::key_value> ini_file::section(const std::string& section) c
     std::string name;
     key_value key;
     if (section_header(line, &name)) {
-      inside = equals_ascii_nocase(name, section);
+      inside = ini_file::same_name(name, section);
     } else if (inside && key_line(line, &key)) {
       keys.push_back(std::move(key));
     }
@@ -133,7 +121,7 @@ void ini_file::replace_section(const std::string& section, const std::vector<key
     key_value key;
     if (section_header(lines_[i], &name)) {
       if (header != none) break;
-      if (equals_ascii_nocase(name, section)) header = i;
+      if (ini_file::same_name(name, section)) header = i;
     } else if (header != none && key_line(lines_[i], &key)) {
       first_key = i;
       break;
@@ -155,7 +143,7 @@ void ini_file::replace_section(const std::string& section, const std::vector<key
     std::string name;
     key_value key;
     if (section_header(line, &name)) {
-      inside = equals_ascii_nocase(name, section);
+      inside = ini_file::same_name(name, section);
       if (inside && i != header) continue;  // a repeated header of the section
     } else if (inside && key_line(line, &key)) {
       continue;
@@ -164,6 +152,18 @@ void ini_file::replace_section(const std::string& section, const std::vector<key
   }
   if (place == lines_.size()) result.insert(result.end(), block.begin(), block.end());
   lines_ = std::move(result);
+}
+
+bool ini_file::same_name(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i];
+    char y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
 }
 
 std::string ini_file::text() const {

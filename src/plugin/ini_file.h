@@ -44,6 +44,9 @@ class ini_file {
   // The whole file, every line ending in CR LF.
   std::string text() const;
 
+  // Whether two names are the same to this file: ASCII letter case ignored.
+  static bool same_name(const std::string& a, const std::string& b);
+
  private:
   std::string byte_order_mark_;
   std::vector<std::string> lines_;

@@ -62,7 +62,8 @@ TEST(AccountStress, TableChangesRaceWithKeyedLookupsAndWriteBacks) {
 
   std::mt19937 random(1);
   int serial = 0;
-  for (int i = 0; i < kOperations; ++i) {
+  // Goes on past kOperations until the checker has had its share of turns.
+  for (int i = 0; i < kOperations || written.load() < 1000; ++i) {
     const size_t size = account_table.size();
     const unsigned choice = random() % 3;
     if (size < 3 || choice == 0) {
