@@ -12,7 +12,7 @@
 namespace {
 
 const char SECTION[] = "Mail";
-const size_t KEY_LENGTH = 5;
+const size_t KEY_LENGTH = sizeof PASSWORD_KEY - 1;
 
 struct option_key {
   const char* name;

@@ -2,7 +2,7 @@
 
 #include "platform/env.h"
 
-const char PASSWORD_KEY[] = "KoPa#";
+const char PASSWORD_KEY[6] = "KoPa#";
 const char DEFAULT_MAILBOX[] = "INBOX";
 
 account_table_t account_table;

@@ -42,7 +42,7 @@
 #include "plugin.h"
 
 // Key of the password scrambling in mail.ini (5 characters).
-extern const char PASSWORD_KEY[];
+extern const char PASSWORD_KEY[6];
 // Slots of state_bitmaps and state_rects.
 constexpr int STATE_BITMAP_COUNT = 4;
 constexpr int32_t IMAP_DEFAULT_PORT = 143;
