@@ -1,6 +1,7 @@
 // Bitmaps, cursors, program launches and thread messages on Windows.
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include "platform/platform.h"
 
