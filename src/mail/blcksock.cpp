@@ -18,6 +18,7 @@ constexpr int kProtoTcp = 6;
 // Close drains what the peer still sends without waiting; a peer that keeps
 // sending must not hold Close forever, so the drain stops after this much.
 constexpr size_t kMaxDrainBytes = 1 << 20;
+constexpr int kMaxReceive = 256 << 10;
 
 using Clock = std::chrono::steady_clock;
 
@@ -329,6 +330,9 @@ bool TBlockSocket::FillInput(int timeout) {
       return false;
     }
   }
+  // One receive takes at most kMaxReceive bytes, even when more are ready:
+  // lines are then cut out of input that is still in the processor's cache.
+  n = std::min(n, kMaxReceive);
   char* room = input_.Reserve(static_cast<size_t>(n));
   int got = ReceiveBuffer(room, n);
   if (got > 0) input_.Commit(static_cast<size_t>(got));

@@ -72,7 +72,8 @@ class TBlockSocket {
   // receives. Each wait for input lasts at most `timeout` ms (-1: no limit).
   // On failure returns empty and keeps the partial input in InputBuffer.
   virtual std::string ReadUntil(int timeout, const std::string& terminator);
-  // InputBuffer if not empty, else what arrives after at most one wait.
+  // InputBuffer if not empty, else what arrives after at most one wait (one
+  // receive of what is ready, at most 256 KiB).
   virtual std::string ReadChunk(int timeout);
   // Bytes readable without blocking.
   virtual int PendingBytes();
@@ -93,7 +94,9 @@ class TBlockSocket {
   // promptly with kErrAborted: a connect, a wait for input, a send waiting
   // for buffer space, a TLS handshake. Safe from any thread at any time,
   // before Connect, during it and after Close; it stays in force for the
-  // object's lifetime (Close still succeeds). Used to stop a check.
+  // object's lifetime (Close still succeeds). Used to stop a check; the
+  // caller keeps the object alive until the call returns. Name resolution
+  // is not interrupted: the resolver has no way to be cut short.
   void AbortSocket();
   bool Aborted() const;
 
