@@ -141,8 +141,6 @@ void close_host_dialog(platform::window_handle window) {
   platform::destroy_window(window);
 }
 
-void release_module_globals() {
-  free_plugin_dir();
-  kept_config_path.clear();
-  kept_config_path.shrink_to_fit();
-}
+// The kept path is a C++ object with its own static destructor; only the
+// heap copy of the directory needs releasing here.
+void release_module_globals() { free_plugin_dir(); }

@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/export.h"
+
 namespace platform::posix {
 
-struct control_template {
+struct PLATFORM_API control_template {
   std::string text;
   int id = 0;
   std::string window_class;
@@ -32,6 +34,6 @@ struct dialog_template {
 
 // Finds dialog `id` in `script`. Returns false when there is no such dialog
 // or its text does not follow the grammar (then *out is unspecified).
-bool find_dialog_template(const std::string& script, int id, dialog_template* out);
+PLATFORM_API bool find_dialog_template(const std::string& script, int id, dialog_template* out);
 
 }  // namespace platform::posix

@@ -1,4 +1,8 @@
 #include <windows.h>
+// windows.h first.
+#include <commctrl.h>
+
+#include <mutex>
 
 #include "platform/platform.h"
 
@@ -21,6 +25,12 @@ INT_PTR CALLBACK dialog_thunk(HWND window, UINT message, WPARAM wparam, LPARAM l
 
 window_handle create_dialog(module_handle module, int template_id, window_handle parent,
                             dialog_proc proc) {
+  // The page's list view is a common control, registered only on request.
+  static std::once_flag common_controls;
+  std::call_once(common_controls, [] {
+    INITCOMMONCONTROLSEX init{sizeof(INITCOMMONCONTROLSEX), ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&init);
+  });
   return CreateDialogParamA(static_cast<HINSTANCE>(const_cast<void*>(module)),
                             MAKEINTRESOURCEA(template_id), static_cast<HWND>(parent), dialog_thunk,
                             reinterpret_cast<LPARAM>(proc));

@@ -1,0 +1,43 @@
+// Helpers shared by the test programs: scratch folders, files, and running
+// the substitute host as a separate process.
+#pragma once
+
+#include <string>
+
+namespace test_support {
+
+// A fresh, empty folder, removed with everything in it on destruction.
+class temp_dir {
+ public:
+  temp_dir();
+  ~temp_dir();
+  temp_dir(const temp_dir&) = delete;
+  temp_dir& operator=(const temp_dir&) = delete;
+
+  // The folder's path, ending with a path separator.
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+bool file_exists(const std::string& path);
+void write_file(const std::string& path, const std::string& bytes);
+std::string read_file(const std::string& path);
+
+// The folder of the running test program, ending with a path separator; the
+// substitute host and the plug-in library are built into the same folder.
+std::string build_dir();
+
+// The plug-in library's file name on this system.
+const char* plugin_file_name();
+
+// The host's --dir option for `dir`. The trailing separator is left out: on
+// Windows a backslash before the closing quote would escape the quote.
+std::string dir_option(const std::string& dir);
+
+// Runs the substitute host on `script` with extra command-line `options`
+// and returns everything it wrote on standard output.
+std::string run_host(const std::string& script, const std::string& options);
+
+}  // namespace test_support

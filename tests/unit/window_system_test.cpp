@@ -1,0 +1,95 @@
+// The POSIX window system builds dialogs from the same resource script that
+// the Windows resource compiler reads.
+#include "platform/posix/window_system.h"
+
+#include <gtest/gtest.h>
+
+#include "imap_main.h"
+#include "platform/posix/rc_script.h"
+
+namespace {
+
+using platform::posix::control_state;
+using platform::posix::window_state;
+
+intptr_t quiet_proc(platform::window_handle, uint32_t, uintptr_t, intptr_t) { return 0; }
+
+TEST(WindowSystem, DialogsComeFromTheModuleScript) {
+  struct dialog_case {
+    int id;
+    const char* caption;
+    int width, height;
+    size_t control_count;
+    int probe_id;
+    const char* probe_class;
+    const char* probe_text;
+  };
+  const dialog_case cases[] = {
+      {101, "", 256, 251, 8, 1005, "Button",
+       "Add accounts to my contact list under the mail section"},
+      {102, "Account Details", 247, 223, 30, 1022, "Button", "UNSEEN"},
+      {103, "Other Global Options", 175, 82, 6, 1039, "Button",
+       "Play sound when you recieve new mail"},
+  };
+  for (const dialog_case& c : cases) {
+    SCOPED_TRACE(c.id);
+    platform::window_handle w = platform::create_dialog(this_module(), c.id, nullptr, quiet_proc);
+    ASSERT_NE(w, nullptr);
+    window_state s;
+    ASSERT_TRUE(platform::posix::get_window(w, &s));
+    EXPECT_EQ(s.template_id, c.id);
+    EXPECT_EQ(s.caption, c.caption);
+    EXPECT_EQ(s.width, c.width);
+    EXPECT_EQ(s.height, c.height);
+    EXPECT_EQ(s.controls.size(), c.control_count);
+    bool found = false;
+    for (const control_state& control : s.controls) {
+      if (control.id != c.probe_id) continue;
+      found = true;
+      EXPECT_EQ(control.window_class, c.probe_class);
+      EXPECT_EQ(control.text, c.probe_text);
+    }
+    EXPECT_TRUE(found);
+    platform::destroy_window(w);
+    EXPECT_FALSE(platform::posix::get_window(w, &s));
+  }
+  EXPECT_EQ(platform::create_dialog(this_module(), 999, nullptr, quiet_proc), nullptr);
+  EXPECT_EQ(platform::create_dialog(nullptr, 101, nullptr, quiet_proc), nullptr);
+}
+
+TEST(RcScript, ReadsTheGrammarAndRejectsBrokenTemplates) {
+  const std::string good =
+      "// comment\n#include <windows.h>\n"
+      "7 DIALOGEX 1, 2, 30, 40\nSTYLE WS_POPUP | WS_CAPTION\nCAPTION \"Say \"\"hi\"\"\"\n"
+      "FONT 8, \"Tahoma\"\nBEGIN\n"
+      "  CONTROL \"A\", -1, \"Static\", SS_LEFT, 1, 2, 3, 4\n"
+      "  CONTROL \"\", 12, \"Edit\", ES_PASSWORD | WS_DISABLED, 5, 6, 7, 8\nEND\n";
+  platform::posix::dialog_template t;
+  ASSERT_TRUE(platform::posix::find_dialog_template(good, 7, &t));
+  EXPECT_EQ(t.caption, "Say \"hi\"");
+  EXPECT_EQ(t.font, "Tahoma");
+  EXPECT_EQ(t.font_size, 8);
+  ASSERT_EQ(t.controls.size(), 2u);
+  EXPECT_EQ(t.controls[0].id, -1);
+  EXPECT_EQ(t.controls[1].id, 12);
+  EXPECT_TRUE(t.controls[1].has_style("ES_PASSWORD"));
+  EXPECT_TRUE(t.controls[1].has_style("WS_DISABLED"));
+  EXPECT_EQ(t.controls[1].height, 8);
+
+  const char* broken[] = {
+      "7 DIALOGEX 1, 2, 30\nBEGIN\nEND\n",                        // too few numbers
+      "7 DIALOGEX 1, 2, 3, 4\nBEGIN\n  CONTROL \"A\", 1\nEND\n",  // short control
+      "7 DIALOGEX 1, 2, 3, 4\nBEGIN\n",                           // no END
+      "7 DIALOGEX 1, 2, 3, 4\nMENU 5\nBEGIN\nEND\n",              // unknown statement
+      "7 DIALOGEX 1, 2, 3, 4\nCAPTION\nBEGIN\nEND\n",             // caption without text
+      "7 DIALOGEX 1, 2, 3, 4\nBEGIN\n  CONTROL \"A\", 1, \"B\", X, 1, 2, 3\nEND\n",
+      "8 DIALOGEX 1, 2, 3, 4\nBEGIN\nEND\n",  // another id
+      "",
+  };
+  for (const char* script : broken) {
+    SCOPED_TRACE(script);
+    EXPECT_FALSE(platform::posix::find_dialog_template(script, 7, &t));
+  }
+}
+
+}  // namespace
