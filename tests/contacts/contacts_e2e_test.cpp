@@ -213,6 +213,7 @@ TEST_F(HostedContacts, DoubleClickAndAlertClickLaunch) {
   run("alert-click 1\nalert-click 2\nalert-click 1 alert_linkclick");
   ASSERT_EQ(launches_.size(), 1u);
   EXPECT_EQ(launches_[0].file, "mailer");
+  run("alert-dismiss 1\nalert-dismiss 2");
 }
 
 TEST_F(HostedContacts, AlertsLiveUntilDismissed) {
