@@ -631,20 +631,28 @@ int TTCPBlockSocket::SendBuffer(const void* buffer, int length) {
   }
 }
 
+// SSL_read hands out one record (at most 16 KiB) per call; the records
+// already here are all taken in one go, and only a read with nothing yet
+// waits for the rest of a record.
 int TTCPBlockSocket::ReceiveBuffer(void* buffer, int length) {
   if (!TlsEnabled()) return TSocksBlockSocket::ReceiveBuffer(buffer, length);
   SetLastError(0);
   // A TLS read may answer the peer (a renegotiation or key update).
   net::ScopedNoSigpipe no_sigpipe;
-  for (;;) {
+  char* out = static_cast<char*>(buffer);
+  int total = 0;
+  while (total < length) {
     int done = 0;
-    TlsSession::Status status = tls_->Read(buffer, length, &done);
+    TlsSession::Status status = tls_->Read(out + total, length - total, &done);
+    if (status == TlsSession::Status::kOk) {
+      total += done;
+      continue;
+    }
+    // What was read is handed out; a failure shows again on the next read.
+    if (total > 0) break;
     switch (status) {
-      case TlsSession::Status::kOk:
-        return done;
       case TlsSession::Status::kWantRead:
       case TlsSession::Status::kWantWrite: {
-        // Part of a record arrived; the rest should follow promptly.
         int rc = WaitFor(status == TlsSession::Status::kWantRead ? net::kReadable : net::kWritable,
                          IoTimeout);
         if (rc == 0) continue;
@@ -654,12 +662,13 @@ int TTCPBlockSocket::ReceiveBuffer(void* buffer, int length) {
       case TlsSession::Status::kClosed:
         SetLastError(kErrPeerClosed);
         return 0;
-      case TlsSession::Status::kFailed:
+      default:
         CaptureTlsError();
         SetLastError(kErrTlsFailed);
         return 0;
     }
   }
+  return total;
 }
 
 int TTCPBlockSocket::PendingBytes() {
