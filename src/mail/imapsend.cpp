@@ -1,0 +1,296 @@
+// IMAP4rev1 (RFC 3501) client side: CAPABILITY, LOGIN, EXAMINE, STATUS,
+// FETCH, LOGOUT, with replies read to their tagged completion and literals
+// read by count.
+#include "imapsend.h"
+
+#include <string_view>
+#include <utility>
+
+namespace {
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
+  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
+  return s;
+}
+
+// The text before / after the first `delimiter` (all of it when absent),
+// trimmed.
+std::string_view LeftPart(std::string_view s, std::string_view delimiter) {
+  return Trim(s.substr(0, s.find(delimiter)));
+}
+
+std::string_view RightPart(std::string_view s, std::string_view delimiter) {
+  const size_t at = s.find(delimiter);
+  return Trim(at == s.npos ? s : s.substr(at + delimiter.size()));
+}
+
+std::string Upper(std::string_view s) {
+  std::string u(s);
+  for (char& c : u) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return u;
+}
+
+// An optionally signed decimal after leading blanks, nothing else; false for
+// any other text. Values past 32 bits are still read (saturated) so callers
+// can tell a huge number from garbage.
+bool ReadDecimal(std::string_view s, int64_t* value) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  bool negative = false;
+  if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
+    negative = s.front() == '-';
+    s.remove_prefix(1);
+  }
+  if (s.empty()) return false;
+  int64_t v = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+    if (v < (int64_t{1} << 40)) v = v * 10 + (c - '0');
+  }
+  *value = negative ? -v : v;
+  return true;
+}
+
+// The text as a 32-bit number; `fallback` for anything else.
+int32_t Number(std::string_view s, int32_t fallback) {
+  int64_t v = 0;
+  if (!ReadDecimal(s, &v) || v < INT32_MIN || v > INT32_MAX) return fallback;
+  return static_cast<int32_t>(v);
+}
+
+// A count from the server; a negative one is as unreadable as garbage.
+int32_t Count(std::string_view s, int32_t fallback) {
+  const int32_t n = Number(s, fallback);
+  return n < 0 ? fallback : n;
+}
+
+// An IMAP quoted string holding exactly `value`.
+std::string Quoted(const std::string& value) {
+  std::string q = "\"";
+  for (char c : value) {
+    if (c == '"' || c == '\\') q += '\\';
+    q += c;
+  }
+  return q + '"';
+}
+
+bool EndsWithBrace(const std::string& s) { return !s.empty() && s.back() == '}'; }
+
+// What each stored item costs beyond its bytes.
+constexpr size_t kItemOverhead = sizeof(std::string);
+
+}  // namespace
+
+TIMAPSend::TIMAPSend(std::unique_ptr<TTCPBlockSocket> sock) : TNexaClient(std::move(sock)) {
+  Port = "143";
+  Timeout = 60000;
+  Sock->LineEndAny = true;
+  Sock->SetReceiveBufferSize(32768);
+  Sock->SetSendBufferSize(32768);
+}
+
+TIMAPSend::~TIMAPSend() = default;
+
+std::string TIMAPSend::SendCommand(const std::string& command) {
+  if (command.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+    ReplyLines.clear();
+    ReplyLine.clear();
+    return std::string();
+  }
+  ++TagCounter;
+  Sock->SendText("S" + std::to_string(TagCounter) + " " + command + "\r\n");
+  return ReadResult();
+}
+
+std::string TIMAPSend::ReadResult() {
+  ReplyLines.clear();
+  ReplyLine.clear();
+  const std::string tag = "S" + std::to_string(TagCounter) + " ";
+  size_t used = 0;
+  bool overflow = false;
+  for (;;) {
+    std::string s = Sock->ReadLine(Timeout);
+    if (s.compare(0, tag.size(), tag) == 0) {
+      ReplyLine = std::move(s);
+      break;
+    }
+    used += s.size() + kItemOverhead;
+    if (used > kMaxReplyBytes) {
+      overflow = true;
+      break;
+    }
+    const bool literal = EndsWithBrace(s);
+    int64_t size = -1;
+    if (literal) {
+      const std::string_view head(s.data(), s.size() - 1);
+      const size_t open = head.rfind('{');
+      if (!ReadDecimal(open == head.npos ? head : head.substr(open + 1), &size)) size = -1;
+    }
+    ReplyLines.push_back(std::move(s));
+    if (size > 0 && (size > INT32_MAX || used + static_cast<uint64_t>(size) > kMaxReplyBytes)) {
+      overflow = true;
+      break;
+    }
+    if (size != -1) {
+      ReplyLines.push_back(Sock->ReadBytes(static_cast<int>(size), Timeout));
+      used += ReplyLines.back().size() + kItemOverhead;
+    }
+    if (Sock->LastError() != 0) break;
+  }
+  if (overflow) {
+    // The server does not end its reply; the rest of the stream cannot be
+    // placed, so the connection goes too.
+    std::vector<std::string>().swap(ReplyLines);
+    Sock->Close();
+    return std::string();
+  }
+  return Upper(LeftPart(RightPart(ReplyLine, " "), " "));
+}
+
+void TIMAPSend::JoinLiterals() {
+  std::vector<std::string> items;
+  items.swap(ReplyLines);
+  int b = 0;
+  for (std::string& item : items) {
+    if (b > 0) {
+      ReplyLines.back() += item;
+      if (++b > 2) b = 0;
+    } else if (EndsWithBrace(item)) {
+      const size_t open = item.rfind('{');
+      if (open != std::string::npos) item.erase(open);
+      ReplyLines.push_back(std::move(item));
+      b = 1;
+    } else {
+      ReplyLines.push_back(std::move(item));
+      b = 0;
+    }
+  }
+}
+
+bool TIMAPSend::ReadCapabilities() {
+  Capabilities.clear();
+  if (SendCommand("CAPABILITY") != "OK") return false;
+  JoinLiterals();
+  static const std::string kPrefix = "* CAPABILITY ";
+  for (const std::string& item : ReplyLines) {
+    if (item.compare(0, kPrefix.size(), kPrefix) != 0) continue;
+    std::string_view s = RightPart(item, kPrefix);
+    while (!s.empty()) {
+      const std::string_view t = LeftPart(s, " ");
+      s = RightPart(s, " ");
+      if (s == t) s = std::string_view();
+      Capabilities.emplace_back(t);
+    }
+  }
+  return true;
+}
+
+std::string TIMAPSend::FindCapability(const std::string& name) const {
+  const std::string wanted = Upper(name);
+  for (const std::string& capability : Capabilities) {
+    if (Upper(capability).compare(0, wanted.size(), wanted) == 0) return capability;
+  }
+  return std::string();
+}
+
+bool TIMAPSend::Login() {
+  SelectedFolder.clear();
+  SelectedCount = 0;
+  SelectedRecent = 0;
+  AuthDone = false;
+
+  Sock->Close();
+  Sock->BindLocal(BindAddress, "0");
+  if (ImplicitTls) Sock->SetTlsEnabled(true);
+  if (Sock->LastError() == 0) Sock->Connect(Host, Port);
+  if (Sock->LastError() != 0) return false;
+
+  const std::string greeting = Sock->ReadLine(Timeout);
+  if (greeting.compare(0, 9, "* PREAUTH") == 0) {
+    AuthDone = true;
+  } else if (greeting.compare(0, 4, "* OK") != 0) {
+    return false;
+  }
+  // A server that cannot list its capabilities still gets the login.
+  if (ReadCapabilities() && FindCapability("IMAP4rev1").empty()) return false;
+  return SendCommand("LOGIN " + Quoted(UserName) + " " + Quoted(Password)) == "OK";
+}
+
+bool TIMAPSend::ExamineMailbox(const std::string& mailbox) {
+  const bool ok = SendCommand("EXAMINE " + Quoted(mailbox)) == "OK";
+  SelectedFolder = mailbox;
+  ParseExamine();
+  return ok;
+}
+
+void TIMAPSend::ParseExamine() {
+  JoinLiterals();
+  SelectedCount = 0;
+  SelectedRecent = 0;
+  for (const std::string& item : ReplyLines) {
+    const std::string u = Upper(item);
+    if (u.find(" EXISTS") != std::string::npos) {
+      SelectedCount = Count(RightPart(LeftPart(u, " EXISTS"), "* "), 0);
+    }
+    if (u.find(" RECENT") != std::string::npos) {
+      SelectedRecent = Count(RightPart(LeftPart(u, " RECENT"), "* "), 0);
+    }
+  }
+}
+
+int32_t TIMAPSend::StatusValue(const std::string& mailbox, const std::string& item) {
+  const std::string v = Upper(item);
+  if (SendCommand("STATUS " + Quoted(mailbox) + " (" + v + ")") != "OK") return -1;
+  JoinLiterals();
+  // The server may echo the name quoted, with its escapes.
+  const std::string name = Upper(mailbox);
+  const std::string quoted = Upper(Quoted(mailbox));
+  for (const std::string& reply : ReplyLines) {
+    const std::string u = Upper(reply);
+    if (u.compare(0, 2, "* ") != 0) continue;
+    size_t at = u.find(quoted);
+    size_t after = at == std::string::npos ? at : at + quoted.size();
+    if (at == std::string::npos) {
+      at = u.find(name);
+      after = at == std::string::npos ? at : at + name.size();
+    }
+    // The item is looked for after the name, which may itself contain it.
+    if (at == std::string::npos || u.find(v, after) == std::string::npos) continue;
+    const std::string_view rest = RightPart(std::string_view(u).substr(after), v);
+    return Count(Trim(LeftPart(rest, ")")), -1);
+  }
+  return -1;
+}
+
+bool TIMAPSend::FetchHeader(int32_t message, std::vector<std::string>& lines) {
+  const bool ok = SendCommand("FETCH " + std::to_string(message) + " (RFC822.HEADER)") == "OK";
+  ExtractLiteral(lines);
+  return ok;
+}
+
+void TIMAPSend::ExtractLiteral(std::vector<std::string>& lines) const {
+  lines.clear();
+  for (size_t i = 0; i + 1 < ReplyLines.size(); ++i) {
+    if (!EndsWithBrace(ReplyLines[i])) continue;
+    const std::string& text = ReplyLines[i + 1];
+    size_t start = 0;
+    while (start < text.size()) {
+      const size_t end = text.find_first_of("\r\n", start);
+      if (end == std::string::npos) {
+        lines.push_back(text.substr(start));
+        break;
+      }
+      lines.push_back(text.substr(start, end - start));
+      start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
+    }
+    return;
+  }
+}
+
+void TIMAPSend::Logout() {
+  SendCommand("LOGOUT");
+  SelectedFolder.clear();
+  Sock->Close();
+}
