@@ -341,19 +341,4 @@ TEST(ErrorDesc, EveryWinsockCodeHasItsOwnText) {
   }
 }
 
-TEST(NexaClient, Defaults) {
-  FakeSockets fake;
-  TNexaClient client(std::make_unique<TTCPBlockSocket>(&fake));
-  EXPECT_EQ(client.Host, "127.0.0.1");
-  EXPECT_EQ(client.Port, "0");
-  EXPECT_EQ(client.BindAddress, "0.0.0.0");
-  EXPECT_EQ(client.Timeout, 5000);
-  ASSERT_NE(client.Sock, nullptr);
-  EXPECT_FALSE(client.Sock->LineEndAny);
-  EXPECT_FALSE(client.Sock->TlsEnabled());
-  EXPECT_EQ(client.Sock->TlsCipherList, "DEFAULT");
-  EXPECT_EQ(client.Sock->GetSocketType(), 1);
-  EXPECT_EQ(client.Sock->GetSocketProtocol(), 6);
-}
-
 }  // namespace
