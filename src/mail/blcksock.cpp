@@ -135,6 +135,10 @@ bool TBlockSocket::ResolveOne(const std::string& host, const std::string& port, 
     if (a.family == net::Family::kIPv4 && !v4) v4 = &a;
     if (a.family == net::Family::kIPv6 && !v6) v6 = &a;
   }
+  if (!v4 && !v6) {
+    last_error_ = 11001;
+    return false;
+  }
   *out = v4 ? *v4 : *v6;
   return true;
 }
