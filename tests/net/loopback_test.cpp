@@ -153,14 +153,14 @@ TEST(Loopback, TimeoutAppliesToEachWaitNotTheWholeLine) {
   Peer peer;
   peer.Serve([](PeerConnection& c) {
     for (const char* piece : {"sl", "ow", " li", "ne\r\n"}) {
-      Sleep(60ms);
+      Sleep(150ms);
       c.Send(piece);
     }
     c.WaitForClose();
   });
   auto sock = NewClient();
   sock->Connect("127.0.0.1", peer.Port());
-  EXPECT_EQ(sock->ReadLine(150), "slow line");
+  EXPECT_EQ(sock->ReadLine(400), "slow line");
   EXPECT_EQ(sock->LastError(), kOk);
   sock->Close();
 }
