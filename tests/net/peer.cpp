@@ -49,18 +49,23 @@ std::string PeerConnection::ReceiveUntil(std::string_view terminator) {
   }
 }
 
-void PeerConnection::WaitForClose() {
+void PeerConnection::WaitForClose() { ReceiveAll(); }
+
+std::string PeerConnection::ReceiveAll() {
+  std::string rest = std::move(input_);
+  input_.clear();
   for (;;) {
     int ready = 0;
     if (Api()->Wait(socket_, net::kReadable, kPeerWaitMs, net::kNoHandle, &ready) != 0 ||
         ready == 0) {
-      return;
+      return rest;
     }
     char buffer[4096];
     int got = 0;
     int rc = Api()->Receive(socket_, buffer, sizeof buffer, &got);
     if (rc == net::kErrWouldBlock) continue;
-    if (rc != 0 || got == 0) return;
+    if (rc != 0 || got == 0) return rest;
+    rest.append(buffer, static_cast<size_t>(got));
   }
 }
 
@@ -84,17 +89,19 @@ Peer::~Peer() {
   Api()->Cleanup();
 }
 
-void Peer::Serve(Script script) {
-  thread_ = std::thread([this, script = std::move(script)] {
-    int ready = 0;
-    net::Handle socket = net::kNoHandle;
-    if (Api()->Wait(listener_, net::kReadable, kPeerWaitMs, net::kNoHandle, &ready) != 0 ||
-        ready == 0 || Api()->Accept(listener_, &socket) != 0) {
-      return;
+void Peer::Serve(Script script, int connections) {
+  thread_ = std::thread([this, script = std::move(script), connections] {
+    for (int i = 0; i < connections; ++i) {
+      int ready = 0;
+      net::Handle socket = net::kNoHandle;
+      if (Api()->Wait(listener_, net::kReadable, kPeerWaitMs, net::kNoHandle, &ready) != 0 ||
+          ready == 0 || Api()->Accept(listener_, &socket) != 0) {
+        return;
+      }
+      PeerConnection connection(socket);
+      script(connection);
+      Api()->Close(socket);
     }
-    PeerConnection connection(socket);
-    script(connection);
-    Api()->Close(socket);
   });
 }
 

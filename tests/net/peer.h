@@ -24,6 +24,8 @@ class PeerConnection {
   std::string ReceiveUntil(std::string_view terminator);
   // Waits until the client closes (or 10 s pass).
   void WaitForClose();
+  // Everything the client still sends until it closes (or 10 s pass).
+  std::string ReceiveAll();
   net::Handle socket() const { return socket_; }
 
  private:
@@ -44,8 +46,9 @@ class Peer {
 
   std::string Port() const { return std::to_string(port_); }
   net::Handle listener() const { return listener_; }
-  // Accepts one connection on a thread and runs the script with it.
-  void Serve(Script script);
+  // Accepts `connections` connections one after the other on a thread and
+  // runs the script with each.
+  void Serve(Script script, int connections = 1);
 
   // A port nothing listens on (taken and released at once).
   static std::string ClosedPort();

@@ -1,0 +1,81 @@
+#include "scripted_server.h"
+
+#include <utility>
+
+namespace {
+
+constexpr char kClose[] = "<close>\n";
+
+std::vector<std::vector<std::string>> SplitConnections(const std::vector<std::string>& dialogue) {
+  std::vector<std::vector<std::string>> connections(1);
+  for (const std::string& step : dialogue) {
+    if (step == "N:") {
+      connections.emplace_back();
+    } else {
+      connections.back().push_back(step);
+    }
+  }
+  return connections;
+}
+
+// The text of a step, after its "X: ".
+std::string StepText(const std::string& step) {
+  return step.size() > 3 ? step.substr(3) : std::string();
+}
+
+}  // namespace
+
+ScriptedServer::ScriptedServer(std::vector<std::string> dialogue)
+    : peer_(std::make_unique<Peer>()) {
+  port_ = peer_->Port();
+  auto connections = SplitConnections(dialogue);
+  const int count = static_cast<int>(connections.size());
+  auto next = std::make_shared<size_t>(0);
+  peer_->Serve(
+      [this, connections = std::move(connections), next](PeerConnection& c) {
+        // Consecutive server lines leave in one send, as a server's reply
+        // would: line by line they would meet delayed acknowledgements.
+        std::string out;
+        for (const std::string& step : connections[(*next)++]) {
+          const std::string kind = step.substr(0, 2);
+          const std::string text = StepText(step);
+          if (kind == "S:") {
+            out += text + "\r\n";
+            continue;
+          }
+          if (kind == "R:") {
+            out += text;
+            continue;
+          }
+          c.Send(out);
+          out.clear();
+          if (kind == "C:") {
+            received_ += c.ReceiveUntil("\r\n");
+          } else if (kind == "F:" && !text.empty()) {
+            std::string block;
+            while (block.size() < 65536) block += text;
+            while (c.Send(block)) {
+            }
+          }
+        }
+        c.Send(out);
+        received_ += c.ReceiveAll() + kClose;
+      },
+      count);
+}
+
+ScriptedServer::~ScriptedServer() = default;
+
+std::string ScriptedServer::Received() {
+  peer_.reset();
+  return received_;
+}
+
+std::string ScriptedServer::Expected(const std::vector<std::string>& dialogue) {
+  std::string expected;
+  for (const std::string& step : dialogue) {
+    if (step.compare(0, 2, "C:") == 0) expected += StepText(step) + "\r\n";
+    if (step == "N:") expected += kClose;
+  }
+  return expected + kClose;
+}
