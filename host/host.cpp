@@ -10,6 +10,8 @@
 #include "bitmaps.h"
 #include "launches.h"
 #include "message_boxes.h"
+#include "platform/platform.h"
+#include "sounds.h"
 
 namespace {
 
@@ -89,8 +91,12 @@ bool parse_answer(const std::string& word, int32_t* answer) {
 
 }  // namespace
 
+// Lines kept for "wait"; older ones are only in the log.
+constexpr size_t kRecentLines = 4096;
+
 substitute_host::substitute_host(std::ostream& log) : log_(log), answer_(6) {
   current = this;
+  observe_sounds([this](const std::string& what) { log_line("sound " + what); });
   install_message_box_answerer(
       [this](const std::string& text, const std::string& caption, uint32_t style) {
         return answer_message_box(text, caption, style);
@@ -99,6 +105,7 @@ substitute_host::substitute_host(std::ostream& log) : log_(log), answer_(6) {
 
 substitute_host::~substitute_host() {
   remove_message_box_answerer();
+  observe_sounds(nullptr);
   library_.close();
   current = nullptr;
 }
@@ -141,8 +148,43 @@ void substitute_host::record_launches(bool record) {
 }
 
 void substitute_host::log_line(const std::string& line) {
-  std::lock_guard<std::mutex> hold(log_lock_);
-  log_ << line << std::endl;
+  {
+    std::lock_guard<std::mutex> hold(log_lock_);
+    log_ << line << std::endl;
+    ++lines_logged_;
+    recent_lines_.push_back(line);
+    if (recent_lines_.size() > kRecentLines) recent_lines_.pop_front();
+  }
+  logged_.notify_all();
+}
+
+void substitute_host::pump_sent_messages() {
+  // Peeking runs the sent messages; posted ones are not this host's.
+  platform::thread_message ignored;
+  while (platform::peek_thread_message(&ignored)) {
+  }
+}
+
+bool substitute_host::wait_for_line(const std::string& text, int ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  std::unique_lock<std::mutex> hold(log_lock_);
+  uint64_t from = wait_mark_;
+  for (;;) {
+    const uint64_t first_kept = lines_logged_ - recent_lines_.size();
+    for (uint64_t i = std::max(from, first_kept); i < lines_logged_; ++i) {
+      if (recent_lines_[i - first_kept].find(text) != std::string::npos) {
+        wait_mark_ = i + 1;
+        return true;
+      }
+    }
+    from = lines_logged_;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    // Short waits, so that messages sent to this thread are handled too.
+    logged_.wait_for(hold, std::chrono::milliseconds(20));
+    hold.unlock();
+    pump_sent_messages();
+    hold.lock();
+  }
 }
 
 int32_t substitute_host::answer_message_box(const std::string& text, const std::string& caption,
@@ -462,6 +504,9 @@ const char* substitute_host::help() {
          "  answer yes|no|ok|cancel\n"
          "                       how the next message boxes are answered\n"
          "  sleep MS             wait MS milliseconds\n"
+         "  wait MS TEXT         wait at most MS milliseconds for a log line that\n"
+         "                       contains TEXT (the rest of the line), looking from\n"
+         "                       the line after the previous wait's match\n"
          "  echo TEXT            print TEXT\n"
          "  help                 this text\n"
          "  quit                 end\n";
@@ -558,7 +603,20 @@ bool substitute_host::run_command(const std::string& line) {
   } else if (command == "sleep") {
     int ms = 0;
     words >> ms;
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < until) {
+      pump_sent_messages();
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  } else if (command == "wait") {
+    int ms = 0;
+    std::string text;
+    words >> ms;
+    std::getline(words, text);
+    if (!text.empty()) text.erase(0, 1);
+    if (!wait_for_line(text, ms)) {
+      log_line("wait: nothing with " + quoted(text) + " within " + std::to_string(ms) + " ms");
+    }
   } else if (command == "echo") {
     std::string rest;
     std::getline(words, rest);

@@ -7,7 +7,9 @@
 // message boxes as it is told.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <ostream>
@@ -84,9 +86,19 @@ class substitute_host {
   void menu_event(int32_t entry_id, size_t item, const std::string& event);
   void alert_event(int32_t alert_id, const std::string& event);
   void record_launches(bool record);
+  // Waits up to `ms` for a log line that contains `text`, looking from the
+  // line after the previous match; meanwhile handles what other threads send
+  // to this thread. True when it came.
+  bool wait_for_line(const std::string& text, int ms);
+  // Handles the messages other threads sent to this thread's windows.
+  static void pump_sent_messages();
 
   std::ostream& log_;
   std::mutex log_lock_;
+  std::condition_variable logged_;
+  uint64_t lines_logged_ = 0;             // guarded by log_lock_
+  uint64_t wait_mark_ = 0;                // guarded by log_lock_
+  std::deque<std::string> recent_lines_;  // the last ones; guarded by log_lock_
   plugin_library library_;
   std::string plugin_dir_;
   int32_t answer_;

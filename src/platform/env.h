@@ -32,6 +32,11 @@ class PLATFORM_API Env {
   // clock (no time-zone adjustment), rounded to the nearest second.
   virtual int64_t local_seconds() = 0;
   virtual void sleep_ms(uint32_t ms) = 0;
+  // The periodic thread timer of the calling thread (platform.h
+  // set_thread_timer / kill_thread_timer), here so that a test can drive
+  // the ticks itself.
+  virtual uintptr_t start_thread_timer(uint32_t period_ms) = 0;
+  virtual void stop_thread_timer(uintptr_t id) = 0;
 
   virtual bool file_exists(const std::string& path) = 0;
   // Returns false when the file could not be deleted (or did not exist).
@@ -58,6 +63,10 @@ class PLATFORM_API EnvWrapper : public Env {
 
   int64_t local_seconds() override { return target_->local_seconds(); }
   void sleep_ms(uint32_t ms) override { target_->sleep_ms(ms); }
+  uintptr_t start_thread_timer(uint32_t period_ms) override {
+    return target_->start_thread_timer(period_ms);
+  }
+  void stop_thread_timer(uintptr_t id) override { target_->stop_thread_timer(id); }
   bool file_exists(const std::string& path) override { return target_->file_exists(path); }
   bool delete_file(const std::string& path) override { return target_->delete_file(path); }
   ReadResult read_file(const std::string& path, std::string* contents,

@@ -17,8 +17,8 @@ const char CONFIG_FILE_NAME[] = "mail.ini";
 std::atomic<host_call_fn> host_call{nullptr};
 char* plugin_dir = nullptr;
 uint32_t checker_thread_id = 0;
-void* checker_thread_handle = nullptr;
-platform::window_handle prefs_page_window = nullptr;
+platform::thread_handle checker_thread_handle = nullptr;
+std::atomic<platform::window_handle> prefs_page_window{nullptr};
 platform::window_handle account_dialog_window = nullptr;
 
 namespace {

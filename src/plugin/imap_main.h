@@ -28,13 +28,14 @@ extern const char PLUGIN_VERSION[];
 extern const char PLUGIN_DESCRIPTION[];
 extern const char CONFIG_FILE_NAME[];  // "mail.ini"
 
-// Lifecycle globals. The host call is read by the checker thread as well, so
-// it is atomic; the others belong to the user-interface thread.
+// Lifecycle globals. The host call and the preferences page are read by the
+// checker thread as well, so they are atomic; the others belong to the
+// user-interface thread.
 extern std::atomic<host_call_fn> host_call;
 extern char* plugin_dir;
 extern uint32_t checker_thread_id;
-extern void* checker_thread_handle;
-extern platform::window_handle prefs_page_window;
+extern platform::thread_handle checker_thread_handle;
+extern std::atomic<platform::window_handle> prefs_page_window;
 extern platform::window_handle account_dialog_window;
 
 // Calls the host function `function` with `record`; returns 0 without a call

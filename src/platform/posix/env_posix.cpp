@@ -1,14 +1,17 @@
 #include <fcntl.h>
+#include <locale.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/env.h"
+#include "platform/platform.h"
 
 namespace platform {
 namespace {
@@ -74,6 +77,9 @@ class PosixEnv : public Env {
     }
   }
 
+  uintptr_t start_thread_timer(uint32_t period_ms) override { return set_thread_timer(period_ms); }
+  void stop_thread_timer(uintptr_t id) override { kill_thread_timer(id); }
+
   bool file_exists(const std::string& path) override { return access(path.c_str(), F_OK) == 0; }
 
   bool delete_file(const std::string& path) override { return unlink(path.c_str()) == 0; }
@@ -123,6 +129,21 @@ class PosixEnv : public Env {
 };
 
 }  // namespace
+
+std::string format_local_time(int64_t local_seconds) {
+  // Local seconds are already wall-clock time: broken down as if UTC.
+  const time_t whole = static_cast<time_t>(local_seconds);
+  tm fields{};
+  if (gmtime_r(&whole, &fields) == nullptr) return std::string();
+  // The user's locale names the days and months, whatever this process's
+  // own locale is.
+  static const locale_t user = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(0));
+  char text[128];
+  const size_t length = user != static_cast<locale_t>(0)
+                            ? strftime_l(text, sizeof text, "%a %b %d %H:%M:%S %Y", &fields, user)
+                            : strftime(text, sizeof text, "%a %b %d %H:%M:%S %Y", &fields);
+  return std::string(text, length);
+}
 
 Env* default_env() {
   static PosixEnv* instance = new PosixEnv;

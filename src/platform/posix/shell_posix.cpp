@@ -1,8 +1,8 @@
-// Launching a program on POSIX: the argument text becomes words as a shell
-// would split them, but no shell ever sees it, so nothing in the program name
-// or its arguments can run commands of its own. The program is detached
-// (double fork, new session, standard streams on /dev/null) so that no one
-// waits for it and it keeps none of this process's files open.
+// Launching a program and playing a sound on POSIX. Launching: the argument text becomes words as a
+// shell would split them, but no shell ever sees it, so nothing in the program name or its
+// arguments can run commands of its own. The program is detached (double fork, new session,
+// standard streams on /dev/null) so that no one waits for it and it keeps none of this process's
+// files open.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -11,9 +11,12 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <thread>
 
 #include "platform/posix/window_system.h"
+#include "platform/resources.h"
 
 extern char** environ;
 
@@ -21,7 +24,8 @@ namespace platform {
 namespace {
 
 std::mutex recorder_lock;
-posix::launch_recorder recorder;  // guarded by recorder_lock
+posix::launch_recorder recorder;       // guarded by recorder_lock
+posix::sound_observer sound_listener;  // guarded by recorder_lock
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
@@ -56,7 +60,9 @@ bool resolve_program(const std::string& file, std::string* path) {
   }
 }
 
-[[noreturn]] void exec_detached(const char* path, char* const* argv, unsigned max_fd) {
+// `input`, when not -1, becomes the program's standard input.
+[[noreturn]] void exec_detached(const char* path, char* const* argv, unsigned max_fd,
+                                int input = -1) {
   // Between fork and exec only async-signal-safe calls are allowed.
   setsid();
   if (fork() != 0) _exit(0);
@@ -66,12 +72,51 @@ bool resolve_program(const std::string& file, std::string* path) {
     dup2(null_fd, 1);
     dup2(null_fd, 2);
   }
+  if (input >= 0) dup2(input, 0);
   for (unsigned fd = 3; fd < max_fd; ++fd) close(static_cast<int>(fd));
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
   execve(path, argv, environ);
   _exit(127);
+}
+
+// Starts `file` with `words`, detached; false when it cannot be found or
+// forked.
+bool spawn_detached(const std::string& file, std::vector<std::string>& words, int input) {
+  std::string path;
+  if (!resolve_program(file, &path)) return false;
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(file.c_str()));
+  for (std::string& w : words) argv.push_back(&w[0]);
+  argv.push_back(nullptr);
+  const long open_max = sysconf(_SC_OPEN_MAX);
+  const unsigned max_fd =
+      open_max > 0 && open_max < 65536 ? static_cast<unsigned>(open_max) : 65536;
+
+  const pid_t child = fork();
+  if (child == 0) exec_detached(path.c_str(), argv.data(), max_fd, input);
+  // Only the short-lived middle process is waited for, never the program.
+  if (child > 0) {
+    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }
+  return child > 0;
+}
+
+// A sound card (ALSA) and its player.
+bool sound_output_exists() {
+  std::string player;
+  return access("/dev/snd", F_OK) == 0 && resolve_program("aplay", &player);
+}
+
+void tell_sound(const posix::sound_played& sound) {
+  posix::sound_observer tell;
+  {
+    std::lock_guard<std::mutex> hold(recorder_lock);
+    tell = sound_listener;
+  }
+  if (tell) tell(sound);
 }
 
 }  // namespace
@@ -120,6 +165,11 @@ bool split_words(const std::string& text, std::vector<std::string>* words) {
   return true;
 }
 
+void set_sound_observer(sound_observer observer) {
+  std::lock_guard<std::mutex> hold(recorder_lock);
+  sound_listener = std::move(observer);
+}
+
 void set_launch_recorder(launch_recorder r) {
   std::lock_guard<std::mutex> hold(recorder_lock);
   recorder = std::move(r);
@@ -140,23 +190,53 @@ void launch_program(const std::string& file, const std::string& arguments) {
     return;
   }
 
-  std::string path;
-  if (!resolve_program(file, &path)) return;
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(file.c_str()));
-  for (std::string& w : request.words) argv.push_back(&w[0]);
-  argv.push_back(nullptr);
-  const long open_max = sysconf(_SC_OPEN_MAX);
-  const unsigned max_fd =
-      open_max > 0 && open_max < 65536 ? static_cast<unsigned>(open_max) : 65536;
+  spawn_detached(file, request.words, -1);
+}
 
-  const pid_t child = fork();
-  if (child == 0) exec_detached(path.c_str(), argv.data(), max_fd);
-  // Only the short-lived middle process is waited for, never the program.
-  if (child > 0) {
-    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+void play_sound_file(const std::string& path) {
+  posix::sound_played sound;
+  sound.file = path;
+  struct stat s {};
+  if (stat(path.c_str(), &s) == 0) sound.bytes = static_cast<size_t>(s.st_size);
+  if (sound_output_exists()) {
+    std::vector<std::string> words{"-q", path};
+    sound.to_output = spawn_detached("aplay", words, -1);
+  }
+  tell_sound(sound);
+}
+
+void play_sound_resource(module_handle module, int id) {
+  posix::sound_played sound;
+  sound.resource_id = id;
+  const auto* bundle = static_cast<const resource_bundle*>(module);
+  const resource_item* item = nullptr;
+  for (size_t i = 0; bundle != nullptr && i < bundle->count; ++i) {
+    if (bundle->items[i].id == id && std::strcmp(bundle->items[i].type, "WAVE") == 0) {
+      item = &bundle->items[i];
     }
   }
+  if (item != nullptr) sound.bytes = item->size;
+  int ends[2];
+  if (item != nullptr && sound_output_exists() && pipe2(ends, O_CLOEXEC) == 0) {
+    std::vector<std::string> words{"-q", "-"};
+    sound.to_output = spawn_detached("aplay", words, ends[0]);
+    close(ends[0]);
+    // Fed from a copy on a thread of its own, so that the caller does not
+    // wait for the player and the module may be unloaded meanwhile.
+    std::string data(reinterpret_cast<const char*>(item->data), item->size);
+    const int feed = ends[1];
+    std::thread([feed, data = std::move(data)] {
+      size_t done = 0;
+      while (done < data.size()) {
+        const ssize_t n = write(feed, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+      }
+      close(feed);
+    }).detach();
+  }
+  tell_sound(sound);
 }
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "platform/posix/rc_script.h"
+#include "platform/posix/thread_queue.h"
 #include "platform/resources.h"
 
 namespace platform {
@@ -15,6 +16,7 @@ namespace {
 struct window {
   window_state state;
   dialog_proc proc = nullptr;
+  uint32_t owner = 0;  // the thread that created it
 };
 
 struct registry {
@@ -31,6 +33,15 @@ registry& reg() {
 
 int32_t first_button(window_handle, const std::string&, const std::string&, uint32_t style) {
   return (style & 0x0F) == MB_YES_NO ? ANSWER_YES : ANSWER_OK;
+}
+
+// The procedure of `handle`, or null when the window is gone.
+dialog_proc procedure_of(window_handle handle, uint32_t* owner) {
+  std::lock_guard<std::mutex> hold(reg().lock);
+  auto it = reg().open.find(reinterpret_cast<uintptr_t>(handle));
+  if (it == reg().open.end()) return nullptr;
+  if (owner != nullptr) *owner = it->second->owner;
+  return it->second->proc;
 }
 
 }  // namespace
@@ -66,6 +77,9 @@ window_handle create_dialog(module_handle module, int template_id, window_handle
   }
   auto w = std::make_unique<posix::window>();
   w->proc = proc;
+  // Messages sent from other threads wait in the creator's queue.
+  posix::ensure_own_queue();
+  w->owner = current_thread_id();
   w->state.template_id = template_id;
   w->state.parent = parent;
   w->state.caption = t.caption;
@@ -101,6 +115,22 @@ void destroy_window(window_handle handle) {
   if (proc != nullptr) proc(handle, MSG_DESTROY, 0, 0);
   std::lock_guard<std::mutex> hold(posix::reg().lock);
   posix::reg().open.erase(reinterpret_cast<uintptr_t>(handle));
+}
+
+intptr_t send_message(window_handle window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+  uint32_t owner = 0;
+  if (posix::procedure_of(window, &owner) == nullptr) return 0;
+  intptr_t result = 0;
+  // Looked up again on the owner's thread: the window may be destroyed
+  // while the message waits.
+  posix::call_on_thread(
+      owner,
+      [=]() -> intptr_t {
+        dialog_proc proc = posix::procedure_of(window, nullptr);
+        return proc != nullptr ? proc(window, message, wparam, lparam) : 0;
+      },
+      &result);
+  return result;
 }
 
 int32_t message_box(window_handle owner, const std::string& text, const std::string& caption,

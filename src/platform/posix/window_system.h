@@ -70,6 +70,20 @@ struct launch_request {
 using launch_recorder = std::function<void(const launch_request&)>;
 PLATFORM_API void set_launch_recorder(launch_recorder recorder);
 
+// A sound the plug-in played: the WAVE file `file`, or the module's WAVE
+// resource `resource_id` (then `file` is empty), with the size of its data
+// in bytes (0 when it could not be read) and whether it went to the
+// system's sound output.
+struct sound_played {
+  std::string file;
+  int resource_id = 0;
+  size_t bytes = 0;
+  bool to_output = false;
+};
+// Told of every sound, on the thread that plays it; null stops telling.
+using sound_observer = std::function<void(const sound_played&)>;
+PLATFORM_API void set_sound_observer(sound_observer observer);
+
 // Splits `text` into words as a POSIX shell does, without expanding anything:
 // blanks separate words; single quotes keep everything literally; double
 // quotes keep everything but \\, \", \$ and \` escapes; a backslash outside

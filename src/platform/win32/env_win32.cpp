@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/env.h"
+#include "platform/platform.h"
 
 namespace platform {
 namespace {
@@ -76,6 +77,9 @@ class Win32Env : public Env {
   }
 
   void sleep_ms(uint32_t ms) override { Sleep(ms); }
+
+  uintptr_t start_thread_timer(uint32_t period_ms) override { return set_thread_timer(period_ms); }
+  void stop_thread_timer(uintptr_t id) override { kill_thread_timer(id); }
 
   bool file_exists(const std::string& path) override {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;

@@ -1,6 +1,8 @@
-// Bitmaps, cursors, program launches and thread messages on Windows.
+// Bitmaps, cursors, program launches, threads and their messages, sounds
+// and time formatting on Windows.
 #include <windows.h>
-// After windows.h, which it needs.
+// After windows.h, which they need.
+#include <mmsystem.h>
 #include <shellapi.h>
 
 #include "platform/platform.h"
@@ -39,6 +41,103 @@ bool peek_thread_message(thread_message* out) {
   out->wparam = msg.wParam;
   out->lparam = msg.lParam;
   return true;
+}
+
+bool get_thread_message(thread_message* out) {
+  MSG msg;
+  // GetMessage handles sent messages while it waits. -1 (an invalid
+  // argument) cannot happen with no window; it reads as a quit.
+  const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+  out->message = got > 0 ? msg.message : MSG_QUIT;
+  out->wparam = msg.wParam;
+  out->lparam = msg.lParam;
+  return got > 0;
+}
+
+uintptr_t set_thread_timer(uint32_t period_ms) { return SetTimer(nullptr, 0, period_ms, nullptr); }
+
+void kill_thread_timer(uintptr_t id) { KillTimer(nullptr, id); }
+
+intptr_t send_message(window_handle window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+  return SendMessageA(static_cast<HWND>(window), message, wparam, lparam);
+}
+
+namespace {
+
+struct thread_start {
+  thread_proc proc;
+  void* argument;
+};
+
+DWORD WINAPI thread_entry(LPVOID data) {
+  const thread_start start = *static_cast<thread_start*>(data);
+  delete static_cast<thread_start*>(data);
+  return start.proc(start.argument);
+}
+
+}  // namespace
+
+thread_handle start_thread(thread_proc proc, void* argument, uint32_t* thread_id) {
+  auto* start = new thread_start{proc, argument};
+  DWORD id = 0;
+  HANDLE thread = CreateThread(nullptr, 0, thread_entry, start, 0, &id);
+  if (thread == nullptr) {
+    delete start;
+    return nullptr;
+  }
+  *thread_id = id;
+  return thread;
+}
+
+bool wait_for_thread(thread_handle thread, uint32_t timeout_ms) {
+  const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+  for (;;) {
+    const ULONGLONG now = GetTickCount64();
+    const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+    const DWORD woke = MsgWaitForMultipleObjects(1, reinterpret_cast<HANDLE*>(&thread), FALSE, left,
+                                                 QS_SENDMESSAGE);
+    if (woke == WAIT_OBJECT_0) return true;
+    if (woke != WAIT_OBJECT_0 + 1) return false;
+    // Peeking for nothing but sent messages runs them and takes nothing off
+    // the queue.
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+}
+
+bool terminate_thread(thread_handle thread, uint32_t exit_code) {
+  return TerminateThread(static_cast<HANDLE>(thread), exit_code) != 0;
+}
+
+void close_thread(thread_handle thread) { CloseHandle(static_cast<HANDLE>(thread)); }
+
+void keep_module_loaded(const void* address) {
+  HMODULE module = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     static_cast<LPCSTR>(address), &module);
+}
+
+void play_sound_file(const std::string& path) {
+  PlaySoundA(path.c_str(), nullptr, SND_FILENAME | SND_ASYNC);
+}
+
+void play_sound_resource(module_handle module, int id) {
+  PlaySoundA(MAKEINTRESOURCEA(id), static_cast<HMODULE>(const_cast<void*>(module)),
+             SND_RESOURCE | SND_ASYNC);
+}
+
+std::string format_local_time(int64_t local_seconds) {
+  // Local seconds are wall-clock time already: no time-zone conversion.
+  ULARGE_INTEGER ticks;
+  ticks.QuadPart = static_cast<ULONGLONG>(local_seconds + 11644473600LL) * 10000000ULL;
+  FILETIME file_time{ticks.LowPart, ticks.HighPart};
+  SYSTEMTIME fields{};
+  if (!FileTimeToSystemTime(&file_time, &fields)) return std::string();
+  char date[64] = "";
+  char time[32] = "";
+  GetDateFormatA(LOCALE_USER_DEFAULT, 0, &fields, "ddd MMM dd", date, sizeof date);
+  GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &fields, "HH:mm:ss", time, sizeof time);
+  return std::string(date) + " " + time + " " + std::to_string(fields.wYear);
 }
 
 }  // namespace platform
