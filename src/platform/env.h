@@ -37,6 +37,10 @@ class PLATFORM_API Env {
   // the ticks itself.
   virtual uintptr_t start_thread_timer(uint32_t period_ms) = 0;
   virtual void stop_thread_timer(uintptr_t id) = 0;
+  // Sounds (platform.h play_sound_file / play_sound_resource), here so that
+  // a test can hear what is played without a sound device.
+  virtual void play_sound_file(const std::string& path) = 0;
+  virtual void play_sound_resource(const void* module, int id) = 0;
 
   virtual bool file_exists(const std::string& path) = 0;
   // Returns false when the file could not be deleted (or did not exist).
@@ -67,6 +71,10 @@ class PLATFORM_API EnvWrapper : public Env {
     return target_->start_thread_timer(period_ms);
   }
   void stop_thread_timer(uintptr_t id) override { target_->stop_thread_timer(id); }
+  void play_sound_file(const std::string& path) override { target_->play_sound_file(path); }
+  void play_sound_resource(const void* module, int id) override {
+    target_->play_sound_resource(module, id);
+  }
   bool file_exists(const std::string& path) override { return target_->file_exists(path); }
   bool delete_file(const std::string& path) override { return target_->delete_file(path); }
   ReadResult read_file(const std::string& path, std::string* contents,

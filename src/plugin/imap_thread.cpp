@@ -139,10 +139,11 @@ std::string without_re(const std::string& subject) {
 }
 
 void play_notification_sound() {
-  if (platform::env()->file_exists(SOUND_FILE_NAME)) {
-    platform::play_sound_file(SOUND_FILE_NAME);
+  platform::Env* env = platform::env();
+  if (env->file_exists(SOUND_FILE_NAME)) {
+    env->play_sound_file(SOUND_FILE_NAME);
   } else {
-    platform::play_sound_resource(this_module(), SOUND_RESOURCE_ID);
+    env->play_sound_resource(this_module(), SOUND_RESOURCE_ID);
   }
 }
 

@@ -1,0 +1,444 @@
+// check_account against scripted POP3 and IMAP servers on loopback: the
+// commands it sends, and everything the user sees afterwards (icon, alert,
+// sound, entry text, tooltip) with the account's new state.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "checker_fixture.h"
+#include "peer.h"
+#include "platform/platform.h"
+#include "scripted_server.h"
+
+namespace {
+
+using checker_test::account_spec;
+using checker_test::events;
+using Dialogue = std::vector<std::string>;
+
+Dialogue join(Dialogue a, const Dialogue& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+const Dialogue kPop3Login = {"S: +OK ready", "C: CAPA",        "S: -ERR", "C: USER bob",
+                             "S: +OK",       "C: PASS secret", "S: +OK"};
+const Dialogue kPop3End = {"C: RSET", "S: +OK", "C: QUIT", "S: +OK bye"};
+const Dialogue kImapLogin = {"S: * OK ready",
+                             "C: S1 CAPABILITY",
+                             "S: * CAPABILITY IMAP4rev1",
+                             "S: S1 OK",
+                             "C: S2 LOGIN \"bob\" \"secret\"",
+                             "S: S2 OK"};
+
+Dialogue pop3(const Dialogue& middle) { return join(join(kPop3Login, middle), kPop3End); }
+
+Dialogue stat(int count) { return {"C: STAT", "S: +OK " + std::to_string(count) + " 4096"}; }
+
+Dialogue top(int message, const Dialogue& header) {
+  return join(join({"C: TOP " + std::to_string(message) + " 0", "S: +OK"}, header), {"S: ."});
+}
+
+// EXAMINE INBOX with the counts, then STATUS UNSEEN and MESSAGES.
+Dialogue imap_counts(int exists, int recent, int unseen, int messages) {
+  return {"C: S3 EXAMINE \"INBOX\"",
+          "S: * " + std::to_string(exists) + " EXISTS",
+          "S: * " + std::to_string(recent) + " RECENT",
+          "S: S3 OK [READ-ONLY] done",
+          "C: S4 STATUS \"INBOX\" (UNSEEN)",
+          "S: * STATUS \"INBOX\" (UNSEEN " + std::to_string(unseen) + ")",
+          "S: S4 OK",
+          "C: S5 STATUS \"INBOX\" (MESSAGES)",
+          "S: * STATUS \"INBOX\" (MESSAGES " + std::to_string(messages) + ")",
+          "S: S5 OK"};
+}
+
+Dialogue fetch(int tag, int message, const std::string& header) {
+  const std::string n = std::to_string(message);
+  return {"C: S" + std::to_string(tag) + " FETCH " + n + " (RFC822.HEADER)",
+          "R: * " + n + " FETCH (RFC822.HEADER {" + std::to_string(header.size()) + "}\r\n" +
+              header + ")\r\n",
+          "S: S" + std::to_string(tag) + " OK"};
+}
+
+Dialogue logout(int tag) {
+  const std::string t = "S" + std::to_string(tag);
+  return {"C: " + t + " LOGOUT", "S: * BYE", "S: " + t + " OK"};
+}
+
+const std::string kLunch =
+    "From: \"Ann Example\" <ann@example.com>\r\nSubject: RE: Re: Lunch\r\n\r\n";
+
+struct Case {
+  const char* name;
+  account_spec account;
+  Dialogue dialogue;  // empty: nothing listens on the account's port
+  // Changes to the options and the environment before the check.
+  std::function<void(checker_test::fake_env&)> options;
+  int32_t result;
+  // Expected events; {now} and {next} stand for the formatted check time and
+  // the time one interval later.
+  std::vector<std::string> seen;
+  int32_t new_count;
+  bool disabled;
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+account_spec pop3_account(int32_t new_count) {
+  account_spec a;
+  a.display = "Home";
+  a.accttype = ACCOUNT_POP3;
+  a.new_count = new_count;
+  return a;
+}
+
+account_spec imap_account(int32_t new_count, uint8_t unseen = 1) {
+  account_spec a;
+  a.new_count = new_count;
+  a.unseen = unseen;
+  return a;
+}
+
+const char kPop3Times[] = "Last checked: {now}\r\nNext check: {next}";
+
+const Case kCases[] = {
+    {"Pop3UpByOneNamesSenderAndSubject",
+     pop3_account(0),
+     pop3(join(stat(1), top(1, {"S: From: \"Ann Example\" <ann@example.com>",
+                                "S: Subject: RE: Re: Lunch", "S: "}))),
+     nullptr,
+     1,
+     {"icon 2", "sound resource 1", "alert Home: Ann Example <ann@example.com> - \"Lunch\"",
+      "icon 1", "text Home (1)",
+      std::string("tooltip New messages: 1\r\n") + kPop3Times +
+          "\r\n\r\nLast message from:\r\nAnn Example <ann@example.com>\r\nRe: \"Lunch\""},
+     1,
+     false},
+    {"Pop3TopRefusedThenRetrEncodedSender",
+     pop3_account(3),
+     pop3(join(join(stat(4), {"C: TOP 4 0", "S: -ERR no TOP", "C: RETR 4", "S: +OK"}),
+               {"S: From: =?ISO-8859-1?Q?J=F6rg?= <j@example.com>", "S: Subject: Score: 3",
+                "S: ", "S: body", "S: ."})),
+     nullptr,
+     4,
+     {"icon 2", "sound resource 1", "alert Home: J\xF6rg <j@example.com> - \"Sco 3\"", "icon 1",
+      "text Home (4)",
+      std::string("tooltip New messages: 4\r\n") + kPop3Times +
+          "\r\n\r\nLast message from:\r\nJ\xF6rg <j@example.com>\r\nRe: \"Sco 3\""},
+     4,
+     false},
+    {"Pop3UpByOneWithoutSubject",
+     pop3_account(0),
+     pop3(join(stat(1), top(1, {"S: From: ann@example.com", "S: "}))),
+     nullptr,
+     1,
+     {"icon 2", "sound resource 1", "alert Home: New mail from ann@example.com", "icon 1",
+      "text Home (1)",
+      std::string("tooltip New messages: 1\r\n") + kPop3Times +
+          "\r\n\r\nLast message from:\r\nann@example.com\r\nRe: "},
+     1,
+     false},
+    {"Pop3StatFailsKeepsCount",
+     pop3_account(2),
+     pop3({"C: STAT", "S: -ERR busy", "C: TOP 2 0", "S: -ERR", "C: RETR 2", "S: -ERR"}),
+     nullptr,
+     2,
+     {"icon 2", "icon 1", "text Home (2)", std::string("tooltip New messages: 2\r\n") + kPop3Times},
+     2,
+     false},
+    {"Pop3ToZero",
+     pop3_account(2),
+     pop3(stat(0)),
+     nullptr,
+     0,
+     {"icon 2", "icon 0", "text Home (0)", std::string("tooltip ") + kPop3Times},
+     0,
+     false},
+    {"Pop3SoundFileWins",
+     pop3_account(0),
+     pop3(join(stat(2), top(2, {"S: From: a@b", "S: "}))),
+     [](checker_test::fake_env& env) { env.sound_file_exists = true; },
+     2,
+     {"icon 2", "sound file mailnotify.wav", "alert Home: You have 2 new messages in your inbox.",
+      "icon 1", "text Home (2)", std::string("tooltip New messages: 2\r\n") + kPop3Times},
+     2,
+     false},
+    {"ImapUnseenUpByOneFetchesNewest",
+     imap_account(2),
+     join(join(join(kImapLogin, imap_counts(10, 1, 3, 10)), fetch(6, 10, kLunch)), logout(7)),
+     nullptr,
+     3,
+     {"icon 2", "sound resource 1", "alert Work: Ann Example <ann@example.com> - \"Lunch\"",
+      "icon 1", "text Work (3/10)",
+      "tooltip New messages: 3\r\nRecent messages: 1\r\nTotal messages: 10\r\nLast checked: "
+      "{now}\r\nNext check: {next}\r\n\r\nLast message from:\r\nAnn Example "
+      "<ann@example.com>\r\nRe: \"Lunch\""},
+     3,
+     false},
+    {"ImapUpByTwoFetchesButDoesNotDecode",
+     imap_account(1),
+     join(join(join(kImapLogin, imap_counts(10, 1, 3, 10)), fetch(6, 10, kLunch)), logout(7)),
+     nullptr,
+     3,
+     {"icon 2", "sound resource 1", "alert Work: You have 3 new messages in your inbox.", "icon 1",
+      "text Work (3/10)",
+      "tooltip New messages: 3\r\nRecent messages: 1\r\nTotal messages: 10\r\nLast checked: "
+      "{now}\r\nNext check: {next}"},
+     3,
+     false},
+    {"ImapUnchangedRefreshesWithoutAlert",
+     imap_account(3),
+     join(join(join(kImapLogin, imap_counts(10, 0, 3, 10)), fetch(6, 10, kLunch)), logout(7)),
+     nullptr,
+     3,
+     {"icon 2", "icon 1", "text Work (3/10)",
+      "tooltip New messages: 3\r\nRecent messages: 0\r\nTotal messages: 10\r\nLast checked: "
+      "{now}\r\nNext check: {next}"},
+     3,
+     false},
+    {"ImapDownByOneSingular",
+     imap_account(2),
+     join(join(kImapLogin, imap_counts(9, 0, 1, 9)), logout(6)),
+     [](checker_test::fake_env&) { use_header = 0; },
+     1,
+     {"icon 2", "sound resource 1", "alert Work: You have 1 new message in your inbox.", "icon 1",
+      "text Work (1/9)",
+      "tooltip New messages: 1\r\nRecent messages: 0\r\nTotal messages: 9\r\nLast checked: "
+      "{now}\r\nNext check: {next}"},
+     1,
+     false},
+    {"ImapRecentModeWithoutStatus",
+     imap_account(0, 0),
+     join(join(kImapLogin,
+               {"C: S3 EXAMINE \"INBOX\"", "S: * 7 EXISTS", "S: * 0 RECENT", "S: S3 OK"}),
+          logout(4)),
+     nullptr,
+     0,
+     {"icon 2", "icon 0", "text Work (0/7)",
+      "tooltip Recent messages: 0\r\nTotal messages: 7\r\nLast checked: {now}\r\nNext check: "
+      "{next}"},
+     0,
+     false},
+    {"ImapExamineRefusedCountsNothing",
+     imap_account(0, 0),
+     join(join(kImapLogin, {"C: S3 EXAMINE \"INBOX\"", "S: S3 NO no such mailbox"}), logout(4)),
+     nullptr,
+     0,
+     {"icon 2", "icon 0", "text Work (0/0)",
+      "tooltip Recent messages: 0\r\nTotal messages: 0\r\nLast checked: {now}\r\nNext check: "
+      "{next}"},
+     0,
+     false},
+    {"ImapStatusWithoutItsLineFallsBackToRecent",
+     imap_account(0),
+     join(join(kImapLogin, {"C: S3 EXAMINE \"INBOX\"", "S: * 5 EXISTS", "S: * 2 RECENT", "S: S3 OK",
+                            "C: S4 STATUS \"INBOX\" (UNSEEN)", "S: S4 OK",
+                            "C: S5 STATUS \"INBOX\" (MESSAGES)", "S: S5 OK"}),
+          logout(6)),
+     [](checker_test::fake_env&) {
+       use_alert = 0;
+       use_header = 0;
+     },
+     2,
+     {"icon 2", "alert Work: -1 new messages. Reading RECENT instead.", "sound resource 1",
+      "icon 1", "text Work (2/5)",
+      "tooltip New messages: 2\r\nRecent messages: 2\r\nTotal messages: 5\r\nLast checked: "
+      "{now}\r\nNext check: {next}"},
+     2,
+     false},
+    {"LoginFailsAndDisables",
+     pop3_account(2),
+     {"S: +OK ready", "C: CAPA", "S: -ERR", "C: USER bob", "S: +OK", "C: PASS secret",
+      "S: -ERR denied"},
+     nullptr,
+     -1,
+     {"icon 2", "icon 3", "alert Home: Cannot login to server. Check your settings.",
+      "tooltip This account has had some problems connecting.\r\nPlease check your "
+      "settings.\r\n\r\nTo re-enable this account, right-click on it\r\nand click on \"Check "
+      "email now\"",
+      "text Home"},
+     2,
+     true},
+    {"LoginFailsAndKeeps",
+     imap_account(2),
+     {"S: * OK ready", "C: S1 CAPABILITY", "S: * CAPABILITY IMAP4rev1", "S: S1 OK",
+      "C: S2 LOGIN \"bob\" \"secret\"", "S: S2 NO wrong"},
+     [](checker_test::fake_env&) {
+       use_disable = 0;
+       use_icon = 0;
+     },
+     0,
+     {"icon 3", "alert Work: Cannot login to server. Check your settings.",
+      "tooltip This account has had some problems connecting.\r\nPlease check your "
+      "settings.\r\nLast checked: {now}\r\nNext check: {next}"},
+     2,
+     false},
+    {"NothingListensIsALoginFailure",
+     pop3_account(0),
+     {},
+     [](checker_test::fake_env&) { use_alert = 0; },
+     -1,
+     {"icon 2", "icon 3",
+      "tooltip This account has had some problems connecting.\r\nPlease check your "
+      "settings.\r\n\r\nTo re-enable this account, right-click on it\r\nand click on \"Check "
+      "email now\"",
+      "text Home"},
+     0,
+     true},
+};
+
+class CheckAccount : public checker_test::CheckerTest,
+                     public ::testing::WithParamInterface<Case> {};
+
+std::string expand(std::string text, int64_t now, int64_t next) {
+  for (const auto& [mark, value] :
+       {std::pair<std::string, int64_t>{"{now}", now}, {"{next}", next}}) {
+    for (size_t at; (at = text.find(mark)) != std::string::npos;) {
+      text.replace(at, mark.size(), platform::format_local_time(value));
+    }
+  }
+  return text;
+}
+
+TEST_P(CheckAccount, SendsTheSessionAndTellsTheUser) {
+  const Case& c = GetParam();
+  if (c.options) c.options(env_);
+
+  std::unique_ptr<ScriptedServer> server;
+  account_spec spec = c.account;
+  if (c.dialogue.empty()) {
+    spec.port = Peer::ClosedPort();
+  } else {
+    server = std::make_unique<ScriptedServer>(c.dialogue);
+    spec.port = server->Port();
+  }
+  const account_ref key = add(spec);
+  const int64_t before = account(key).last_checked;
+  checker_control control;
+
+  EXPECT_EQ(check_account(key, control), c.result);
+
+  if (server != nullptr) {
+    EXPECT_EQ(server->Received(), ScriptedServer::Expected(c.dialogue));
+  }
+  std::vector<std::string> expected;
+  for (const std::string& line : c.seen) expected.push_back(expand(line, now(), now() + 300));
+  EXPECT_EQ(events().take(), expected);
+  const imap_info after = account(key);
+  EXPECT_EQ(after.new_count, c.new_count);
+  EXPECT_EQ(after.next_check, c.disabled ? 0 : now() + 300);
+  // A disabling failure leaves the time of the last check as it was.
+  EXPECT_EQ(after.last_checked, c.disabled ? before : now());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CheckAccount, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                           return std::string(info.param.name);
+                         });
+
+class CheckAccountEdges : public checker_test::CheckerTest {};
+
+TEST_F(CheckAccountEdges, UnknownAccountTypeOpensNoSessionAndFails) {
+  account_spec spec = pop3_account(0);
+  spec.accttype = 7;
+  spec.port = Peer::ClosedPort();
+  const account_ref key = add(spec);
+  checker_control control;
+  EXPECT_EQ(check_account(key, control), -1);
+  const std::vector<std::string> seen = events().take();
+  ASSERT_GE(seen.size(), 3u);
+  EXPECT_EQ(seen[1], "icon 3");
+  EXPECT_EQ(seen[2], "alert Home: Cannot login to server. Check your settings.");
+  EXPECT_EQ(account(key).next_check, 0);
+}
+
+TEST_F(CheckAccountEdges, HugeIntervalIsScheduledThatFarAhead) {
+  ScriptedServer server(pop3(stat(0)));
+  account_spec spec = pop3_account(0);
+  spec.port = server.Port();
+  spec.attempt = 40000000;  // minutes; times 60 does not fit in 32 bits
+  const account_ref key = add(spec);
+  checker_control control;
+  EXPECT_EQ(check_account(key, control), 0);
+  EXPECT_EQ(account(key).next_check, now() + int64_t{40000000} * 60);
+}
+
+TEST_F(CheckAccountEdges, RemovedAccountChangesNothing) {
+  const account_ref key = add(pop3_account(0));
+  remove_account_entry(key);
+  account_table.erase(account_table.index_of(key));
+  checker_control control;
+  EXPECT_EQ(check_account(key, control), 0);
+  EXPECT_TRUE(events().take().empty());
+}
+
+TEST_F(CheckAccountEdges, RenamedDuringTheCheckShowsTheNewAlias) {
+  // The server renames the account while it answers STAT.
+  account_ref key = 0;
+  Peer peer;
+  peer.Serve([&](PeerConnection& c) {
+    c.Send("+OK ready\r\n");
+    c.ReceiveUntil("\r\n");
+    c.Send("-ERR\r\n");
+    c.ReceiveUntil("\r\n");
+    c.Send("+OK\r\n");
+    c.ReceiveUntil("\r\n");
+    c.Send("+OK\r\n");
+    c.ReceiveUntil("\r\n");
+    account_table.update(key, [](imap_info& a) { a.display = "Office"; });
+    c.Send("+OK 0 0\r\n");
+    c.ReceiveUntil("\r\n");
+    c.Send("+OK\r\n");
+    c.ReceiveUntil("\r\n");
+    c.Send("+OK\r\n");
+    c.WaitForClose();
+  });
+  account_spec spec = pop3_account(0);
+  spec.port = peer.Port();
+  key = add(spec);
+  checker_control control;
+  EXPECT_EQ(check_account(key, control), 0);
+  const std::vector<std::string> seen = events().take();
+  ASSERT_GE(seen.size(), 3u);
+  EXPECT_EQ(seen[2], "text Office (0)");
+}
+
+TEST_F(CheckAccountEdges, StopDuringABlockedReadEndsTheCheckUnseen) {
+  // The server greets and then says nothing: the check waits in CAPA.
+  Peer peer;
+  std::atomic<bool> waiting{false};
+  peer.Serve([&](PeerConnection& c) {
+    c.Send("+OK ready\r\n");
+    c.ReceiveUntil("\r\n");
+    waiting = true;
+    c.WaitForClose();
+  });
+  account_spec spec = pop3_account(2);
+  spec.port = peer.Port();
+  const account_ref key = add(spec);
+  const imap_info before = account(key);
+  checker_control control;
+  std::thread stopper([&] {
+    while (!waiting) std::this_thread::yield();
+    control.request_stop();
+  });
+  // Without the abort this would wait the server timeout of 60 s.
+  EXPECT_EQ(check_account(key, control), 0);
+  stopper.join();
+  EXPECT_EQ(events().take(), std::vector<std::string>{"icon 2"});
+  const imap_info after = account(key);
+  EXPECT_EQ(after.next_check, before.next_check);
+  EXPECT_EQ(after.new_count, 2);
+}
+
+TEST(FormatLocalTime, DayMonthDayTimeYear) {
+  EXPECT_EQ(platform::format_local_time(0), "Thu Jan 01 00:00:00 1970");
+  EXPECT_EQ(platform::format_local_time(1709251199), "Thu Feb 29 23:59:59 2024");
+}
+
+}  // namespace
