@@ -1,0 +1,259 @@
+// The running plug-in end to end: the substitute host plays the messenger for
+// the plug-in's own code, which checks a real Dovecot started by the test
+// run. New mail arrives, the user renames an entry and asks for checks, and
+// "stop" writes mail.ini; afterwards the mailboxes hold what they held.
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "blcksock.h"
+#include "host.h"
+#include "imap_config.h"
+#include "imap_def.h"
+#include "imap_main.h"
+#include "imap_util.h"
+#include "platform/platform.h"
+#include "test_support.h"
+
+namespace {
+
+// Where the running server is, from the state file its script wrote.
+struct Server {
+  std::map<std::string, std::string> state;
+  std::string dir, skip;
+
+  Server() {
+    const char* env_dir = std::getenv("EMAIL_DOVECOT_DIR");
+    if (env_dir == nullptr) {
+      skip = "EMAIL_DOVECOT_DIR is not set; run these tests through ctest";
+      return;
+    }
+    dir = env_dir;
+    std::ifstream file(dir + "/state");
+    std::string line;
+    while (std::getline(file, line)) {
+      const size_t eq = line.find('=');
+      if (eq != std::string::npos) state[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    if (state["status"] != "running") {
+      skip = "Dovecot is not running here: " +
+             (state.count("reason") ? state["reason"] : "no state in " + dir);
+    }
+  }
+
+  std::string maildir(const std::string& user) const { return dir + "/mail/" + user + "/Maildir"; }
+};
+
+const Server& server() {
+  static const Server s;
+  return s;
+}
+
+bool tls_available() {
+  TTCPBlockSocket probe;
+  probe.SetTlsEnabled(true);
+  return probe.LastError() == 0;
+}
+
+std::vector<std::string> files_in(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(folder.c_str())) {
+    while (dirent* e = readdir(d)) {
+      if (e->d_name[0] != '.') names.push_back(e->d_name);
+    }
+    closedir(d);
+  }
+  return names;
+}
+
+// Delivers a message the way a mail server does: written in tmp/, then moved
+// into new/ under a unique name.
+void deliver(const std::string& user, const std::string& message) {
+  static int serial = 0;
+  const std::string root = server().maildir(user);
+  const std::string name = "1700000000.M" + std::to_string(++serial) + "P1.email-e2e";
+  test_support::write_file(root + "/tmp/" + name, message);
+  ASSERT_EQ(std::rename((root + "/tmp/" + name).c_str(), (root + "/new/" + name).c_str()), 0);
+}
+
+// Sender "Jörg" (UTF-8, B-encoded) and subject "Re: Grüße" (Latin-1,
+// Q-encoded); the host's texts are Windows-1252.
+const char kGreeting[] =
+    "From: =?UTF-8?B?SsO2cmc=?= <joerg@example.test>\r\n"
+    "To: someone@example.test\r\n"
+    "Subject: =?ISO-8859-1?Q?Re:_Gr=FC=DFe?=\r\n"
+    "Message-ID: <greeting@example.test>\r\n"
+    "\r\n"
+    "Hello\r\n";
+const char kSender[] = "J\xF6rg <joerg@example.test>";
+// The quoted subject as the host's log shows it (quotes escaped).
+const char kSubjectLogged[] =
+    "\\\"Gr\xFC\xDF"
+    "e\\\"";
+
+class RunningPlugin : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!server().skip.empty()) GTEST_SKIP() << server().skip;
+    host_.set_plugin_dir(dir_.path());
+    host_.attach(plugin_version, plugin_main);
+    run("load");
+  }
+
+  void TearDown() override {
+    if (!server().skip.empty()) return;
+    run("stop\nunload");
+    account_table.reload({}, 0);
+  }
+
+  // Runs script lines and returns what the host logged meanwhile.
+  std::string run(const std::string& script) {
+    const size_t start = log_.str().size();
+    std::istringstream lines(script);
+    std::string line;
+    while (std::getline(lines, line)) host_.run_command(line);
+    return log_.str().substr(start);
+  }
+
+  // Waits for a log line holding `text` after the previous wait's match.
+  void wait_for(const std::string& text) {
+    const std::string out = run("wait 30000 " + text);
+    ASSERT_EQ(out.find("wait: nothing"), std::string::npos) << "no " << text << "\n" << log_.str();
+  }
+
+  // Writes mail.ini with these accounts and every option on.
+  void configure(const std::vector<imap_info>& accounts) {
+    for (const imap_info& a : accounts) append_account(a);
+    use_alert = use_section = use_icon = use_sound = use_disable = use_header = 1;
+    ASSERT_TRUE(save_config());
+    account_table.reload({}, 0);
+    use_alert = use_section = use_icon = use_sound = use_disable = use_header = 0;
+  }
+
+  imap_info account(const char* display, int32_t type, const std::string& user,
+                    const std::string& password, bool tls) {
+    imap_info a;
+    set_new_account_defaults(a);
+    a.display = display;
+    a.accttype = type;
+    a.username = user;
+    a.password = password;
+    a.hostname = "127.0.0.1";
+    a.ssl = tls ? 1 : 0;
+    a.port = std::stoi(
+        server().state.at(std::string(type == ACCOUNT_POP3 ? "pop3" : "imap") + (tls ? "s" : "")));
+    return a;
+  }
+
+  int32_t entry_id(const std::string& name) {
+    for (const auto& e : host_.entries()) {
+      if (e.name == name) return e.id;
+    }
+    ADD_FAILURE() << "no entry " << name;
+    return 0;
+  }
+
+  test_support::temp_dir dir_;
+  std::ostringstream log_;
+  substitute_host host_{log_};
+};
+
+TEST_F(RunningPlugin, ChecksNewMailRenamesAndSavesOnStop) {
+  // TLS where this system has the library (Linux); Windows runs plain.
+  const bool tls = tls_available();
+  const std::vector<imap_info> accounts = {account("Pop", ACCOUNT_POP3, "pop", "secret", false),
+                                           account("Imap", ACCOUNT_IMAP, "imap", "secret", tls),
+                                           account("Broken", ACCOUNT_POP3, "pop", "wrong", false)};
+  configure(accounts);
+
+  run("start");
+  // The first check of every account, in table order, 500 ms apart.
+  wait_for("text=\"Pop: You have 3 new messages in your inbox.\"");
+  wait_for("text=\"Pop (3)\"");
+  wait_for("text=\"Imap: You have 3 new messages in your inbox.\"");
+  wait_for("text=\"Imap (3/3)\"");
+  wait_for("text=\"Broken: Cannot login to server. Check your settings.\"");
+  EXPECT_EQ(account_table.snapshot()[2].next_check, 0) << "the broken account is disabled";
+
+  deliver("pop", kGreeting);
+  deliver("imap", kGreeting);
+  run("menu " + std::to_string(entry_id("Pop")) + " 1");
+  wait_for(std::string("text=\"Pop: ") + kSender + " - " + kSubjectLogged + "\"");
+  wait_for("text=\"Pop (4)\"");
+  wait_for("Last message from:\\r\\n" + std::string(kSender));
+
+  const int32_t imap_entry = entry_id("Imap");
+  run("rename " + std::to_string(imap_entry) + " Office");
+  run("menu " + std::to_string(imap_entry) + " 1");
+  wait_for(std::string("text=\"Office: ") + kSender + " - " + kSubjectLogged + "\"");
+  wait_for("text=\"Office (4/4)\"");
+
+  // "Check for mail now!" on the broken account: it fails again, stays
+  // disabled, and the thread adds no total-count alert.
+  run("menu " + std::to_string(entry_id("Broken")) + " 1");
+  wait_for("text=\"Broken: Cannot login to server. Check your settings.\"");
+  const std::string after = run("sleep 300");
+  EXPECT_EQ(after.find("(total)"), std::string::npos);
+
+  const std::string stopped = run("stop");
+  EXPECT_NE(stopped.find("plugin_main(\"stop\") -> 0"), std::string::npos);
+  EXPECT_TRUE(host_.entries().empty());
+  EXPECT_TRUE(host_.groups().empty());
+
+  // mail.ini holds the accounts as configured, with the new alias.
+  account_table.reload({}, 0);
+  ASSERT_TRUE(load_config());
+  const std::vector<imap_info> saved = account_table.snapshot();
+  ASSERT_EQ(saved.size(), accounts.size());
+  for (size_t i = 0; i < saved.size(); ++i) {
+    EXPECT_EQ(saved[i].display, i == 1 ? "Office" : accounts[i].display);
+    EXPECT_EQ(saved[i].username, accounts[i].username);
+    EXPECT_EQ(saved[i].password, accounts[i].password);
+    EXPECT_EQ(saved[i].port, accounts[i].port);
+    EXPECT_EQ(saved[i].ssl, accounts[i].ssl);
+    EXPECT_EQ(saved[i].accttype, accounts[i].accttype);
+  }
+  EXPECT_EQ(use_header.load(), 1);
+
+  // Only read: every message is still there, none marked seen or deleted.
+  for (const char* user : {"pop", "imap"}) {
+    const std::string root = server().maildir(user);
+    std::vector<std::string> all = files_in(root + "/new");
+    for (const std::string& f : files_in(root + "/cur")) all.push_back(f);
+    EXPECT_EQ(all.size(), 4u) << user;
+    for (const std::string& f : all) {
+      const size_t info = f.find(":2,");
+      const std::string flags = info == std::string::npos ? "" : f.substr(info + 3);
+      EXPECT_EQ(flags.find_first_of("ST"), std::string::npos) << user << " " << f;
+    }
+  }
+}
+
+TEST_F(RunningPlugin, AccountsComeAndGoWhileChecksRun) {
+  configure({account("Race", ACCOUNT_POP3, "race", "secret", false)});
+  run("start");
+  // The user adds and removes accounts and asks for checks while the
+  // checker works through them (meant for the ThreadSanitizer build).
+  for (int round = 0; round < 20; ++round) {
+    const int32_t index = append_account(account("Extra", ACCOUNT_IMAP, "race", "secret", false));
+    const account_ref key = account_table.key_at(static_cast<size_t>(index));
+    add_account_entry(key);
+    post_to_checker(CHECK_ACCOUNT, key);
+    post_to_checker(CHECK_ALL, 0);
+    run("sleep 20");
+    remove_account_entry(key);
+    delete_account(account_table.index_of(key));
+  }
+  const std::string stopped = run("stop");
+  EXPECT_NE(stopped.find("plugin_main(\"stop\") -> 0"), std::string::npos);
+  EXPECT_EQ(account_table.size(), 1u);
+  EXPECT_TRUE(host_.entries().empty());
+}
+
+}  // namespace
