@@ -40,6 +40,12 @@ start_wine() {
   /usr/lib/wine/wineserver -p >/dev/null 2>&1 &
   # The first start creates the prefix; do it once, outside any test's time.
   WINEDLLOVERRIDES="mscoree,mshtml=" /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
+  # Keep one Windows program alive for the whole run. Otherwise Wine starts
+  # its service processes afresh for every test program, they inherit the
+  # test's output pipe, and ctest waits for them for seconds each time.
+  rm -f build/wine-keeper && mkfifo build/wine-keeper
+  exec 9<>build/wine-keeper
+  /usr/lib/wine/wine64 cmd.exe <build/wine-keeper >/dev/null 2>&1 &
 }
 
 run() {
