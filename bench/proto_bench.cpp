@@ -1,0 +1,330 @@
+// The POP3 and IMAP clients against a Dovecot on loopback that keeps its
+// login and mail processes ready: the account check's whole command
+// sequence per protocol, plain and TLS, timed against Python's poplib and
+// imaplib sending the same commands and against a raw client (the server's
+// own floor: the same bytes sent, replies read with no parsing). Then RETR
+// and FETCH of a 20 MB message in MB/s against the same references.
+//
+// Usage: proto_bench [ROUNDS] — starts and stops its own Dovecot.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "imapsend.h"
+#include "pop3send.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kBigRounds = 9;
+const std::string kDir = PROTO_BENCH_DIR;
+
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+struct Result {
+  double wall = 0;  // median seconds per run
+  double cpu = 0;   // CPU seconds per run
+  double bytes = 0;
+};
+
+Result Repeat(int rounds, const std::function<void()>& run) {
+  std::vector<double> walls;
+  const double cpu = CpuSeconds();
+  for (int i = 0; i < rounds; ++i) {
+    auto start = Clock::now();
+    run();
+    walls.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+  }
+  return {Median(walls), (CpuSeconds() - cpu) / rounds, 0};
+}
+
+std::map<std::string, std::string> ReadState() {
+  std::map<std::string, std::string> state;
+  std::ifstream file(kDir + "/state");
+  std::string line;
+  while (std::getline(file, line)) {
+    size_t eq = line.find('=');
+    if (eq != std::string::npos) state[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return state;
+}
+
+void Check(bool ok, const char* what) {
+  if (!ok) {
+    std::fprintf(stderr, "proto_bench: %s failed\n", what);
+    std::exit(1);
+  }
+}
+
+template <class Client>
+void PointAt(Client& c, const std::string& port, const std::string& user, bool tls) {
+  c.Port = port;
+  c.ImplicitTls = tls;
+  c.UserName = user;
+  c.Password = "secret";
+}
+
+void Pop3Check(const std::string& port, bool tls) {
+  TPOP3Send c;
+  PointAt(c, port, "bench", tls);
+  // USER/PASS, as Python's sequence has it.
+  c.AuthMode = TPOP3Send::TPOP3AuthType::UserPass;
+  Check(c.Login() && c.Stat() && c.Top(c.MessageCount, 0) && c.Reset(), "POP3 check");
+  c.Logout();
+}
+
+void ImapCheck(const std::string& port, bool tls) {
+  TIMAPSend c;
+  PointAt(c, port, "bench", tls);
+  std::vector<std::string> header;
+  Check(c.Login() && c.ExamineMailbox("INBOX") && c.StatusValue("INBOX", "UNSEEN") >= 0 &&
+            c.StatusValue("INBOX", "MESSAGES") >= 0 && c.FetchHeader(c.SelectedCount, header),
+        "IMAP check");
+  c.Logout();
+}
+
+// The floor: a blocking socket that sends each command and reads until the
+// reply's end marker, nothing else.
+class RawClient {
+ public:
+  explicit RawClient(int port) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    Check(connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0, "raw connect");
+  }
+  ~RawClient() { close(fd_); }
+  // Sends `command` (may be empty) and reads until the input ends with
+  // `end`; returns the reply's size.
+  size_t Exchange(const std::string& command, const std::string& end) {
+    if (!command.empty()) Check(send(fd_, command.data(), command.size(), 0) > 0, "raw send");
+    input_.clear();
+    char buffer[256 << 10];
+    for (;;) {
+      ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+      Check(n > 0, "raw receive");
+      input_.append(buffer, static_cast<size_t>(n));
+      if (input_.size() >= end.size() &&
+          input_.compare(input_.size() - end.size(), end.size(), end) == 0) {
+        return input_.size();
+      }
+    }
+  }
+  // Reads until a line beginning with `tag` has ended; returns the reply's
+  // size.
+  size_t ExchangeTagged(const std::string& command, const std::string& tag) {
+    Check(send(fd_, command.data(), command.size(), 0) > 0, "raw send");
+    input_.clear();
+    const std::string marker = "\r\n" + tag;
+    char buffer[256 << 10];
+    for (;;) {
+      const size_t before = input_.size();
+      ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+      Check(n > 0, "raw receive");
+      input_.append(buffer, static_cast<size_t>(n));
+      // Only the new bytes (and a marker split across receives) are searched.
+      if (input_.compare(0, tag.size(), tag) == 0) tagged_ = true;
+      if (!tagged_) {
+        tagged_ = input_.find(marker, before < marker.size() ? 0 : before - marker.size()) !=
+                  std::string::npos;
+      }
+      if (tagged_ && input_.compare(input_.size() - 2, 2, "\r\n") == 0) {
+        tagged_ = false;
+        return input_.size();
+      }
+    }
+  }
+
+ private:
+  int fd_;
+  std::string input_;
+  bool tagged_ = false;
+};
+
+void RawPop3Check(int port) {
+  RawClient c(port);
+  c.Exchange("", "\r\n");
+  c.Exchange("CAPA\r\n", "\r\n.\r\n");
+  c.Exchange("USER bench\r\n", "\r\n");
+  c.Exchange("PASS secret\r\n", "\r\n");
+  c.Exchange("STAT\r\n", "\r\n");
+  c.Exchange("TOP 5 0\r\n", "\r\n.\r\n");
+  c.Exchange("RSET\r\n", "\r\n");
+  c.Exchange("QUIT\r\n", "\r\n");
+}
+
+void RawImapCheck(int port) {
+  RawClient c(port);
+  c.Exchange("", "\r\n");
+  c.ExchangeTagged("S1 CAPABILITY\r\n", "S1 ");
+  c.ExchangeTagged("S2 LOGIN \"bench\" \"secret\"\r\n", "S2 ");
+  c.ExchangeTagged("S3 EXAMINE \"INBOX\"\r\n", "S3 ");
+  c.ExchangeTagged("S4 STATUS \"INBOX\" (UNSEEN)\r\n", "S4 ");
+  c.ExchangeTagged("S5 STATUS \"INBOX\" (MESSAGES)\r\n", "S5 ");
+  c.ExchangeTagged("S6 FETCH 5 (RFC822.HEADER)\r\n", "S6 ");
+  c.ExchangeTagged("S7 LOGOUT\r\n", "S7 ");
+}
+
+// A whole message through the client's own command path.
+class WholeFetch : public TIMAPSend {
+ public:
+  size_t Fetch() {
+    Check(SendCommand("FETCH 1 (RFC822)") == "OK", "IMAP FETCH");
+    return ReplyLines.size() > 1 ? ReplyLines[1].size() : 0;
+  }
+};
+
+// Times `transfer` (one transfer on an open session, returning its byte
+// count); the median of kBigRounds.
+Result Throughput(const std::function<size_t()>& transfer) {
+  std::vector<double> walls, cpus;
+  size_t bytes = 0;
+  for (int i = 0; i < kBigRounds; ++i) {
+    const double cpu = CpuSeconds();
+    auto start = Clock::now();
+    bytes = transfer();
+    walls.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+    cpus.push_back(CpuSeconds() - cpu);
+  }
+  return {Median(walls), Median(cpus), static_cast<double>(bytes)};
+}
+
+void Print(const char* name, const Result& r) {
+  if (r.bytes > 0) {
+    std::printf("  %-26s %8.1f ms  %7.1f MB/s  CPU %7.1f ms\n", name, r.wall * 1e3,
+                r.bytes / r.wall / 1e6, r.cpu * 1e3);
+  } else {
+    std::printf("  %-26s %8.3f ms  CPU %6.3f ms\n", name, r.wall * 1e3, r.cpu * 1e3);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int rounds = argc > 1 ? std::atoi(argv[1]) : 300;
+  const std::string script = PROTO_BENCH_DOVECOT_SH;
+  Check(std::system(("bash " + script + " start " + kDir + " --bench --users " + PROTO_BENCH_USERS +
+                     " >/dev/null")
+                        .c_str()) == 0,
+        "starting Dovecot");
+  Check(std::system(
+            ("bash " + script + " deliver " + kDir + " big --body-size 20000000").c_str()) == 0,
+        "delivering the 20 MB message");
+  auto state = ReadState();
+  Check(state["status"] == "running", "Dovecot");
+  const std::string pop3 = state["pop3"], pop3s = state["pop3s"];
+  const std::string imap = state["imap"], imaps = state["imaps"];
+
+  // Warm up: the first logins start the ready processes' caches.
+  for (int i = 0; i < 20; ++i) {
+    Pop3Check(pop3, false);
+    ImapCheck(imap, false);
+  }
+
+  std::map<std::string, Result> ours, floor, python;
+  ours["pop3-plain"] = Repeat(rounds, [&] { Pop3Check(pop3, false); });
+  ours["pop3-tls"] = Repeat(rounds, [&] { Pop3Check(pop3s, true); });
+  ours["imap-plain"] = Repeat(rounds, [&] { ImapCheck(imap, false); });
+  ours["imap-tls"] = Repeat(rounds, [&] { ImapCheck(imaps, true); });
+  floor["pop3-plain"] = Repeat(rounds, [&] { RawPop3Check(std::stoi(pop3)); });
+  floor["imap-plain"] = Repeat(rounds, [&] { RawImapCheck(std::stoi(imap)); });
+
+  // One session each; every round transfers the message once more.
+  TPOP3Send retr;
+  PointAt(retr, pop3, "big", false);
+  retr.AuthMode = TPOP3Send::TPOP3AuthType::UserPass;
+  Check(retr.Login(), "POP3 login");
+  ours["pop3-retr"] = Throughput([&] {
+    Check(retr.Retrieve(1), "RETR");
+    size_t bytes = 0;
+    for (const std::string& line : retr.ReplyLines) bytes += line.size() + 2;
+    return bytes;
+  });
+  retr.Reset();
+  retr.Logout();
+
+  WholeFetch fetch;
+  PointAt(fetch, imap, "big", false);
+  Check(fetch.Login() && fetch.ExamineMailbox("INBOX"), "IMAP login");
+  ours["imap-fetch"] = Throughput([&] { return fetch.Fetch(); });
+  fetch.Logout();
+
+  RawClient raw(std::stoi(pop3));
+  raw.Exchange("", "\r\n");
+  raw.Exchange("USER big\r\n", "\r\n");
+  raw.Exchange("PASS secret\r\n", "\r\n");
+  floor["pop3-retr"] = Throughput([&] { return raw.Exchange("RETR 1\r\n", "\r\n.\r\n"); });
+  raw.Exchange("QUIT\r\n", "\r\n");
+
+  RawClient raw_imap(std::stoi(imap));
+  raw_imap.Exchange("", "\r\n");
+  raw_imap.ExchangeTagged("S1 LOGIN \"big\" \"secret\"\r\n", "S1 ");
+  raw_imap.ExchangeTagged("S2 EXAMINE \"INBOX\"\r\n", "S2 ");
+  int tag = 3;
+  floor["imap-fetch"] = Throughput([&] {
+    const std::string t = "S" + std::to_string(tag++) + " ";
+    return raw_imap.ExchangeTagged(t + "FETCH 1 (RFC822)\r\n", t);
+  });
+
+  char command[512];
+  std::snprintf(command, sizeof command, "python3 %s %s %s %s %s %d %d", PROTO_BENCH_SCRIPT,
+                pop3.c_str(), pop3s.c_str(), imap.c_str(), imaps.c_str(), rounds / 3, kBigRounds);
+  FILE* pipe = popen(command, "r");
+  char name[64];
+  double wall = 0, cpu = 0, bytes = 0;
+  while (pipe && std::fscanf(pipe, "%63s %lf %lf %lf", name, &wall, &cpu, &bytes) == 4) {
+    python[name] = {wall, cpu, bytes};
+  }
+  if (pipe) pclose(pipe);
+  std::system(("bash " + script + " stop " + kDir).c_str());
+
+  std::printf("Account check, %d rounds (Python %d), median wall time and CPU per check:\n", rounds,
+              rounds / 3);
+  for (const char* name : {"pop3-plain", "pop3-tls", "imap-plain", "imap-tls"}) {
+    std::printf("%s\n", name);
+    Print("ours", ours[name]);
+    if (floor.count(name)) Print("raw client (floor)", floor[name]);
+    Print("Python", python[name]);
+    std::printf("  wall ours/Python %.2f, CPU ours/Python %.2f",
+                ours[name].wall / python[name].wall, ours[name].cpu / python[name].cpu);
+    if (floor.count(name))
+      std::printf(", wall ours/floor %.3f", ours[name].wall / floor[name].wall);
+    std::printf("\n");
+  }
+  std::printf("20 MB message, median of %d:\n", kBigRounds);
+  for (const char* name : {"pop3-retr", "imap-fetch"}) {
+    std::printf("%s\n", name);
+    Print("ours", ours[name]);
+    if (floor.count(name)) Print("raw read (floor)", floor[name]);
+    Print("Python", python[name]);
+    if (floor.count(name)) {
+      std::printf("  ours/raw %.2f\n",
+                  (ours[name].bytes / ours[name].wall) / (floor[name].bytes / floor[name].wall));
+    }
+  }
+  return 0;
+}
