@@ -1,28 +1,118 @@
 #!/usr/bin/env bash
-# Runs the plug-in in the substitute host on Linux: builds the library and the
-# host, then plays the messenger's side of a session and prints the host's log.
-#   tools/demo.sh              the scripted session
-#   tools/demo.sh -i           the same set-up, then commands from the keyboard
+# The plug-in's main job, end to end, in the substitute host on Linux.
+#
+#   tools/demo.sh              the whole story: a private Dovecot with sample
+#                              mail, a mail.ini with a POP3 account and an IMAP
+#                              account over TLS, load, start, the contact list
+#                              and every alert as it arrives, a new message
+#                              with an encoded sender and subject, the alert,
+#                              entry text and tooltip it brings, stop, unload
+#   tools/demo.sh --dir DIR    the plug-in on your own mail.ini in DIR: load,
+#                              initialLoad, start, then commands from the
+#                              keyboard (try "list", "help"; "stop" and "quit"
+#                              at the end). Leave it running to keep checking.
+#   tools/demo.sh -i           the same with an empty folder
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash tools/install-deps.sh
+root=$(pwd)
+bash tools/install-deps.sh >/dev/null
 cmake --preset linux >/dev/null
-cmake --build build/linux -j"$(nproc)" --target email email-host
+cmake --build build/linux -j"$(nproc)" --target email email-host >/dev/null
+host=build/linux/email-host
 
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-
-if [ "${1:-}" = "-i" ]; then
-  exec build/linux/email-host --dir "$dir"
+if [ "${1:-}" = "-i" ] || [ "${1:-}" = "--dir" ]; then
+  if [ "$1" = "--dir" ]; then
+    folder=$(cd "${2:?usage: tools/demo.sh --dir DIR}" && pwd)
+  else
+    folder=$(mktemp -d)
+  fi
+  exec "$host" --dir "$folder" < <(printf 'load\ninitialLoad\nstart\nlist\n'; cat)
 fi
-build/linux/email-host --dir "$dir" <<'SCRIPT'
-echo --- the host loads the plug-in and asks who it is
-load
-echo --- first run, start and stop
-initialLoad
-start
-stop
-echo --- the host unloads the plug-in
-unload
-quit
-SCRIPT
+
+work=$(mktemp -d)
+# Dovecot's own users must reach the server's folder inside.
+chmod 755 "$work"
+server="$work/dovecot"
+log="$work/host.log"
+cleanup() {
+  bash tools/dovecot.sh stop "$server" >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+printf 'home homepass 2\nwork workpass 3\n' >"$work/users"
+bash tools/dovecot.sh start "$server" --users "$work/users"
+port() { sed -n "s/^$1=//p" "$server/state"; }
+
+# mail.ini as the preferences page would write it; passwords are scrambled
+# with the key "KoPa#", the first character paired with the key's second.
+scramble() {
+  python3 -c 'import sys; k=b"KoPa#"; p=sys.argv[1].encode(); print("".join("%03d" % (b ^ k[(i + 1) % 5]) for i, b in enumerate(p)))' "$1"
+}
+mkdir -p "$work/plugin"
+cat >"$work/plugin/mail.ini" <<INI
+[Mail]
+use_alert=1
+use_section=1
+use_icon=1
+use_sound=1
+use_disable=1
+use_header=1
+accttype(0)=1
+address(0)=home@example.test
+username(0)=home
+password(0)=$(scramble homepass)
+hostname(0)=127.0.0.1
+port(0)=$(port pop3)
+attempt(0)=5
+ssl(0)=0
+display(0)=Home
+accttype(1)=0
+address(1)=work@example.test
+username(1)=work
+password(1)=$(scramble workpass)
+mailbox(1)=INBOX
+unseen(1)=1
+hostname(1)=127.0.0.1
+port(1)=$(port imaps)
+attempt(1)=5
+ssl(1)=1
+display(1)=Work
+INI
+echo "--- mail.ini: Home (POP3, plain, port $(port pop3)), Work (IMAP over TLS, port $(port imaps))"
+
+# Waits until the host's log shows a line with the text.
+seen() {
+  for _ in $(seq 300); do
+    grep -qF -- "$1" "$log" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "demo: no \"$1\" in the host's log" >&2
+  return 1
+}
+
+{
+  echo "echo --- the host loads the plug-in and starts it; the first check of each account follows"
+  echo load
+  echo initialLoad
+  echo start
+  echo 'wait 20000 text="Work (3/3)"'
+  echo "echo --- the contact list after the first checks"
+  echo list
+  seen 'text="Work (3/3)"'
+  bash tools/dovecot.sh deliver "$server" work \
+    --from '=?UTF-8?B?SsO2cmcgTcO8bGxlcg==?= <joerg@example.test>' \
+    --subject '=?ISO-8859-1?Q?Re:_Gr=FC=DFe_aus_M=FCnchen?='
+  echo "echo --- a new message for Work, from =?UTF-8?B?SsO2cmcgTcO8bGxlcg==?= with the subject =?ISO-8859-1?Q?Re:_Gr=FC=DFe_aus_M=FCnchen?="
+  echo "echo --- the user picks \"Check all for mail now!\" on an entry"
+  echo "menu 1 3"
+  echo 'wait 20000 text="Work (4/4)"'
+  echo 'wait 5000 listUpdateTooltip'
+  echo "echo --- the contact list now"
+  echo list
+  echo "echo --- stop saves mail.ini and takes the contact list down; unload"
+  echo stop
+  echo list
+  echo unload
+  echo quit
+} | "$host" --dir "$work/plugin" | tee "$log" | iconv -f CP1252 -t UTF-8
