@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <mutex>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -97,6 +99,33 @@ const char kSubjectLogged[] =
     "\\\"Gr\xFC\xDF"
     "e\\\"";
 
+// The host's log, written by the host on any thread and read by the test.
+class shared_log : public std::streambuf {
+ public:
+  std::string text() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return text_;
+  }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (c != traits_type::eof()) {
+      std::lock_guard<std::mutex> hold(lock_);
+      text_ += static_cast<char>(c);
+    }
+    return c;
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    std::lock_guard<std::mutex> hold(lock_);
+    text_.append(s, static_cast<size_t>(n));
+    return n;
+  }
+
+ private:
+  std::mutex lock_;
+  std::string text_;  // guarded by lock_
+};
+
 class RunningPlugin : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -114,17 +143,17 @@ class RunningPlugin : public ::testing::Test {
 
   // Runs script lines and returns what the host logged meanwhile.
   std::string run(const std::string& script) {
-    const size_t start = log_.str().size();
+    const size_t start = log_.text().size();
     std::istringstream lines(script);
     std::string line;
     while (std::getline(lines, line)) host_.run_command(line);
-    return log_.str().substr(start);
+    return log_.text().substr(start);
   }
 
   // Waits for a log line holding `text` after the previous wait's match.
   void wait_for(const std::string& text) {
     const std::string out = run("wait 30000 " + text);
-    ASSERT_EQ(out.find("wait: nothing"), std::string::npos) << "no " << text << "\n" << log_.str();
+    ASSERT_EQ(out.find("wait: nothing"), std::string::npos) << "no " << text << "\n" << log_.text();
   }
 
   // Writes mail.ini with these accounts and every option on.
@@ -160,8 +189,9 @@ class RunningPlugin : public ::testing::Test {
   }
 
   test_support::temp_dir dir_;
-  std::ostringstream log_;
-  substitute_host host_{log_};
+  shared_log log_;
+  std::ostream log_stream_{&log_};
+  substitute_host host_{log_stream_};
 };
 
 TEST_F(RunningPlugin, ChecksNewMailRenamesAndSavesOnStop) {
