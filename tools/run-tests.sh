@@ -55,6 +55,11 @@ run() {
   if ! "$@"; then failed+=("$name"); fi
 }
 
+# The sources stay clang-format clean.
+if [ -d .git ]; then
+  run "format" sh -c 'git ls-files "*.cpp" "*.h" | xargs clang-format --dry-run -Werror'
+fi
+
 for b in "${builds[@]}"; do
   case "$b" in
     linux | linux-i386 | win64 | tsan)
