@@ -1,0 +1,192 @@
+// The running plug-in: how long "stop" takes while the checker waits on a
+// server that never answers (median and worst of 20), and the time of one
+// complete check_account per protocol against Dovecot (kept ready, see
+// tools/dovecot.sh --bench) beside Python's poplib/imaplib sending the same
+// commands in the same run.
+//
+//   checker_bench
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "imap_config.h"
+#include "imap_def.h"
+#include "imap_main.h"
+#include "imap_thread.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double ms_since(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+int32_t EMAIL_CALL quiet_host(const char*, const char*, void*) { return 0; }
+
+// Accepts connections and never says a word.
+class silent_server {
+ public:
+  silent_server() {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(listener_, 64);
+    socklen_t n = sizeof a;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &n);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] {
+      for (;;) {
+        const int c = accept(listener_, nullptr, nullptr);
+        if (c < 0) return;
+        accepted_.push_back(c);
+        ++connections;
+      }
+    });
+  }
+  ~silent_server() {
+    shutdown(listener_, SHUT_RDWR);
+    close(listener_);
+    thread_.join();
+    for (int c : accepted_) close(c);
+  }
+  int port() const { return port_; }
+  std::atomic<int> connections{0};
+
+ private:
+  int listener_, port_ = 0;
+  std::thread thread_;
+  std::vector<int> accepted_;
+};
+
+void write_config(int accttype, int port, const std::string& user, const std::string& password) {
+  imap_info a;
+  set_new_account_defaults(a);
+  a.accttype = accttype;
+  a.display = "Bench";
+  a.hostname = "127.0.0.1";
+  a.port = port;
+  a.username = user;
+  a.password = password;
+  account_table.reload({}, 0);
+  append_account(a);
+  save_config();
+  account_table.reload({}, 0);
+}
+
+void stop_latency(const std::string& dir) {
+  silent_server server;
+  plugin_info_record info{};
+  info.plugin_dir = dir.c_str();
+  info.host_call = quiet_host;
+  plugin_main("load", &info);
+  write_config(ACCOUNT_POP3, server.port(), "nobody", "x");
+  std::vector<double> times;
+  for (int run = 0; run < 20; ++run) {
+    const int before = server.connections;
+    plugin_main("start", nullptr);
+    // The check is under way once the server has the connection.
+    while (server.connections == before) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const auto start = Clock::now();
+    plugin_main("stop", nullptr);
+    times.push_back(ms_since(start));
+  }
+  plugin_main("unload", nullptr);
+  std::printf(
+      "stop while the checker waits on a silent server (20 runs): median %.2f ms, "
+      "worst %.2f ms\n",
+      median(times), *std::max_element(times.begin(), times.end()));
+}
+
+std::map<std::string, std::string> read_state(const std::string& dir) {
+  std::map<std::string, std::string> state;
+  std::ifstream file(dir + "/state");
+  std::string line;
+  while (std::getline(file, line)) {
+    const size_t eq = line.find('=');
+    if (eq != std::string::npos) state[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return state;
+}
+
+double check_ms(int accttype, int port, int rounds) {
+  imap_info a;
+  set_new_account_defaults(a);
+  a.accttype = accttype;
+  a.display = "Bench";
+  a.hostname = "127.0.0.1";
+  a.port = port;
+  a.username = "bench";
+  a.password = "secret";
+  account_table.reload({}, 0);
+  const account_ref key = account_table.key_at(static_cast<size_t>(append_account(a)));
+  checker_control control;
+  std::vector<double> times;
+  for (int i = 0; i < rounds + 5; ++i) {
+    const auto start = Clock::now();
+    if (check_account(key, control) <= 0) std::fprintf(stderr, "check failed\n");
+    if (i >= 5) times.push_back(ms_since(start));  // the first ones warm up
+  }
+  account_table.reload({}, 0);
+  return median(times);
+}
+
+void check_times(const std::string& dir) {
+  const std::string users = dir + "/users";
+  std::ofstream(users) << "bench secret 20\n";
+  const std::string server = dir + "/dovecot";
+  if (std::system(("bash " EMAIL_SOURCE_DIR "/tools/dovecot.sh start " + server +
+                   " --bench --users " + users + " >/dev/null")
+                      .c_str()) != 0) {
+    std::printf("Dovecot cannot run here; no check times\n");
+    return;
+  }
+  auto state = read_state(server);
+  use_header = 1;
+  const int rounds = 200;
+  const double pop3 = check_ms(ACCOUNT_POP3, std::stoi(state["pop3"]), rounds);
+  const double imap = check_ms(ACCOUNT_IMAP, std::stoi(state["imap"]), rounds);
+  std::printf("check_account against Dovecot (median of %d): POP3 %.3f ms, IMAP %.3f ms\n", rounds,
+              pop3, imap);
+  std::fflush(stdout);
+  std::system(("python3 " EMAIL_SOURCE_DIR "/bench/checker_python.py 127.0.0.1 " + state["pop3"] +
+               " " + state["imap"] + " bench secret " + std::to_string(rounds) +
+               " | sed 's/^/Python /; s/$/ ms/'")
+                  .c_str());
+  std::system(("bash " EMAIL_SOURCE_DIR "/tools/dovecot.sh stop " + server).c_str());
+}
+
+}  // namespace
+
+int main() {
+  char pattern[] = "/tmp/checker-bench-XXXXXX";
+  const char* made = mkdtemp(pattern);
+  if (made == nullptr) return 1;
+  const std::string dir = std::string(made) + "/";
+  // Dovecot's own users must reach the server's folder inside.
+  chmod(made, 0755);
+  stop_latency(dir);
+  check_times(dir);
+  std::system(("rm -rf " + dir).c_str());
+  return 0;
+}
