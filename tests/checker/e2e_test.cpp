@@ -2,10 +2,10 @@
 // the plug-in's own code, which checks a real Dovecot started by the test
 // run. New mail arrives, the user renames an entry and asks for checks, and
 // "stop" writes mail.ini; afterwards the mailboxes hold what they held.
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -65,12 +65,11 @@ bool tls_available() {
 
 std::vector<std::string> files_in(const std::string& folder) {
   std::vector<std::string> names;
-  if (DIR* d = opendir(folder.c_str())) {
-    while (dirent* e = readdir(d)) {
-      if (e->d_name[0] != '.') names.push_back(e->d_name);
-    }
-    closedir(d);
+  std::error_code error;
+  for (const auto& e : std::filesystem::directory_iterator(folder, error)) {
+    names.push_back(e.path().filename().string());
   }
+  EXPECT_FALSE(error) << folder << ": " << error.message();
   return names;
 }
 
