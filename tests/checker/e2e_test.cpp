@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -61,16 +60,6 @@ bool tls_available() {
   TTCPBlockSocket probe;
   probe.SetTlsEnabled(true);
   return probe.LastError() == 0;
-}
-
-std::vector<std::string> files_in(const std::string& folder) {
-  std::vector<std::string> names;
-  std::error_code error;
-  for (const auto& e : std::filesystem::directory_iterator(folder, error)) {
-    names.push_back(e.path().filename().string());
-  }
-  EXPECT_FALSE(error) << folder << ": " << error.message();
-  return names;
 }
 
 // Delivers a message the way a mail server does: written in tmp/, then moved
@@ -253,8 +242,8 @@ TEST_F(RunningPlugin, ChecksNewMailRenamesAndSavesOnStop) {
   // Only read: every message is still there, none marked seen or deleted.
   for (const char* user : {"pop", "imap"}) {
     const std::string root = server().maildir(user);
-    std::vector<std::string> all = files_in(root + "/new");
-    for (const std::string& f : files_in(root + "/cur")) all.push_back(f);
+    std::vector<std::string> all = test_support::list_folder(root + "/new");
+    for (const std::string& f : test_support::list_folder(root + "/cur")) all.push_back(f);
     EXPECT_EQ(all.size(), 4u) << user;
     for (const std::string& f : all) {
       const size_t info = f.find(":2,");

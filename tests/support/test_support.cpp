@@ -10,6 +10,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <unistd.h>
 #endif
 
@@ -53,6 +54,27 @@ std::string read_file(const std::string& path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+std::vector<std::string> list_folder(const std::string& folder) {
+  std::vector<std::string> names;
+#if defined(_WIN32)
+  std::error_code error;
+  for (const auto& e : fs::directory_iterator(folder, error)) {
+    names.push_back(e.path().filename().string());
+  }
+#else
+  // Not std::filesystem: the 32-bit libstdc++ reads folders without large
+  // file support and sees nothing where inode numbers pass 32 bits.
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return names;
+  while (const dirent* e = readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(dir);
+#endif
+  return names;
 }
 
 std::string build_dir() {

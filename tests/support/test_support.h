@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace test_support {
 
@@ -24,6 +25,10 @@ class temp_dir {
 bool file_exists(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);
 std::string read_file(const std::string& path);
+
+// The names of the entries of `folder` (without "." and ".."); empty when it
+// cannot be read.
+std::vector<std::string> list_folder(const std::string& folder);
 
 // The folder of the running test program, ending with a path separator; the
 // substitute host and the plug-in library are built into the same folder.
