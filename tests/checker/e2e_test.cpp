@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "blcksock.h"
+#include "dovecot_server.h"
 #include "host.h"
 #include "imap_config.h"
 #include "imap_def.h"
@@ -24,49 +25,14 @@
 
 namespace {
 
-// Where the running server is, from the state file its script wrote.
-struct Server {
-  std::map<std::string, std::string> state;
-  std::string dir, skip;
-
-  Server() {
-    const char* env_dir = std::getenv("EMAIL_DOVECOT_DIR");
-    if (env_dir == nullptr) {
-      skip = "EMAIL_DOVECOT_DIR is not set; run these tests through ctest";
-      return;
-    }
-    dir = env_dir;
-    std::ifstream file(dir + "/state");
-    std::string line;
-    while (std::getline(file, line)) {
-      const size_t eq = line.find('=');
-      if (eq != std::string::npos) state[line.substr(0, eq)] = line.substr(eq + 1);
-    }
-    if (state["status"] != "running") {
-      skip = "Dovecot is not running here: " +
-             (state.count("reason") ? state["reason"] : "no state in " + dir);
-    }
-  }
-
-  std::string maildir(const std::string& user) const { return dir + "/mail/" + user + "/Maildir"; }
-};
-
-const Server& server() {
-  static const Server s;
-  return s;
-}
-
-bool tls_available() {
-  TTCPBlockSocket probe;
-  probe.SetTlsEnabled(true);
-  return probe.LastError() == 0;
-}
+using test_support::dovecot;
+using test_support::tls_available;
 
 // Delivers a message the way a mail server does: written in tmp/, then moved
 // into new/ under a unique name.
 void deliver(const std::string& user, const std::string& message) {
   static int serial = 0;
-  const std::string root = server().maildir(user);
+  const std::string root = dovecot().maildir(user);
   const std::string name = "1700000000.M" + std::to_string(++serial) + "P1.email-e2e";
   test_support::write_file(root + "/tmp/" + name, message);
   ASSERT_EQ(std::rename((root + "/tmp/" + name).c_str(), (root + "/new/" + name).c_str()), 0);
@@ -117,14 +83,14 @@ class shared_log : public std::streambuf {
 class RunningPlugin : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!server().skip.empty()) GTEST_SKIP() << server().skip;
+    if (!dovecot().skip.empty()) GTEST_SKIP() << dovecot().skip;
     host_.set_plugin_dir(dir_.path());
     host_.attach(plugin_version, plugin_main);
     run("load");
   }
 
   void TearDown() override {
-    if (!server().skip.empty()) return;
+    if (!dovecot().skip.empty()) return;
     run("stop\nunload");
     account_table.reload({}, 0);
   }
@@ -164,7 +130,7 @@ class RunningPlugin : public ::testing::Test {
     a.hostname = "127.0.0.1";
     a.ssl = tls ? 1 : 0;
     a.port = std::stoi(
-        server().state.at(std::string(type == ACCOUNT_POP3 ? "pop3" : "imap") + (tls ? "s" : "")));
+        dovecot().state.at(std::string(type == ACCOUNT_POP3 ? "pop3" : "imap") + (tls ? "s" : "")));
     return a;
   }
 
@@ -241,7 +207,7 @@ TEST_F(RunningPlugin, ChecksNewMailRenamesAndSavesOnStop) {
 
   // Only read: every message is still there, none marked seen or deleted.
   for (const char* user : {"pop", "imap"}) {
-    const std::string root = server().maildir(user);
+    const std::string root = dovecot().maildir(user);
     std::vector<std::string> all = test_support::list_folder(root + "/new");
     for (const std::string& f : test_support::list_folder(root + "/cur")) all.push_back(f);
     EXPECT_EQ(all.size(), 4u) << user;

@@ -12,57 +12,20 @@
 #include <string>
 #include <vector>
 
+#include "dovecot_server.h"
 #include "imapsend.h"
 #include "mimemess.h"
 #include "pop3send.h"
 
 namespace {
 
-// Where the running server is, from the state file its script wrote.
-struct Server {
-  std::map<std::string, std::string> state;
-  std::string skip;  // why the tests cannot run here, or empty
+using test_support::dovecot;
+using test_support::tls_available;
 
-  Server() {
-    const char* dir = std::getenv("EMAIL_DOVECOT_DIR");
-    if (dir == nullptr) {
-      skip = "EMAIL_DOVECOT_DIR is not set; run these tests through ctest";
-      return;
-    }
-    std::ifstream file(std::string(dir) + "/state");
-    std::string line;
-    while (std::getline(file, line)) {
-      const size_t eq = line.find('=');
-      if (eq != std::string::npos) state[line.substr(0, eq)] = line.substr(eq + 1);
-    }
-    if (state["status"] != "running") {
-      skip = "Dovecot is not running here: " +
-             (state.count("reason") ? state["reason"] : "no state in " + std::string(dir));
-    }
-  }
-
-  // The folder of the user's Maildir as this program names files.
-  std::string Maildir(const std::string& user) const {
-    const char* dir = std::getenv("EMAIL_DOVECOT_DIR");
-    return std::string(dir) + "/mail/" + user + "/Maildir";
-  }
-};
-
-const Server& TheServer() {
-  static const Server server;
-  return server;
-}
-
-bool TlsAvailable() {
-  TTCPBlockSocket probe;
-  probe.SetTlsEnabled(true);
-  return probe.LastError() == 0;
-}
-
-#define REQUIRE_SERVER(tls)                                                                      \
-  do {                                                                                           \
-    if (!TheServer().skip.empty()) GTEST_SKIP() << TheServer().skip;                             \
-    if ((tls) && !TlsAvailable()) GTEST_SKIP() << "no TLS library can be loaded on this system"; \
+#define REQUIRE_SERVER(tls)                                                                       \
+  do {                                                                                            \
+    if (!dovecot().skip.empty()) GTEST_SKIP() << dovecot().skip;                                  \
+    if ((tls) && !tls_available()) GTEST_SKIP() << "no TLS library can be loaded on this system"; \
   } while (0)
 
 // Adds a message to the user's INBOX (or folder) the way a delivery agent
@@ -70,7 +33,7 @@ bool TlsAvailable() {
 void Deliver(const std::string& user, const std::string& subject, const std::string& flags = "",
              const std::string& folder = "") {
   static int serial = 0;
-  const std::string root = TheServer().Maildir(user) + (folder.empty() ? "" : "/." + folder);
+  const std::string root = dovecot().maildir(user) + (folder.empty() ? "" : "/." + folder);
   const std::string name = std::to_string(std::time(nullptr)) + ".M" + std::to_string(++serial) +
                            "P" + std::to_string(std::rand()) + ".proto-test";
   const std::string tmp = root + "/tmp/" + name;
@@ -88,7 +51,7 @@ void Deliver(const std::string& user, const std::string& subject, const std::str
 template <class Client>
 void PointAt(Client& c, const std::string& protocol, const std::string& user,
              const std::string& password, bool tls) {
-  c.Port = TheServer().state.at(tls ? protocol + "s" : protocol);
+  c.Port = dovecot().state.at(tls ? protocol + "s" : protocol);
   c.ImplicitTls = tls;
   c.UserName = user;
   c.Password = password;

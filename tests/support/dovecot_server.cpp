@@ -1,0 +1,49 @@
+#include "dovecot_server.h"
+
+#include <cstdlib>
+#include <fstream>
+
+#include "blcksock.h"
+
+namespace test_support {
+namespace {
+
+dovecot_server read_state() {
+  dovecot_server s;
+  const char* dir = std::getenv("EMAIL_DOVECOT_DIR");
+  if (dir == nullptr) {
+    s.skip = "EMAIL_DOVECOT_DIR is not set; run these tests through ctest";
+    return s;
+  }
+  s.dir = dir;
+  std::ifstream file(s.dir + "/state");
+  std::string line;
+  while (std::getline(file, line)) {
+    const size_t eq = line.find('=');
+    if (eq != std::string::npos) s.state[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  if (s.state["status"] != "running") {
+    s.skip = "Dovecot is not running here: " +
+             (s.state.count("reason") ? s.state["reason"] : "no state in " + s.dir);
+  }
+  return s;
+}
+
+}  // namespace
+
+std::string dovecot_server::maildir(const std::string& user) const {
+  return dir + "/mail/" + user + "/Maildir";
+}
+
+const dovecot_server& dovecot() {
+  static const dovecot_server server = read_state();
+  return server;
+}
+
+bool tls_available() {
+  TTCPBlockSocket probe;
+  probe.SetTlsEnabled(true);
+  return probe.LastError() == 0;
+}
+
+}  // namespace test_support
