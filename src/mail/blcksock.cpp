@@ -560,6 +560,9 @@ void TTCPBlockSocket::StartTls() {
     SetLastError(kErrTlsFailed);
     return;
   }
+  // The handshake writes too, into a connection the peer may already have
+  // reset.
+  net::ScopedNoSigpipe no_sigpipe;
   for (;;) {
     TlsSession::Status status = tls_->Handshake();
     if (status == TlsSession::Status::kOk) return;

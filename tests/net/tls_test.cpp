@@ -164,6 +164,26 @@ TEST(TlsPeer, HandshakeAbandonedHalfwayFails) {
   sock->Close();
 }
 
+// Reaches the connection's socket so a test can shut its sending side.
+class ExposedSocket : public TTCPBlockSocket {
+ public:
+  using TTCPBlockSocket::Socket;
+};
+
+TEST(TlsPeer, HandshakeIntoAClosedSendingSideFailsWithoutSigpipe) {
+  Peer peer;
+  peer.Serve([](PeerConnection& c) { c.WaitForClose(); });
+  ExposedSocket sock;
+  sock.Connect("127.0.0.1", peer.Port());  // TLS is still off: TCP only
+  ASSERT_EQ(sock.LastError(), kOk);
+  ASSERT_EQ(shutdown(static_cast<int>(sock.Socket()), SHUT_WR), 0);
+  // The client hello meets EPIPE inside the TLS library.
+  sock.StartTls();
+  EXPECT_EQ(sock.LastError(), 10091);
+  sock.Close();
+  EXPECT_EQ(sock.LastError(), kOk);
+}
+
 TEST(TlsPeer, SilentPeerDuringHandshakeTimesOut) {
   Peer peer;
   peer.Serve([](PeerConnection& c) { c.WaitForClose(); });
