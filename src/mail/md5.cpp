@@ -72,7 +72,8 @@ TMD5Digest MD5Digest(std::string_view data) {
 
   // Padding: 0x80, zeros up to 56 mod 64, then the bit length (mod 2^64).
   uint8_t tail[128] = {};
-  std::memcpy(tail, bytes, left);
+  // An empty view may have no data pointer at all.
+  if (left > 0) std::memcpy(tail, bytes, left);
   tail[left] = 0x80;
   const size_t tail_size = left < 56 ? 64 : 128;
   const uint64_t bits = static_cast<uint64_t>(data.size()) * 8;
