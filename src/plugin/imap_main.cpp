@@ -1,5 +1,6 @@
 #include "imap_main.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -37,10 +38,14 @@ bool equals_ascii_nocase(const char* a, const char* b) {
   }
 }
 
+// Writes the text and its NUL and nothing after them: the description
+// buffer is only as wide as the host made it, which may be no more than the
+// text needs.
 template <size_t N>
 void copy_text(char (&buffer)[N], const char* text) {
-  std::strncpy(buffer, text, N - 1);
-  buffer[N - 1] = '\0';
+  const size_t length = std::min(std::strlen(text), N - 1);
+  std::memcpy(buffer, text, length);
+  buffer[length] = '\0';
 }
 
 void free_plugin_dir() {

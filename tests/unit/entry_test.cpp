@@ -92,6 +92,34 @@ TEST_F(EntryTest, LoadReportsIdentityAndKeepsDirectoryAndHostCall) {
   EXPECT_EQ(calls[0].plugin_id, PLUGIN_ID);
 }
 
+// Each buffer gets its text and the NUL, and nothing beyond: the host sizes
+// the description buffer itself, possibly to just the 52 bytes written.
+TEST_F(EntryTest, LoadWritesNothingPastEachText) {
+  std::memset(&info_, 0xAB, sizeof info_);
+  info_.plugin_dir = "/p/";
+  info_.host_call = fake_host;
+  ASSERT_EQ(plugin_main("load", &info_), 0);
+  struct buffer_case {
+    const char* buffer;
+    size_t size;
+    const char* text;
+  };
+  const buffer_case cases[] = {
+      {info_.id, sizeof info_.id, PLUGIN_ID},
+      {info_.name, sizeof info_.name, PLUGIN_NAME},
+      {info_.publisher, sizeof info_.publisher, PLUGIN_PUBLISHER},
+      {info_.version, sizeof info_.version, PLUGIN_VERSION},
+      {info_.description, sizeof info_.description, PLUGIN_DESCRIPTION},
+  };
+  for (const buffer_case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_STREQ(c.buffer, c.text);
+    for (size_t i = std::strlen(c.text) + 1; i < c.size; ++i) {
+      ASSERT_EQ(static_cast<unsigned char>(c.buffer[i]), 0xAB) << "byte " << i;
+    }
+  }
+}
+
 TEST_F(EntryTest, LoadWithoutRecordDoesNothing) {
   EXPECT_EQ(plugin_main("load", nullptr), 0);
   EXPECT_EQ(plugin_dir, nullptr);
