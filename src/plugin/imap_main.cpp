@@ -80,6 +80,7 @@ void on_unload() {
     prefs_page_window = nullptr;
   }
   host_call.store(nullptr);
+  keep_module_while_checker_runs();
 }
 
 void on_final_unload() {

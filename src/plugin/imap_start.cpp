@@ -91,6 +91,10 @@ void on_start() {
   post_to_checker(CHECK_ALL, 0);
 }
 
+void keep_module_while_checker_runs() {
+  if (running_checker != nullptr) platform::keep_module_loaded(&running_checker);
+}
+
 void on_stop() {
   // Nothing was started (or the host is gone): in particular mail.ini is
   // not written from a table that was never loaded.

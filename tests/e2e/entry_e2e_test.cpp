@@ -1,6 +1,14 @@
 // The substitute host loads the real plug-in library and plays the host.
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <dlfcn.h>
+#endif
+
+#include <cstdint>
+#include <string>
+
+#include "plugin.h"
 #include "test_support.h"
 
 namespace {
@@ -44,6 +52,39 @@ TEST(EntryEndToEnd, AnsweringYesKeepsTheConfigurationEvenAfterUnload) {
   EXPECT_NE(log.find("-> yes"), std::string::npos) << log;
   EXPECT_TRUE(test_support::file_exists(ini));
 }
+
+#if !defined(_WIN32)
+int32_t EMAIL_CALL silent_host(const char*, const char*, void*) { return 0; }
+
+// A host that unloads the library without "stop" leaves the checker running
+// in it: the library must stay mapped under the thread, and a later "load"
+// and "stop" of the same library still end it.
+TEST(EntryEndToEnd, UnloadWithoutStopKeepsTheLibraryUnderTheChecker) {
+  test_support::temp_dir dir;
+  const std::string library = test_support::build_dir() + test_support::plugin_file_name();
+  plugin_info_record info{};
+  info.plugin_dir = dir.path().c_str();
+  info.host_call = silent_host;
+  using main_fn = int32_t(EMAIL_CALL*)(const char*, void*);
+
+  void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(handle, nullptr) << dlerror();
+  auto plugin_main = reinterpret_cast<main_fn>(dlsym(handle, "plugin_main"));
+  ASSERT_NE(plugin_main, nullptr);
+  plugin_main("load", &info);
+  plugin_main("start", nullptr);
+  plugin_main("unload", nullptr);
+  dlclose(handle);
+  void* again = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+  ASSERT_NE(again, nullptr) << "the library was unmapped under its checker";
+  EXPECT_EQ(reinterpret_cast<main_fn>(dlsym(again, "plugin_main")), plugin_main);
+  plugin_main("load", &info);
+  plugin_main("stop", nullptr);
+  plugin_main("unload", nullptr);
+  EXPECT_TRUE(test_support::file_exists(dir.path() + "mail.ini")) << "stop saved";
+  dlclose(again);
+}
+#endif
 
 TEST(EntryEndToEnd, HostExplainsItselfAndRejectsUnknownCommands) {
   const std::string log = run_host("frobnicate\nhelp\n", "");
