@@ -184,6 +184,8 @@ TEST_F(ConfigTest, OptionLineRules) {
        "100100"},
       {"one of the four", "000000", "[Mail]\r\nuse_icon=0\r\n", "000111"},
       {"another case keeps the flag as it was", "001000", "[Mail]\r\nUse_Icon=0\r\n", "001111"},
+      {"and still counts as present", "000000", "[Mail]\r\nUse_Icon=1\r\nUSE_HEADER=1\r\n",
+       "000110"},
       {"another case does not set use_alert", "000000", "[Mail]\r\nUSE_ALERT=1\r\n", "001111"},
       {"any number but 0 is on", "000000", "[Mail]\r\nuse_alert=5\r\nuse_section=-1\r\n", "111111"},
       {"an unknown option line counts", "000000", "[Mail]\r\nfoo=bar\r\n", "001111"},
