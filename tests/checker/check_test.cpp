@@ -3,6 +3,7 @@
 // sound, entry text, tooltip) with the account's new state.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -13,6 +14,9 @@
 #include "peer.h"
 #include "platform/platform.h"
 #include "scripted_server.h"
+#ifndef _WIN32
+#include "platform/posix/window_system.h"
+#endif
 
 namespace {
 
@@ -437,6 +441,34 @@ TEST_F(CheckAccountEdges, StopDuringABlockedReadEndsTheCheckUnseen) {
   EXPECT_EQ(after.next_check, before.next_check);
   EXPECT_EQ(after.new_count, 2);
 }
+
+#ifndef _WIN32
+// The threads of this process, from /proc/self/status.
+int thread_count() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("Threads:", 0) == 0) return std::stoi(line.substr(8));
+  }
+  return -1;
+}
+
+TEST(NotificationSoundDeathTest, PlayerThatReadsNothingLeavesTheProcessAlive) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        // "true" ends without reading the sound fed to it.
+        platform::posix::set_sound_player("true");
+        const int before = thread_count();
+        platform::play_sound_resource(this_module(), SOUND_RESOURCE_ID);
+        // Alive once the feeding thread has given up on the closed pipe.
+        for (int i = 0; i < 2000 && thread_count() > before; ++i) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::exit(thread_count() == before ? 0 : 2);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+#endif
 
 TEST(FormatLocalTime, DayMonthDayTimeYear) {
   EXPECT_EQ(platform::format_local_time(0), "Thu Jan 01 00:00:00 1970");

@@ -26,6 +26,7 @@ namespace {
 std::mutex recorder_lock;
 posix::launch_recorder recorder;       // guarded by recorder_lock
 posix::sound_observer sound_listener;  // guarded by recorder_lock
+std::string sound_player;              // guarded by recorder_lock; empty: the system's
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
@@ -104,10 +105,15 @@ bool spawn_detached(const std::string& file, std::vector<std::string>& words, in
   return child > 0;
 }
 
-// A sound card (ALSA) and its player.
-bool sound_output_exists() {
+// The program that plays sounds: the one set by whoever plays the user, or
+// ALSA's aplay when there is a sound card; empty when there is none.
+std::string sound_output() {
+  {
+    std::lock_guard<std::mutex> hold(recorder_lock);
+    if (!sound_player.empty()) return sound_player;
+  }
   std::string player;
-  return access("/dev/snd", F_OK) == 0 && resolve_program("aplay", &player);
+  return access("/dev/snd", F_OK) == 0 && resolve_program("aplay", &player) ? "aplay" : "";
 }
 
 void tell_sound(const posix::sound_played& sound) {
@@ -170,6 +176,11 @@ void set_sound_observer(sound_observer observer) {
   sound_listener = std::move(observer);
 }
 
+void set_sound_player(const std::string& program) {
+  std::lock_guard<std::mutex> hold(recorder_lock);
+  sound_player = program;
+}
+
 void set_launch_recorder(launch_recorder r) {
   std::lock_guard<std::mutex> hold(recorder_lock);
   recorder = std::move(r);
@@ -198,9 +209,10 @@ void play_sound_file(const std::string& path) {
   sound.file = path;
   struct stat s {};
   if (stat(path.c_str(), &s) == 0) sound.bytes = static_cast<size_t>(s.st_size);
-  if (sound_output_exists()) {
+  const std::string player = sound_output();
+  if (!player.empty()) {
     std::vector<std::string> words{"-q", path};
-    sound.to_output = spawn_detached("aplay", words, -1);
+    sound.to_output = spawn_detached(player, words, -1);
   }
   tell_sound(sound);
 }
@@ -216,16 +228,25 @@ void play_sound_resource(module_handle module, int id) {
     }
   }
   if (item != nullptr) sound.bytes = item->size;
+  const std::string player = item != nullptr ? sound_output() : std::string();
   int ends[2];
-  if (item != nullptr && sound_output_exists() && pipe2(ends, O_CLOEXEC) == 0) {
+  if (!player.empty() && pipe2(ends, O_CLOEXEC) == 0) {
     std::vector<std::string> words{"-q", "-"};
-    sound.to_output = spawn_detached("aplay", words, ends[0]);
+    sound.to_output = spawn_detached(player, words, ends[0]);
     close(ends[0]);
     // Fed from a copy on a thread of its own, so that the caller does not
     // wait for the player and the module may be unloaded meanwhile.
     std::string data(reinterpret_cast<const char*>(item->data), item->size);
     const int feed = ends[1];
     std::thread([feed, data = std::move(data)] {
+      // A player that ends before it has read everything (no device, or it
+      // could not be started) must not take the whole process down with
+      // SIGPIPE: the write fails instead, and the signal, pending on this
+      // thread only, goes with it.
+      sigset_t pipe_signal;
+      sigemptyset(&pipe_signal);
+      sigaddset(&pipe_signal, SIGPIPE);
+      pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
       size_t done = 0;
       while (done < data.size()) {
         const ssize_t n = write(feed, data.data() + done, data.size() - done);

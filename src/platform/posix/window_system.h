@@ -83,6 +83,10 @@ struct sound_played {
 // Told of every sound, on the thread that plays it; null stops telling.
 using sound_observer = std::function<void(const sound_played&)>;
 PLATFORM_API void set_sound_observer(sound_observer observer);
+// Sounds go to `program` (looked up in PATH like a launch) instead of the
+// system's sound output; it gets the words aplay gets: "-q" and the file, or
+// "-q -" and the WAVE data on its standard input. Empty restores the system's.
+PLATFORM_API void set_sound_player(const std::string& program);
 
 // Splits `text` into words as a POSIX shell does, without expanding anything:
 // blanks separate words; single quotes keep everything literally; double
