@@ -476,6 +476,8 @@ TEST(NotificationSoundDeathTest, PlayerThatReadsNothingLeavesTheProcessAlive) {
 TEST(FormatLocalTime, DayMonthDayTimeYear) {
   EXPECT_EQ(platform::format_local_time(0), "Thu Jan 01 00:00:00 1970");
   EXPECT_EQ(platform::format_local_time(1709251199), "Thu Feb 29 23:59:59 2024");
+  // Past 2038, also in the 32-bit builds.
+  EXPECT_EQ(platform::format_local_time(2303249999), "Fri Dec 26 23:39:59 2042");
 }
 
 }  // namespace
