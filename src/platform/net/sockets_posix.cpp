@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/net/sockaddr_convert.h"
 #include "platform/net/sockets.h"
 
 namespace platform::net {
@@ -76,29 +77,21 @@ int MapResolverError(int rc) {
   }
 }
 
-int ToFamily(Family f) {
-  switch (f) {
-    case Family::kIPv4:
-      return AF_INET;
-    case Family::kIPv6:
-      return AF_INET6;
-    case Family::kAny:
-      break;
-  }
-  return AF_UNSPEC;
-}
-
 bool SetNonBlocking(int fd) {
   int flags = fcntl(fd, F_GETFL, 0);
   return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0 &&
          fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
 }
 
-int FromSockaddr(const sockaddr* sa, socklen_t len, Address* out) {
-  if (len > static_cast<socklen_t>(out->storage.size())) return 10014;
-  out->family = sa->sa_family == AF_INET6 ? Family::kIPv6 : Family::kIPv4;
-  out->length = static_cast<int>(len);
-  std::memcpy(out->storage.data(), sa, len);
+// Takes a new socket into use: non-blocking and not inherited, or closed.
+int Adopt(int fd, Handle* out) {
+  if (fd < 0) return LastErr();
+  if (!SetNonBlocking(fd)) {
+    int err = LastErr();
+    close(fd);
+    return err;
+  }
+  *out = fd;
   return 0;
 }
 
@@ -142,15 +135,7 @@ class PosixSockets final : public SocketApi {
   }
 
   int Open(Family family, Handle* out) override {
-    int fd = socket(ToFamily(family), SOCK_STREAM, IPPROTO_TCP);
-    if (fd < 0) return LastErr();
-    if (!SetNonBlocking(fd)) {
-      int err = LastErr();
-      close(fd);
-      return err;
-    }
-    *out = fd;
-    return 0;
+    return Adopt(socket(ToFamily(family), SOCK_STREAM, IPPROTO_TCP), out);
   }
 
   int SetBufferSize(Handle socket, bool receive, int bytes) override {
@@ -174,15 +159,7 @@ class PosixSockets final : public SocketApi {
   }
 
   int Accept(Handle socket, Handle* out) override {
-    int fd = accept(static_cast<int>(socket), nullptr, nullptr);
-    if (fd < 0) return LastErr();
-    if (!SetNonBlocking(fd)) {
-      int err = LastErr();
-      close(fd);
-      return err;
-    }
-    *out = fd;
-    return 0;
+    return Adopt(accept(static_cast<int>(socket), nullptr, nullptr), out);
   }
 
   int Connect(Handle socket, const Address& address) override {
@@ -208,7 +185,7 @@ class PosixSockets final : public SocketApi {
     if (getsockname(static_cast<int>(socket), reinterpret_cast<sockaddr*>(&ss), &len) != 0) {
       return LastErr();
     }
-    return FromSockaddr(reinterpret_cast<sockaddr*>(&ss), len, out);
+    return FromSockaddr(reinterpret_cast<sockaddr*>(&ss), static_cast<size_t>(len), out);
   }
 
   int PeerAddress(Handle socket, Address* out) override {
@@ -217,7 +194,7 @@ class PosixSockets final : public SocketApi {
     if (getpeername(static_cast<int>(socket), reinterpret_cast<sockaddr*>(&ss), &len) != 0) {
       return LastErr();
     }
-    return FromSockaddr(reinterpret_cast<sockaddr*>(&ss), len, out);
+    return FromSockaddr(reinterpret_cast<sockaddr*>(&ss), static_cast<size_t>(len), out);
   }
 
   int Send(Handle socket, const void* data, int length, int* sent) override {

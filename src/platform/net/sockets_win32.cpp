@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/net/sockaddr_convert.h"
 #include "platform/net/sockets.h"
 
 namespace platform::net {
@@ -15,28 +16,20 @@ int LastErr() { return WSAGetLastError(); }
 
 SOCKET S(Handle h) { return static_cast<SOCKET>(h); }
 
-int ToFamily(Family f) {
-  switch (f) {
-    case Family::kIPv4:
-      return AF_INET;
-    case Family::kIPv6:
-      return AF_INET6;
-    case Family::kAny:
-      break;
-  }
-  return AF_UNSPEC;
-}
-
 bool SetNonBlocking(SOCKET s) {
   u_long on = 1;
   return ioctlsocket(s, FIONBIO, &on) == 0;
 }
 
-int FromSockaddr(const sockaddr* sa, int len, Address* out) {
-  if (len > static_cast<int>(out->storage.size())) return WSAEFAULT;
-  out->family = sa->sa_family == AF_INET6 ? Family::kIPv6 : Family::kIPv4;
-  out->length = len;
-  std::memcpy(out->storage.data(), sa, static_cast<size_t>(len));
+// Takes a new socket into use: non-blocking, or closed.
+int Adopt(SOCKET s, Handle* out) {
+  if (s == INVALID_SOCKET) return LastErr();
+  if (!SetNonBlocking(s)) {
+    int err = LastErr();
+    closesocket(s);
+    return err;
+  }
+  *out = static_cast<Handle>(s);
   return 0;
 }
 
@@ -72,7 +65,7 @@ class WinsockSockets final : public SocketApi {
     for (addrinfo* a = list; a != nullptr; a = a->ai_next) {
       if (a->ai_family != AF_INET && a->ai_family != AF_INET6) continue;
       Address addr;
-      if (FromSockaddr(a->ai_addr, static_cast<int>(a->ai_addrlen), &addr) == 0) {
+      if (FromSockaddr(a->ai_addr, a->ai_addrlen, &addr) == 0) {
         out->push_back(addr);
       }
     }
@@ -92,15 +85,7 @@ class WinsockSockets final : public SocketApi {
   }
 
   int Open(Family family, Handle* out) override {
-    SOCKET s = socket(ToFamily(family), SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) return LastErr();
-    if (!SetNonBlocking(s)) {
-      int err = LastErr();
-      closesocket(s);
-      return err;
-    }
-    *out = static_cast<Handle>(s);
-    return 0;
+    return Adopt(socket(ToFamily(family), SOCK_STREAM, IPPROTO_TCP), out);
   }
 
   int SetBufferSize(Handle socket, bool receive, int bytes) override {
@@ -122,15 +107,7 @@ class WinsockSockets final : public SocketApi {
   }
 
   int Accept(Handle socket, Handle* out) override {
-    SOCKET s = accept(S(socket), nullptr, nullptr);
-    if (s == INVALID_SOCKET) return LastErr();
-    if (!SetNonBlocking(s)) {
-      int err = LastErr();
-      closesocket(s);
-      return err;
-    }
-    *out = static_cast<Handle>(s);
-    return 0;
+    return Adopt(accept(S(socket), nullptr, nullptr), out);
   }
 
   int Connect(Handle socket, const Address& address) override {
@@ -155,14 +132,14 @@ class WinsockSockets final : public SocketApi {
     sockaddr_storage ss{};
     int len = sizeof ss;
     if (getsockname(S(socket), reinterpret_cast<sockaddr*>(&ss), &len) != 0) return LastErr();
-    return FromSockaddr(reinterpret_cast<sockaddr*>(&ss), len, out);
+    return FromSockaddr(reinterpret_cast<sockaddr*>(&ss), static_cast<size_t>(len), out);
   }
 
   int PeerAddress(Handle socket, Address* out) override {
     sockaddr_storage ss{};
     int len = sizeof ss;
     if (getpeername(S(socket), reinterpret_cast<sockaddr*>(&ss), &len) != 0) return LastErr();
-    return FromSockaddr(reinterpret_cast<sockaddr*>(&ss), len, out);
+    return FromSockaddr(reinterpret_cast<sockaddr*>(&ss), static_cast<size_t>(len), out);
   }
 
   int Send(Handle socket, const void* data, int length, int* sent) override {
