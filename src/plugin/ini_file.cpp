@@ -74,6 +74,13 @@ bool ini_file::load(const std::string& path, std::string* error) {
   std::string reason;
   switch (platform::env()->read_file(path, &text, &reason)) {
     case platform::ReadResult::kRead:
+      // A file saved as UTF-16 ("Unicode" in Notepad) cannot be read as
+      // single-byte text, and rewriting it would garble all of it.
+      if (text.size() >= 2 &&
+          ((text[0] == '\xFF' && text[1] == '\xFE') || (text[0] == '\xFE' && text[1] == '\xFF'))) {
+        reason = "the file is saved as UTF-16 text; save it as ANSI text";
+        break;
+      }
       *this = ini_file(text);
       return true;
     case platform::ReadResult::kMissing:

@@ -124,6 +124,16 @@ TEST_F(SaveFailureTest, ExistingFileThatCannotBeReadIsNotReplaced) {
   std::filesystem::remove(path());
 }
 
+TEST_F(SaveFailureTest, Utf16FileIsNeitherReadNorReplaced) {
+  const std::string utf16("\xFF\xFE[\0M\0a\0i\0l\0]\0\r\0\n\0", 16);
+  test_support::write_file(path(), utf16);
+  std::string error;
+  EXPECT_FALSE(load_config(&error));
+  EXPECT_NE(error.find(path()), std::string::npos) << error;
+  EXPECT_FALSE(save_config(&error));
+  EXPECT_EQ(test_support::read_file(path()), utf16);
+}
+
 #if defined(__linux__)
 TEST_F(SaveFailureTest, RealWriteFailsPartWay) {
   // The file-size limit makes the system refuse the write after 64 bytes.
