@@ -27,20 +27,7 @@ Dialogue LoggedIn(Dialogue rest) {
   return d;
 }
 
-std::string Lines(const std::vector<std::string>& lines) {
-  std::string joined;
-  for (const std::string& line : lines) joined += "[" + line + "]";
-  return joined;
-}
-
-struct Case {
-  const char* name;
-  Dialogue dialogue;
-  std::function<std::string(TIMAPSend&)> run;
-  std::string result;
-};
-
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+using Case = TranscriptCase<TIMAPSend>;
 
 std::string Login(TIMAPSend& c) {
   bool ok = c.Login();
@@ -215,21 +202,7 @@ const Case kCases[] = {
 
 class ImapTranscript : public testing::TestWithParam<Case> {};
 
-TEST_P(ImapTranscript, SendsExactlyAndReports) {
-  const Case& tc = GetParam();
-  ScriptedServer server(tc.dialogue);
-  std::string result;
-  {
-    TIMAPSend client;
-    client.Port = server.Port();
-    client.UserName = "bob";
-    client.Password = "secret";
-    client.Timeout = 5000;
-    result = tc.run(client);
-  }
-  EXPECT_EQ(result, tc.result);
-  EXPECT_EQ(server.Received(), ScriptedServer::Expected(tc.dialogue));
-}
+TEST_P(ImapTranscript, SendsExactlyAndReports) { RunTranscript(GetParam()); }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ImapTranscript, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<Case>& info) { return info.param.name; });

@@ -27,21 +27,7 @@ Dialogue LoggedIn(Dialogue rest) {
   return d;
 }
 
-std::string Lines(const std::vector<std::string>& lines) {
-  std::string joined;
-  for (const std::string& line : lines) joined += "[" + line + "]";
-  return joined;
-}
-
-struct Case {
-  const char* name;
-  Dialogue dialogue;
-  // Runs the client and describes what it reports.
-  std::function<std::string(TPOP3Send&)> run;
-  std::string result;
-};
-
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+using Case = TranscriptCase<TPOP3Send>;
 
 std::string Login(TPOP3Send& c) {
   const bool ok = c.Login();
@@ -180,21 +166,7 @@ const Case kCases[] = {
 
 class Pop3Transcript : public testing::TestWithParam<Case> {};
 
-TEST_P(Pop3Transcript, SendsExactlyAndReports) {
-  const Case& tc = GetParam();
-  ScriptedServer server(tc.dialogue);
-  std::string result;
-  {
-    TPOP3Send client;
-    client.Port = server.Port();
-    client.UserName = "bob";
-    client.Password = "secret";
-    client.Timeout = 5000;
-    result = tc.run(client);
-  }
-  EXPECT_EQ(result, tc.result);
-  EXPECT_EQ(server.Received(), ScriptedServer::Expected(tc.dialogue));
-}
+TEST_P(Pop3Transcript, SendsExactlyAndReports) { RunTranscript(GetParam()); }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Pop3Transcript, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
