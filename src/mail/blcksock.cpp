@@ -567,8 +567,7 @@ void TTCPBlockSocket::StartTls() {
     TlsSession::Status status = tls_->Handshake();
     if (status == TlsSession::Status::kOk) return;
     if (status == TlsSession::Status::kWantRead || status == TlsSession::Status::kWantWrite) {
-      int rc = WaitFor(status == TlsSession::Status::kWantRead ? net::kReadable : net::kWritable,
-                       IoTimeout);
+      int rc = WaitForTls(status == TlsSession::Status::kWantRead);
       if (rc == 0) continue;
       SetLastError(rc);
       return;
@@ -622,8 +621,7 @@ int TTCPBlockSocket::SendBuffer(const void* buffer, int length) {
         return done;
       case TlsSession::Status::kWantRead:
       case TlsSession::Status::kWantWrite: {
-        int rc = WaitFor(status == TlsSession::Status::kWantRead ? net::kReadable : net::kWritable,
-                         IoTimeout);
+        int rc = WaitForTls(status == TlsSession::Status::kWantRead);
         if (rc == 0) continue;
         SetLastError(rc);
         return -1;
@@ -636,6 +634,10 @@ int TTCPBlockSocket::SendBuffer(const void* buffer, int length) {
         return -1;
     }
   }
+}
+
+int TTCPBlockSocket::WaitForTls(bool want_read) {
+  return WaitFor(want_read ? net::kReadable : net::kWritable, IoTimeout);
 }
 
 // SSL_read hands out one record (at most 16 KiB) per call; the records
@@ -660,8 +662,7 @@ int TTCPBlockSocket::ReceiveBuffer(void* buffer, int length) {
     switch (status) {
       case TlsSession::Status::kWantRead:
       case TlsSession::Status::kWantWrite: {
-        int rc = WaitFor(status == TlsSession::Status::kWantRead ? net::kReadable : net::kWritable,
-                         IoTimeout);
+        int rc = WaitForTls(status == TlsSession::Status::kWantRead);
         if (rc == 0) continue;
         SetLastError(rc);
         return 0;

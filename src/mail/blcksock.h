@@ -235,6 +235,9 @@ class TTCPBlockSocket : public TSocksBlockSocket {
 
  private:
   void CaptureTlsError();
+  // Waits until the socket allows the step the TLS layer asked for: reading
+  // when `want_read`, else writing. 0, or the error of the wait.
+  int WaitForTls(bool want_read);
 
   std::unique_ptr<TlsSession> tls_;
   unsigned long tls_last_error_ = 0;
