@@ -12,7 +12,8 @@
 #       --bench        keep login and mail processes ready (service_count = 0,
 #                      process_min_avail) so a client's own share is visible
 #       --soft         when Dovecot cannot run here, record why in DIR/state and
-#                      succeed anyway (the tests then skip with that reason)
+#                      succeed anyway (the tests then fail, or skip where the
+#                      person running them allowed it, with that reason)
 #   tools/dovecot.sh stop DIR
 #   tools/dovecot.sh deliver DIR USER [--folder NAME] [--flags LETTERS]
 #                      [--from TEXT] [--subject TEXT] [--body-size BYTES] [FILE]
@@ -22,7 +23,14 @@
 #
 # DIR/state holds the outcome, one KEY=VALUE a line: status (running, or
 # unavailable), reason, pop3, pop3s, imap, imaps (port numbers), maildirs (the
-# folder holding USER/Maildir for every user). Logs go to DIR/dovecot.log.
+# folder holding USER/Maildir for every user), run (Dovecot's run directory).
+# Logs go to DIR/dovecot.log.
+#
+# Dovecot makes Unix sockets in its run directory, and a socket path may not
+# exceed 108 bytes; so that DIR can lie anywhere (a build tree under a long
+# checkout path), the run directory is a short one of its own under /tmp,
+# removed by "stop". DIR itself is only ever replaced when it is empty or a
+# fixture directory that this script made (it holds the marker file below).
 set -euo pipefail
 
 die() {
@@ -47,7 +55,14 @@ else
   internal_user=$mail_user
 fi
 
+marker=.email-dovecot-fixture
+
 maildir_of() { echo "$dir/mail/$1/Maildir"; }
+
+# A value of DIR/state, or nothing.
+state_value() {
+  if [ -f "$dir/state" ]; then sed -n "s/^$1=//p" "$dir/state" | head -n 1; fi
+}
 
 # Makes the Maildir (and folder) of a user, owned by the mail user.
 make_maildir() {
@@ -99,8 +114,9 @@ make_message() {
   } >"$1"
 }
 
+# The run directory is always recorded, so that "stop" can remove it.
 write_state() {
-  printf '%s\n' "$@" >"$dir/state"
+  printf '%s\n' "$@" ${run:+"run=$run"} >"$dir/state"
 }
 
 unavailable() {
@@ -123,16 +139,31 @@ EOF
 }
 
 stop_server() {
-  if [ -f "$dir/run/master.pid" ]; then
+  local run
+  run=$(state_value run)
+  [ -n "$run" ] || return 0
+  if [ -f "$run/master.pid" ]; then
     local pid
-    pid=$(cat "$dir/run/master.pid")
+    pid=$(cat "$run/master.pid")
     kill "$pid" 2>/dev/null || true
     for _ in $(seq 50); do
       kill -0 "$pid" 2>/dev/null || break
       sleep 0.1
     done
-    rm -f "$dir/run/master.pid"
   fi
+  case "$run" in
+    /tmp/email-dovecot.*) rm -rf "$run" ;;
+  esac
+}
+
+# Empties DIR for a new fixture, refusing anything this script did not make.
+reset_dir() {
+  if [ -e "$dir" ] && [ -n "$(ls -A "$dir" 2>/dev/null)" ] && [ ! -f "$dir/$marker" ]; then
+    die "$dir is not empty and not a fixture directory; not removing it"
+  fi
+  rm -rf "$dir"
+  mkdir -p "$dir/state.d" "$dir/mail"
+  touch "$dir/$marker"
 }
 
 start() {
@@ -148,9 +179,11 @@ start() {
     esac
   done
   stop_server
-  rm -rf "$dir"
-  mkdir -p "$dir/run" "$dir/state.d" "$dir/mail"
+  reset_dir
   dir=$(cd "$dir" && pwd)
+  run=$(mktemp -d /tmp/email-dovecot.XXXXXX)
+  # The login processes run as another user and need to reach the sockets.
+  chmod 0755 "$run"
   command -v dovecot >/dev/null || unavailable "no dovecot binary (install dovecot-imapd and dovecot-pop3d)"
   command -v openssl >/dev/null || unavailable "no openssl binary"
   id "$login_user" >/dev/null 2>&1 || unavailable "no user $login_user for the login processes"
@@ -182,15 +215,15 @@ start() {
     touch "$(maildir_of "${folder%%/*}")/.${folder#*/}/maildirfolder"
   done
 
-  read -r pop3 pop3s imap imaps <<<"$(free_ports)"
   local ready=""
   if [ "$bench" = 1 ]; then
     ready="service_count = 0
     process_min_avail = 2"
   fi
-  cat >"$dir/dovecot.conf" <<EOF
+  write_config() {
+    cat >"$dir/dovecot.conf" <<EOF
 instance_name = email-test-$(echo "$dir" | md5sum | cut -c1-8)
-base_dir = $dir/run
+base_dir = $run
 state_dir = $dir/state.d
 log_path = $dir/dovecot.log
 listen = 127.0.0.1
@@ -247,10 +280,21 @@ service pop3 {
   $ready
 }
 EOF
-  chmod -R a+rX "$dir/cert.pem" "$dir/run"
+  }
+  chmod -R a+rX "$dir/cert.pem"
   chmod 0644 "$dir/users"
-  dovecot -c "$dir/dovecot.conf" >>"$dir/dovecot.log" 2>&1 ||
+  # Another process can take a chosen port before Dovecot binds it; then
+  # choose again.
+  local attempt
+  for attempt in 1 2 3; do
+    read -r pop3 pop3s imap imaps <<<"$(free_ports)"
+    write_config
+    dovecot -c "$dir/dovecot.conf" >>"$dir/dovecot.log" 2>&1 && break
+    if [ "$attempt" -lt 3 ] && grep -q "Address already in use" "$dir/dovecot.log"; then
+      continue
+    fi
     unavailable "dovecot did not start: $(tail -n 3 "$dir/dovecot.log" | tr '\n' ' ')"
+  done
   local up=0
   for _ in $(seq 100); do
     if python3 -c "import socket,sys; socket.create_connection(('127.0.0.1', $imaps), 1); socket.create_connection(('127.0.0.1', $pop3), 1)" 2>/dev/null; then

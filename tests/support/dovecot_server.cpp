@@ -12,7 +12,7 @@ dovecot_server read_state() {
   dovecot_server s;
   const char* dir = std::getenv("EMAIL_DOVECOT_DIR");
   if (dir == nullptr) {
-    s.skip = "EMAIL_DOVECOT_DIR is not set; run these tests through ctest";
+    s.missing = "EMAIL_DOVECOT_DIR is not set; run these tests through ctest";
     return s;
   }
   s.dir = dir;
@@ -23,8 +23,8 @@ dovecot_server read_state() {
     if (eq != std::string::npos) s.state[line.substr(0, eq)] = line.substr(eq + 1);
   }
   if (s.state["status"] != "running") {
-    s.skip = "Dovecot is not running here: " +
-             (s.state.count("reason") ? s.state["reason"] : "no state in " + s.dir);
+    s.missing = "Dovecot is not running here: " +
+                (s.state.count("reason") ? s.state["reason"] : "no state in " + s.dir);
   }
   return s;
 }

@@ -6,12 +6,14 @@
 #include <map>
 #include <string>
 
+#include "test_support.h"
+
 namespace test_support {
 
 struct dovecot_server {
   std::map<std::string, std::string> state;  // the state file: status, ports (pop3, pop3s, ...)
   std::string dir;
-  std::string skip;  // why the tests cannot run here; empty when the server runs
+  std::string missing;  // why the server is not running here; empty when it runs
 
   // The folder of `user`'s Maildir as this program names files.
   std::string maildir(const std::string& user) const;

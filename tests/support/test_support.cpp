@@ -18,6 +18,11 @@ namespace fs = std::filesystem;
 
 namespace test_support {
 
+bool missing_parts_allowed() {
+  const char* allowed = std::getenv("EMAIL_TESTS_ALLOW_MISSING");
+  return allowed != nullptr && std::string(allowed) == "1";
+}
+
 temp_dir::temp_dir() {
   static int serial = 0;
   const fs::path base = fs::temp_directory_path();

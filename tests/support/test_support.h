@@ -2,10 +2,27 @@
 // the substitute host as a separate process.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
 namespace test_support {
+
+// Whether the person running the tests allowed tests whose real part (a mail
+// server, a library, a display) is missing to skip: EMAIL_TESTS_ALLOW_MISSING=1.
+bool missing_parts_allowed();
+
+// Ends the test when `available` is false: a skip where missing parts are
+// allowed, a failure naming what is missing otherwise. A test that skips
+// silently where its real part should be proves nothing.
+#define EMAIL_REQUIRE(available, what)                                                  \
+  do {                                                                                  \
+    if (!(available)) {                                                                 \
+      if (::test_support::missing_parts_allowed()) GTEST_SKIP() << (what);              \
+      FAIL() << (what) << " (EMAIL_TESTS_ALLOW_MISSING=1 lets this test skip instead)"; \
+    }                                                                                   \
+  } while (0)
 
 // A fresh, empty folder, removed with everything in it on destruction.
 class temp_dir {
