@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ g++-multilib clang libclang-rt-14-dev
+  cmake ninja-build g++ g++-multilib clang libclang-rt-dev
   googletest libgtest-dev libbenchmark-dev
   libssl-dev libssl-dev:i386 libc6-dev-i386 openssl
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
