@@ -83,7 +83,9 @@ deliver_file() {
   # Names sort in delivery order, which is the order Dovecot numbers them in.
   serial=$((serial + 1))
   local name
-  name="$(date +%s).M$(date +%N)P$$Q$serial.email-test"
+  # One clock reading: seconds and nanoseconds read apart could straddle a
+  # second and sort a later message first.
+  name="$(date +%s.M%N)P$$Q$serial.email-test"
   cp "$4" "$root/tmp/$name"
   chown "$mail_user:$mail_group" "$root/tmp/$name" 2>/dev/null || true
   chmod 0644 "$root/tmp/$name"
