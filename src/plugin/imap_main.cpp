@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "imap_start.h"
+#include "imap_util.h"
 #include "imap_windows.h"
 #include "platform/env.h"
 
@@ -150,6 +151,9 @@ void close_host_dialog(platform::window_handle window) {
   platform::destroy_window(window);
 }
 
-// The kept path is a C++ object with its own static destructor; only the
-// heap copy of the directory needs releasing here.
-void release_module_globals() { free_plugin_dir(); }
+// The kept path is a C++ object with its own static destructor; the heap
+// copy of the directory and the alerts no host destroyed need releasing here.
+void release_module_globals() {
+  free_plugin_dir();
+  free_live_alerts();
+}

@@ -65,6 +65,12 @@ void free_entry(entry_block* block) {
   delete block;
 }
 
+void free_alert(alert_context* context) {
+  delete[] context->alert->text;
+  delete context->alert;
+  delete context;
+}
+
 // Ends a host call with the block's records; true when the caller must free
 // them now. Requires entry_lock.
 bool finish_call(entry_block* block) { return --block->in_flight == 0 && block->removed; }
@@ -249,6 +255,12 @@ void add_account_entry(account_ref account) {
   // Nobody else sees the records before they are published below.
   const int32_t id = call_host("listAddEntry", record);
   record->entry_id = id;
+  if (id == -1) {
+    // Refused: there is nothing to remove later, and removing an entry -1
+    // of group -1 would name the group instead.
+    free_entry(block);
+    return;
+  }
   {
     std::lock_guard<std::mutex> hold(entry_lock);
     entries[account] = block;
@@ -335,6 +347,15 @@ void raise_mail_alert(account_ref account, const std::string& text) {
     live_alerts.insert(context);
   }
   call_host("systraySetAlert", alert);
+}
+
+void free_live_alerts() {
+  std::set<alert_context*> alerts;
+  {
+    std::lock_guard<std::mutex> hold(alert_lock);
+    alerts.swap(live_alerts);
+  }
+  for (alert_context* context : alerts) free_alert(context);
 }
 
 void launch_client(account_ref account) {
@@ -426,9 +447,7 @@ int32_t EMAIL_CALL on_alert_event(uintptr_t, uintptr_t, const char* event, uintp
   if (click) {
     launch_client(account);
   } else {
-    delete[] context->alert->text;
-    delete context->alert;
-    delete context;
+    free_alert(context);
   }
   return 0;
 }

@@ -86,8 +86,12 @@ void update_entry_tooltip(account_ref account, const std::string& text);
 void update_entry_text(account_ref account, const std::string& text);
 
 // Shows a tray alert with `text` for the account; its records live until
-// the host reports "alert_destroy".
+// the host reports "alert_destroy", or until free_live_alerts.
 void raise_mail_alert(account_ref account, const std::string& text);
+// Frees every alert the host has not destroyed. Only for when the module is
+// detached: no host can report on them any more (alerts raised after
+// "unload", by a checker still running, never reach one).
+void free_live_alerts();
 
 // Starts the account's e-mail program with its arguments, if it has one.
 void launch_client(account_ref account);

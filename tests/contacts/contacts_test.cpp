@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -303,18 +305,29 @@ TEST_F(ContactList, UpdatesNeedAnEntryWithAPositiveId) {
   const account_ref none = add_account({"None", ACCOUNT_IMAP, 0, 0, "", ""});
   const account_ref zero = add_account({"Zero", ACCOUNT_IMAP, 0, 0, "", ""});
   const account_ref gone = add_account({"Gone", ACCOUNT_IMAP, 0, 0, "", ""});
+  const account_ref refused = add_account({"Refused", ACCOUNT_IMAP, 0, 0, "", ""});
   next_result = 0;
   add_account_entry(zero);
   next_result = 9;
   add_account_entry(gone);
   remove_account_entry(gone);
+  next_result = -1;
+  add_account_entry(refused);
+  EXPECT_EQ(account(refused).entry_id, -1);
+  EXPECT_EQ(account(refused).entry_record, nullptr);
   calls.clear();
-  for (account_ref key : {none, zero, gone, account_ref{0}, account_ref{12345}}) {
+  for (account_ref key : {none, zero, gone, refused, account_ref{0}, account_ref{12345}}) {
     update_entry_icon(key, ICON_CHECKING);
     update_entry_tooltip(key, "tip");
     update_entry_text(key, "text");
   }
   EXPECT_TRUE(calls.empty());
+
+  // Only the entry the host accepted is taken down: removing the refused
+  // one would send group -1 with entry -1, which names the group.
+  remove_account_entries();
+  ASSERT_EQ(functions(), std::vector<std::string>{"listRemoveEntry"});
+  EXPECT_EQ(calls[0].entry.user_data, zero);
 }
 
 TEST_F(ContactList, UpdatesWriteTheirFieldsAndCallTheHost) {
@@ -393,6 +406,20 @@ TEST_F(ContactList, AlertRecordsAndContext) {
   on_alert_event(0, 0, "alert_destroy", 0, c.alert.user_data);
   on_alert_event(0, 0, "alert_destroy", 0, c.alert.user_data);
   on_alert_event(0, 0, "alert_linkClick", 0, c.alert.user_data);
+}
+
+// Arrays made with new[] and not yet deleted: an alert's text is one.
+std::atomic<int> live_arrays{0};
+
+TEST_F(ContactList, AlertsNoHostDestroyedAreFreedWithTheModule) {
+  const account_ref work = add_account({"Work", ACCOUNT_IMAP, 0, 0, "", ""});
+  host_call.store(nullptr);  // after "unload", with the checker still running
+  const int before = live_arrays.load();
+  raise_mail_alert(work, "Work: late");
+  raise_mail_alert(work, "Work: later");
+  EXPECT_EQ(live_arrays.load(), before + 2);
+  release_module_globals();
+  EXPECT_EQ(live_arrays.load(), before);
 }
 
 TEST_F(ContactList, MenuPostsFollowTheCommand) {
@@ -527,3 +554,15 @@ TEST(ThreadMessages, QueueLivesFromFirstLookUntilTheThreadEnds) {
 }
 
 }  // namespace
+
+void* operator new[](std::size_t size) {
+  void* block = std::malloc(size != 0 ? size : 1);
+  if (block == nullptr) throw std::bad_alloc();
+  ++live_arrays;
+  return block;
+}
+void operator delete[](void* block) noexcept {
+  if (block != nullptr) --live_arrays;
+  std::free(block);
+}
+void operator delete[](void* block, std::size_t) noexcept { operator delete[](block); }
