@@ -29,6 +29,7 @@ struct menu_seen {
 // A host call as the host saw it during the call.
 struct call_seen {
   std::string function;
+  const list_entry_record* address = nullptr;  // as given; a host may keep it
   list_entry_record entry{};
   list_icon_record icon{};
   bool has_icon = false;
@@ -59,6 +60,7 @@ int32_t EMAIL_CALL fake_host(const char* id, const char* function, void* record)
     return 0;
   }
   auto* r = static_cast<list_entry_record*>(record);
+  c.address = r;
   c.entry = *r;
   c.text = text_of(r->text);
   c.tooltip = text_of(r->tooltip);
@@ -360,6 +362,15 @@ TEST_F(ContactList, UpdatesWriteTheirFieldsAndCallTheHost) {
   // The tooltip set before is still in the record.
   EXPECT_EQ(calls[0].tooltip, "Last checked: now");
   EXPECT_EQ(calls[0].icon.bitmap, &state_bitmaps[ICON_FAILED]);
+
+  // The host was handed the entry's own records, which it may keep and read
+  // after the call until the entry is removed.
+  const list_entry_record* kept = calls[0].address;
+  EXPECT_EQ(kept, account(work).entry_record);
+  EXPECT_STREQ(kept->text, "Work (3/40)");
+  EXPECT_STREQ(kept->name, "Work");
+  EXPECT_STREQ(kept->tooltip, "Last checked: now");
+  EXPECT_EQ(kept->icon->bitmap, &state_bitmaps[ICON_FAILED]);
 }
 
 TEST_F(ContactList, RenameChangesAliasAndTextTogether) {
