@@ -57,6 +57,16 @@ class PLATFORM_API Env {
                                                           std::string* error) = 0;
   // Renames `from` to `to`, replacing a file at `to` in one step.
   virtual bool rename_file(const std::string& from, const std::string& to, std::string* error) = 0;
+  // The file that `path` names in the end: a symbolic link (or a chain of
+  // them) followed to its target, which need not exist; `path` itself when
+  // it is no link.
+  virtual std::string resolve_link(const std::string& path) = 0;
+  // Whether a file exists at `path` that the user marked read-only.
+  virtual bool is_read_only(const std::string& path) = 0;
+  // Gives the file `to` what the user set on the file `from`: its mode on
+  // POSIX, its attributes on Windows.
+  virtual bool copy_file_attributes(const std::string& from, const std::string& to,
+                                    std::string* error) = 0;
 };
 
 // Forwards every call to another Env.
@@ -88,16 +98,26 @@ class PLATFORM_API EnvWrapper : public Env {
   bool rename_file(const std::string& from, const std::string& to, std::string* error) override {
     return target_->rename_file(from, to, error);
   }
+  std::string resolve_link(const std::string& path) override { return target_->resolve_link(path); }
+  bool is_read_only(const std::string& path) override { return target_->is_read_only(path); }
+  bool copy_file_attributes(const std::string& from, const std::string& to,
+                            std::string* error) override {
+    return target_->copy_file_attributes(from, to, error);
+  }
 
  private:
   Env* target_;
 };
 
 // Replaces the file at `path` with `contents` so that a reader finds either
-// the old file or the complete new one, never a part: writes `path` + ".tmp"
-// beside it, syncs and closes it, then renames it over `path`. On failure the
-// temporary file is removed, the old file is left as it was, and `error`
-// names the file and the reason.
+// the old file or the complete new one, never a part: writes a ".tmp" file
+// beside it, syncs and closes it, then renames it over the file. What the
+// user set on the file stays: a read-only file is not replaced (the call
+// fails), a symbolic link stays a link and its target is replaced, and the
+// new file gets the old one's mode or attributes (a new file is readable by
+// its owner only on POSIX). A ".tmp" file left by an earlier save is removed.
+// On failure the temporary file is removed, the old file is left as it was,
+// and `error` names the file and the reason.
 PLATFORM_API bool write_file_atomically(Env* env, const std::string& path,
                                         const std::string& contents, std::string* error);
 

@@ -48,13 +48,22 @@ bool read_int32(const std::string& text, int32_t* value) {
   return true;
 }
 
-// A value as written by hand may carry blanks around the number.
-bool read_value(const std::string& text, int32_t* value) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
-  while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
-  return read_int32(text.substr(begin, end - begin), value);
+// An integer value read as the private-profile reader that mail.ini was
+// made for reads it: an optional sign and the digits that follow, 0 when
+// there are none ("no" is 0, "25x" is 25); beyond 32 bits the nearest
+// 32-bit value.
+int32_t profile_int(const std::string& text) {
+  size_t i = 0;
+  const bool negative = !text.empty() && text[0] == '-';
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) i = 1;
+  int64_t magnitude = 0;
+  for (; i < text.size() && is_digit(text[i]) && magnitude <= 2147483648LL; ++i) {
+    magnitude = magnitude * 10 + (text[i] - '0');
+  }
+  const int64_t result = negative ? -magnitude : magnitude;
+  if (result > 2147483647LL) return 2147483647;
+  if (result < -2147483648LL) return -2147483647 - 1;
+  return static_cast<int32_t>(result);
 }
 
 // The option key `name` stands for, ignoring letter case; OPTION_COUNT if none.
@@ -87,13 +96,11 @@ void load_options(const std::vector<option_line>& lines) {
   }
 }
 
-// Stores one account value into its slot. A number that cannot be read
-// leaves the field alone, so the line counts as missing.
+// Stores one account value into its slot.
 void store_account_value(const std::string& base, const std::string& value, imap_info* slot) {
-  int32_t number = 0;
   if (base == "accttype" || base == "port" || base == "attempt" || base == "unseen" ||
       base == "ssl") {
-    if (!read_value(value, &number)) return;
+    const int32_t number = profile_int(value);
     if (base == "accttype") slot->accttype = number;
     if (base == "port") slot->port = number;
     if (base == "attempt") slot->attempt = number;
@@ -161,7 +168,7 @@ std::string account_name(const char* base, size_t index) {
 bool load_config(std::string* error) {
   ini_file file;
   std::string reason;
-  if (!file.load(config_path(), &reason)) {
+  if (!config_path().empty() && !file.load(config_path(), &reason)) {
     if (error != nullptr) *error = reason;
     return false;
   }
@@ -171,11 +178,7 @@ bool load_config(std::string* error) {
   for (const ini_file::key_value& line : file.section(SECTION)) {
     const std::string& name = line.first;
     if (name.find('(') == std::string::npos) {
-      int32_t value = 0;
-      const bool known = option_index(name) < OPTION_COUNT;
-      // An option key with a value that is no number is skipped as a whole.
-      if (known && !read_value(line.second, &value)) continue;
-      options.push_back({name, value});
+      options.push_back({name, profile_int(line.second)});
       continue;
     }
     std::string base;
@@ -195,6 +198,7 @@ bool load_config(std::string* error) {
 
 bool save_config(std::string* error) {
   const std::string& path = config_path();
+  if (path.empty()) return true;
   ini_file file;
   std::string reason;
   // A file that cannot be read is not overwritten: its other sections would

@@ -5,8 +5,10 @@
 #include <string>
 
 // Reads the file into the option flags and account_table. A missing file or
-// section reads as empty. Lines that cannot be understood are skipped; an
-// account without a user name, a password or a host name is dropped.
+// section, and no file at all (no plug-in directory), read as empty. Lines
+// that cannot be understood are skipped; a number is read as far as its
+// digits go (0 without any); an account without a user name, a password or a
+// host name is dropped.
 // Returns false, with `error` naming the file, when the file exists but
 // cannot be read; then nothing changes.
 bool load_config(std::string* error = nullptr);
@@ -15,6 +17,7 @@ bool load_config(std::string* error = nullptr);
 // keeps the rest of the file. The file is replaced in one step: on failure
 // the previous file stays as it was and false is returned with `error`
 // naming the file and the reason (the caller decides how to tell the user).
+// Without a plug-in directory nothing is written.
 bool save_config(std::string* error = nullptr);
 
 // Three decimal digits per password byte: the byte XOR a byte of

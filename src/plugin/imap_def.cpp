@@ -1,5 +1,7 @@
 #include "imap_def.h"
 
+#include <map>
+
 #include "platform/env.h"
 
 const char PASSWORD_KEY[6] = "KoPa#";
@@ -43,13 +45,23 @@ void schedule_fresh(imap_info& record, int64_t now) {
 
 int64_t now() { return platform::env()->local_seconds(); }
 
+// What makes two records the same account across a reload: type, address,
+// server and user.
+std::string identity(const imap_info& account) {
+  std::string text = std::to_string(account.accttype);
+  for (const std::string* part : {&account.address, &account.hostname, &account.username}) {
+    text += '\n';
+    text += std::to_string(part->size());
+    text += ':';
+    text += *part;
+  }
+  return text;
+}
+
 }  // namespace
 
 int64_t next_check_time(int64_t now, int32_t attempt) {
-  // Unsigned multiplication wraps without undefined behaviour; the cast back
-  // gives the two's-complement 32-bit product.
-  const int32_t product = static_cast<int32_t>(static_cast<uint32_t>(attempt) * 60u);
-  return now + product;
+  return now + static_cast<int64_t>(attempt) * 60;
 }
 
 size_t account_table_t::size() const {
@@ -130,14 +142,25 @@ bool account_table_t::erase(int32_t index) {
 
 void account_table_t::reload(const std::vector<imap_info>& accounts, int64_t now) {
   std::lock_guard<std::mutex> hold(mutex_);
-  records_.resize(accounts.size());
+  // A key must never come to name another account: an old key outlives the
+  // table in alerts, so only an account that is still the same one keeps it.
+  std::multimap<std::string, size_t> previous;
+  for (size_t i = 0; i < records_.size(); ++i) previous.emplace(identity(records_[i]), i);
+  std::vector<imap_info> reloaded(accounts.size());
   for (size_t i = 0; i < accounts.size(); ++i) {
-    imap_info& record = records_[i];
-    if (record.key == 0) record.key = new_key();
+    imap_info& record = reloaded[i];
+    const auto same = previous.find(identity(accounts[i]));
+    if (same != previous.end()) {
+      record = std::move(records_[same->second]);
+      previous.erase(same);
+    } else {
+      record.key = new_key();
+    }
     copy_settings(accounts[i], record);
     schedule_fresh(record, now);
     record.settings_version = ++last_version_;
   }
+  records_ = std::move(reloaded);
 }
 
 const imap_info* account_table_t::find(account_ref key) const {

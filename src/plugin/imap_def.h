@@ -100,8 +100,9 @@ struct imapedit {
   imap_info info;
 };
 
-// now + attempt × 60: the product wraps in signed 32 bits, the sum is taken
-// in signed 64 bits.
+// now + attempt × 60, in 64 bits: a huge interval puts the check that far
+// ahead instead of at a wrapped time in the past or at or below 0 (which
+// would mean "disabled").
 int64_t next_check_time(int64_t now, int32_t attempt);
 
 class account_table_t {
@@ -149,10 +150,12 @@ class account_table_t {
   int32_t append(const imap_info& settings, int64_t now);
   bool replace(const imap_info& settings, int32_t index, int64_t now);
   bool erase(int32_t index);
-  // Makes the table hold `accounts` (settings only) in that order. Records
-  // that stay keep their key and their counts; records that are added get
-  // new keys. Every record gets last_checked 0, entry_id -1 and a
-  // next_check one interval from `now`.
+  // Makes the table hold `accounts` (settings only) in that order. An
+  // account that was in the table before (same type, address, host name and
+  // user name) keeps its key and its counts; every other one gets a new key,
+  // so an old key never comes to name a different account. Every record
+  // gets last_checked 0, entry_id -1 and a next_check one interval from
+  // `now`.
   void reload(const std::vector<imap_info>& accounts, int64_t now);
 
  private:

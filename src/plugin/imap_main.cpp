@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "imap_start.h"
+#include "imap_util.h"
 #include "imap_windows.h"
 #include "platform/env.h"
 
@@ -61,14 +62,17 @@ void on_load(plugin_info_record* info) {
   copy_text(info->version, PLUGIN_VERSION);
   copy_text(info->description, PLUGIN_DESCRIPTION);
 
-  // A second "load" must not leak the first copy; a host that gives no
-  // directory gets the current one rather than a crash.
+  // A second "load" must not leak the first copy. Without a directory the
+  // plug-in has no file of its own: a mail.ini in whatever the current
+  // directory is belongs to someone else.
   free_plugin_dir();
-  const char* dir = info->plugin_dir != nullptr ? info->plugin_dir : "";
-  const size_t length = std::strlen(dir);
-  plugin_dir = static_cast<char*>(std::malloc(length + 1));
-  if (plugin_dir != nullptr) std::memcpy(plugin_dir, dir, length + 1);
-  kept_config_path = std::string(dir) + CONFIG_FILE_NAME;
+  kept_config_path.clear();
+  if (const char* dir = info->plugin_dir) {
+    const size_t length = std::strlen(dir);
+    plugin_dir = static_cast<char*>(std::malloc(length + 1));
+    if (plugin_dir != nullptr) std::memcpy(plugin_dir, dir, length + 1);
+    kept_config_path = std::string(dir) + CONFIG_FILE_NAME;
+  }
 
   host_call.store(info->host_call);
 }
@@ -147,6 +151,9 @@ void close_host_dialog(platform::window_handle window) {
   platform::destroy_window(window);
 }
 
-// The kept path is a C++ object with its own static destructor; only the
-// heap copy of the directory needs releasing here.
-void release_module_globals() { free_plugin_dir(); }
+// The kept path is a C++ object with its own static destructor; the heap
+// copy of the directory and the alerts no host destroyed need releasing here.
+void release_module_globals() {
+  free_plugin_dir();
+  free_live_alerts();
+}

@@ -44,7 +44,8 @@ int32_t call_host(const char* function, void* record);
 
 // The full path of mail.ini. Known from "load" on and kept after "unload",
 // which releases plugin_dir, so that "finalUnload" finds the file whichever
-// of the two the host sends first.
+// of the two the host sends first. Empty when the host gave no directory:
+// then there is no file to read, write or delete.
 const std::string& config_path();
 
 // The plug-in module, whose resources hold the dialog templates.

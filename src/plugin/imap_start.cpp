@@ -78,6 +78,11 @@ void on_start() {
   std::string error;
   config_unreadable = !load_config(&error);
   if (config_unreadable) report_config_problem(error);
+  if (config_path().empty()) {
+    report_config_problem(
+        "The messenger gave this plug-in no folder of its own, so it has no mail.ini: no "
+        "accounts are read, and nothing you set is kept.");
+  }
   load_state_bitmaps();
   register_page();
 

@@ -24,14 +24,6 @@ std::atomic<account_check_fn> account_check{nullptr};
 
 int64_t now() { return platform::env()->local_seconds(); }
 
-// One interval ahead. The product is taken in 64 bits: an interval whose
-// seconds do not fit in 32 bits puts the check that far ahead, instead of at
-// a wrapped time that may lie in the past (checked every tick) or at or
-// below 0 (silently disabled).
-int64_t one_interval_from(int64_t when, int32_t attempt) {
-  return when + static_cast<int64_t>(attempt) * 60;
-}
-
 // Keeps a check's connection attached to the control for its lifetime.
 class attached_socket {
  public:
@@ -173,6 +165,14 @@ bool store_result(account_ref key, uint32_t version, const imap_info& found, out
   return stored;
 }
 
+// A check whose result is discarded tells the user nothing; its entry
+// shows the account's current state again instead of "checking".
+void show_current_state(account_ref key) {
+  int32_t count = 0;
+  if (!account_table.read(key, [&count](const imap_info& a) { count = a.new_count; })) return;
+  update_entry_icon(key, count > 0 ? ICON_NEW_MAIL : ICON_NO_MAIL);
+}
+
 std::string schedule_lines(const imap_info& account) {
   return "Last checked: " + platform::format_local_time(account.last_checked) + "\r\n" +
          "Next check: " + platform::format_local_time(account.next_check);
@@ -182,11 +182,12 @@ int32_t report_failure(account_ref key, imap_info& account) {
   const bool disable = use_disable.load() != 0;
   if (!disable) {
     account.last_checked = now();
-    account.next_check = one_interval_from(account.last_checked, account.attempt);
+    account.next_check = next_check_time(account.last_checked, account.attempt);
   }
   std::string display;
   if (!store_result(key, account.settings_version, account,
                     disable ? outcome::failed_disabled : outcome::failed_kept, &display)) {
+    show_current_state(key);
     return 0;
   }
   update_entry_icon(key, ICON_FAILED);
@@ -212,9 +213,10 @@ int32_t report_failure(account_ref key, imap_info& account) {
 int32_t report_counts(account_ref key, imap_info& account, int32_t previous, bool header,
                       const std::vector<std::string>& lines) {
   account.last_checked = now();
-  account.next_check = one_interval_from(account.last_checked, account.attempt);
+  account.next_check = next_check_time(account.last_checked, account.attempt);
   std::string display;
   if (!store_result(key, account.settings_version, account, outcome::counted, &display)) {
+    show_current_state(key);
     return 0;
   }
   account.display = display;
@@ -289,17 +291,23 @@ void on_check_all(checker_control& control) {
 }
 
 void on_check_account(account_ref key, checker_control& control) {
-  if (account_table.index_of(key) < 0) return;
+  uint32_t version = 0;
+  if (!account_table.read(key, [&](const imap_info& a) { version = a.settings_version; })) return;
   const int32_t result = run_check(key, control);
   if (result != 0 || control.stop_requested()) return;
   std::string display;
   int32_t total = 0;
+  bool replaced = false;
   if (!account_table.read(key, [&](const imap_info& a) {
         display = a.display;
         total = a.total_count;
+        replaced = a.settings_version != version;
       })) {
     return;
   }
+  // The check's result was discarded: its total belongs to settings that
+  // are gone.
+  if (replaced) return;
   // Raised whatever the alert option says: the user asked.
   raise_mail_alert(key, display + ": You have " + std::to_string(total) + " message" +
                             (total == 0 || total > 1 ? "s" : "") + " (total) in your inbox.");

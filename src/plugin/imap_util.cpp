@@ -32,13 +32,25 @@ const menu_item_spec kMenu[] = {
 
 // One account's entry. The record's text fields point into the strings here,
 // so they stay valid as long as the record does.
+//
+// The host gets the entry's own records, which stay where they are until
+// "listRemoveEntry", and one host call at a time uses them: the thread that
+// makes it (the deliverer) is the only one that writes into the records or
+// frees them while it runs, so the host never reads a record that another
+// thread is changing. A change asked for while another thread delivers is
+// left here for that thread to send after its own call. Nobody waits for a
+// host call, so a host that calls back into the plug-in, or that waits for
+// the other thread, cannot deadlock against an update.
 struct entry_block {
   list_entry_record* record = nullptr;
   std::string text, name, tooltip;
-  // Host calls under way that use the records; the last one to finish
-  // after the entry was removed frees them.
-  int in_flight = 0;
-  bool removed = false;
+  bool delivering = false;  // a thread is handing the records to the host
+  bool removed = false;     // out of `entries`; the deliverer removes and frees it
+  // Changes not handed to the host yet; the newest of each kind wins.
+  int next_icon = -1;
+  bool text_changed = false;
+  bool tooltip_changed = false;
+  std::string next_text, next_name, next_tooltip;
 };
 
 std::mutex entry_lock;
@@ -65,47 +77,69 @@ void free_entry(entry_block* block) {
   delete block;
 }
 
-// Ends a host call with the block's records; true when the caller must free
-// them now. Requires entry_lock.
-bool finish_call(entry_block* block) { return --block->in_flight == 0 && block->removed; }
+void free_alert(alert_context* context) {
+  delete[] context->alert->text;
+  delete context->alert;
+  delete context;
+}
 
-// Writes into the account's entry records with `fill` under the lock, then
-// calls the host `function` with a copy of them. Does nothing unless the
-// entry exists with an id above 0.
-template <class Fill>
-void update_entry(account_ref account, const char* function, Fill fill) {
-  list_entry_record copy;
-  list_icon_record icon_copy;
-  std::string text, name, tooltip;
-  entry_block* block;
-  {
-    std::lock_guard<std::mutex> hold(entry_lock);
-    auto it = entries.find(account);
-    if (it == entries.end() || it->second->record->entry_id <= 0) return;
-    block = it->second;
-    fill(block);
-    // The copy's texts and icon are the caller's own, so that an update on
-    // another thread cannot change them while the host reads them.
-    copy = *block->record;
-    text = block->text;
-    name = block->name;
-    tooltip = block->tooltip;
-    if (copy.text != nullptr) copy.text = text.c_str();
-    if (copy.name != nullptr) copy.name = name.c_str();
-    if (copy.tooltip != nullptr) copy.tooltip = tooltip.c_str();
-    if (copy.icon != nullptr) {
-      icon_copy = *copy.icon;
-      copy.icon = &icon_copy;
+// Hands the block's changes to the host one call at a time until none is
+// left, or removes the entry from the host and frees it once it was removed.
+// The caller holds entry_lock in `hold` and made itself the deliverer; the
+// lock is held again on return, and a removed block is gone by then.
+void deliver(entry_block* block, std::unique_lock<std::mutex>& hold) {
+  list_entry_record* record = block->record;
+  for (;;) {
+    const char* function;
+    if (block->removed) {
+      record->group_id = -1;
+      hold.unlock();
+      call_host("listRemoveEntry", record);
+      free_entry(block);
+      hold.lock();
+      return;
     }
-    ++block->in_flight;
+    if (block->next_icon >= 0) {
+      record->icon->bitmap = &state_bitmaps[block->next_icon];
+      record->icon->rect = &state_rects[block->next_icon];
+      block->next_icon = -1;
+      function = "listUpdateIcon";
+    } else if (block->text_changed) {
+      block->name.swap(block->next_name);
+      block->text.swap(block->next_text);
+      record->name = block->name.c_str();
+      record->text = block->text.c_str();
+      block->text_changed = false;
+      function = "listUpdateText";
+    } else if (block->tooltip_changed) {
+      block->tooltip.swap(block->next_tooltip);
+      record->tooltip = block->tooltip.c_str();
+      block->tooltip_changed = false;
+      function = "listUpdateTooltip";
+    } else {
+      block->delivering = false;
+      return;
+    }
+    hold.unlock();
+    call_host(function, record);
+    hold.lock();
   }
-  call_host(function, &copy);
-  bool free_now;
-  {
-    std::lock_guard<std::mutex> hold(entry_lock);
-    free_now = finish_call(block);
-  }
-  if (free_now) free_entry(block);
+}
+
+// Notes a change of the account's entry with `change` under the lock and
+// hands it to the host, unless another thread is delivering the entry's
+// changes already (it sends this one too). Does nothing unless the entry
+// exists with an id above 0.
+template <class Change>
+void update_entry(account_ref account, Change change) {
+  std::unique_lock<std::mutex> hold(entry_lock);
+  auto it = entries.find(account);
+  if (it == entries.end() || it->second->record->entry_id <= 0) return;
+  entry_block* block = it->second;
+  change(block);
+  if (block->delivering) return;
+  block->delivering = true;
+  deliver(block, hold);
 }
 
 bool has_entry(account_ref account) {
@@ -249,6 +283,12 @@ void add_account_entry(account_ref account) {
   // Nobody else sees the records before they are published below.
   const int32_t id = call_host("listAddEntry", record);
   record->entry_id = id;
+  if (id == -1) {
+    // Refused: there is nothing to remove later, and removing an entry -1
+    // of group -1 would name the group instead.
+    free_entry(block);
+    return;
+  }
   {
     std::lock_guard<std::mutex> hold(entry_lock);
     entries[account] = block;
@@ -261,43 +301,38 @@ void add_account_entry(account_ref account) {
 
 void remove_account_entry(account_ref account) {
   entry_block* block;
+  bool deliver_here;
   {
     std::lock_guard<std::mutex> hold(entry_lock);
     auto it = entries.find(account);
     if (it == entries.end()) return;
     block = it->second;
-    // From here on no update finds the entry; the removal itself counts as
-    // a call under way, so the records outlive it.
+    // From here on no update finds the entry. A thread that is delivering
+    // its changes removes it after its call; otherwise this one does.
     entries.erase(it);
     block->removed = true;
-    ++block->in_flight;
-    block->record->group_id = -1;
+    deliver_here = !block->delivering;
+    block->delivering = true;
   }
   account_table.update(account, [](imap_info& a) {
     a.entry_id = -1;
     a.entry_record = nullptr;
   });
-  call_host("listRemoveEntry", block->record);
-  bool free_now;
-  {
-    std::lock_guard<std::mutex> hold(entry_lock);
-    free_now = finish_call(block);
+  if (deliver_here) {
+    std::unique_lock<std::mutex> hold(entry_lock);
+    deliver(block, hold);
   }
-  if (free_now) free_entry(block);
 }
 
 void update_entry_icon(account_ref account, int icon) {
   if (icon < 0 || icon >= STATE_BITMAP_COUNT) return;
-  update_entry(account, "listUpdateIcon", [icon](entry_block* block) {
-    block->record->icon->bitmap = &state_bitmaps[icon];
-    block->record->icon->rect = &state_rects[icon];
-  });
+  update_entry(account, [icon](entry_block* block) { block->next_icon = icon; });
 }
 
 void update_entry_tooltip(account_ref account, const std::string& text) {
-  update_entry(account, "listUpdateTooltip", [&text](entry_block* block) {
-    block->tooltip = text;
-    block->record->tooltip = block->tooltip.c_str();
+  update_entry(account, [&text](entry_block* block) {
+    block->next_tooltip = text;
+    block->tooltip_changed = true;
   });
 }
 
@@ -306,11 +341,10 @@ void update_entry_text(account_ref account, const std::string& text) {
   if (!account_table.read(account, [&display](const imap_info& a) { display = a.display; })) {
     return;
   }
-  update_entry(account, "listUpdateText", [&](entry_block* block) {
-    block->name = display;
-    block->text = text;
-    block->record->name = block->name.c_str();
-    block->record->text = block->text.c_str();
+  update_entry(account, [&](entry_block* block) {
+    block->next_name = display;
+    block->next_text = text;
+    block->text_changed = true;
   });
 }
 
@@ -335,6 +369,15 @@ void raise_mail_alert(account_ref account, const std::string& text) {
     live_alerts.insert(context);
   }
   call_host("systraySetAlert", alert);
+}
+
+void free_live_alerts() {
+  std::set<alert_context*> alerts;
+  {
+    std::lock_guard<std::mutex> hold(alert_lock);
+    alerts.swap(live_alerts);
+  }
+  for (alert_context* context : alerts) free_alert(context);
 }
 
 void launch_client(account_ref account) {
@@ -426,9 +469,7 @@ int32_t EMAIL_CALL on_alert_event(uintptr_t, uintptr_t, const char* event, uintp
   if (click) {
     launch_client(account);
   } else {
-    delete[] context->alert->text;
-    delete context->alert;
-    delete context;
+    free_alert(context);
   }
   return 0;
 }

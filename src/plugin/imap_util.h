@@ -14,11 +14,14 @@
 //
 // An entry's records (list entry, icon, menu items and their menu data)
 // belong to this unit from add_account_entry until remove_account_entry and
-// are guarded by its own lock, which is never held across a host call. An
-// update writes the entry's records under the lock and hands the host a copy
-// of them; the records themselves are freed only when no update is in the
-// middle of a host call with them, so removing an entry on one thread while
-// another updates it touches no freed memory.
+// are guarded by its own lock, which is never held across a host call. The
+// host is handed the entry's own records, which stay at their address until
+// "listRemoveEntry". One host call at a time uses an entry's records: an
+// update asked for while another thread is in a host call with them is
+// handed over by that thread after its call, and an entry removed meanwhile
+// is removed from the host and freed by that thread too. So no thread
+// changes what the host is reading, frees what it is using, or waits for a
+// host call.
 #pragma once
 
 #include <array>
@@ -86,8 +89,12 @@ void update_entry_tooltip(account_ref account, const std::string& text);
 void update_entry_text(account_ref account, const std::string& text);
 
 // Shows a tray alert with `text` for the account; its records live until
-// the host reports "alert_destroy".
+// the host reports "alert_destroy", or until free_live_alerts.
 void raise_mail_alert(account_ref account, const std::string& text);
+// Frees every alert the host has not destroyed. Only for when the module is
+// detached: no host can report on them any more (alerts raised after
+// "unload", by a checker still running, never reach one).
+void free_live_alerts();
 
 // Starts the account's e-mail program with its arguments, if it has one.
 void launch_client(account_ref account);

@@ -26,8 +26,9 @@ bool section_header(const std::string& line, std::string* name) {
 }
 
 // Splits a name=value line; false for comments, blank lines and lines
-// without a name. A hand-written "name = value" loses the blanks on both
-// sides of "="; "name=value" as this class writes it keeps its value whole.
+// without a name. Read as the Windows private-profile reader reads it:
+// blanks around the name and the value go, then one pair of double quotes
+// that encloses the whole value.
 bool key_line(const std::string& line, ini_file::key_value* key) {
   size_t start = 0;
   while (start < line.size() && is_blank(line[start])) ++start;
@@ -36,12 +37,21 @@ bool key_line(const std::string& line, ini_file::key_value* key) {
   if (equals == std::string::npos) return false;
   key->first = trimmed(line, start, equals);
   if (key->first.empty()) return false;
-  size_t value = equals + 1;
-  if (is_blank(line[equals - 1])) {
-    while (value < line.size() && is_blank(line[value])) ++value;
+  key->second = trimmed(line, equals + 1, line.size());
+  const std::string& value = key->second;
+  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+    key->second = value.substr(1, value.size() - 2);
   }
-  key->second = line.substr(value);
   return true;
+}
+
+// A value the reader would change (blanks at either end, enclosing quotes)
+// is written inside quotes, which the reader removes again.
+std::string written_value(const std::string& value) {
+  const bool changed_by_reader =
+      !value.empty() && (is_blank(value.front()) || is_blank(value.back()) ||
+                         (value.size() >= 2 && value.front() == '"' && value.back() == '"'));
+  return changed_by_reader ? "\"" + value + "\"" : value;
 }
 
 std::string one_line(std::string text) {
@@ -116,7 +126,7 @@ void ini_file::replace_section(const std::string& section, const std::vector<key
   std::vector<std::string> block;
   block.reserve(keys.size());
   for (const key_value& key : keys) {
-    block.push_back(one_line(key.first) + "=" + one_line(key.second));
+    block.push_back(one_line(key.first) + "=" + written_value(one_line(key.second)));
   }
 
   // The section's first header, and its first name=value line.

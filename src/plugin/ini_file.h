@@ -5,8 +5,10 @@
 // the section that was replaced: other sections, comments (";" lines), blank
 // lines and lines of no known form stay as they were. Section names are
 // matched without regard to ASCII letter case; key names are returned as
-// they stand. Values are neither unquoted nor cut to a length, and keep their
-// blanks. Not thread-safe.
+// they stand. Names and values are read as the Windows private-profile
+// reader reads them (blanks around them removed, one pair of enclosing
+// double quotes removed), and values are written so that they read back as
+// they were given. Values are not cut to a length. Not thread-safe.
 #pragma once
 
 #include <string>
@@ -29,16 +31,18 @@ class ini_file {
   // on failure the file at `path` is left as it was and `error` names it.
   bool save(const std::string& path, std::string* error) const;
 
-  // The name=value lines of the section `section` in file order, names with
-  // their surrounding blanks removed, values as they stand after the first
-  // "=". A section that appears more than once is read as one.
+  // The name=value lines of the section `section` in file order: the name
+  // before the first "=", the value after it, each without its surrounding
+  // blanks, and the value without one pair of double quotes enclosing it. A
+  // section that appears more than once is read as one.
   std::vector<key_value> section(const std::string& section) const;
 
   // Replaces every name=value line of `section` by `keys`, in their order,
   // where the section's first such line stood (right after its header when
   // it has none). A section that appears more than once becomes one, at the
   // first place. A missing section is added at the end. CR and LF in a name
-  // or value would start a new line, so each is written as a blank.
+  // or value would start a new line, so each is written as a blank. A value
+  // with blanks at either end or enclosing quotes is written in quotes.
   void replace_section(const std::string& section, const std::vector<key_value>& keys);
 
   // The whole file, every line ending in CR LF.

@@ -209,6 +209,44 @@ INSTANTIATE_TEST_SUITE_P(
                       TotalCase{0, -1, "Work: You have -1 message (total) in your inbox."},
                       TotalCase{-1, 5, nullptr}, TotalCase{2, 5, nullptr}));
 
+// The account's settings are replaced while the server answers STAT: the
+// check's result is discarded, so no total is told and the entry leaves
+// "checking" for the account's current state.
+TEST_F(CheckerThread, DiscardedCheckTellsNothing) {
+  set_account_check(nullptr);
+  account_ref work = 0;
+  Peer peer;
+  peer.Serve([&](PeerConnection& c) {
+    c.Send("+OK ready\r\n");
+    for (const char* reply : {"-ERR\r\n", "+OK\r\n", "+OK\r\n"}) {
+      c.ReceiveUntil("\r\n");
+      c.Send(reply);
+    }
+    c.ReceiveUntil("\r\n");
+    imap_info settings;
+    account_table.copy(work, &settings);
+    settings.password = "changed";
+    replace_account(settings, account_table.index_of(work));
+    for (const char* reply : {"+OK 0 0\r\n", "+OK\r\n"}) {
+      c.Send(reply);
+      c.ReceiveUntil("\r\n");
+    }
+    c.Send("+OK\r\n");
+    c.WaitForClose();
+  });
+  account_spec spec;
+  spec.accttype = ACCOUNT_POP3;
+  spec.port = peer.Port();
+  spec.new_count = 3;
+  spec.total_count = 7;
+  work = add(spec);
+  start();
+  post(CHECK_ACCOUNT, work);
+  ASSERT_TRUE(finish());
+  EXPECT_EQ(events().take(), (std::vector<std::string>{"icon 2", "icon 1"}));
+  EXPECT_EQ(account(work).new_count, 3);
+}
+
 TEST_F(CheckerThread, StopAbortsACheckBlockedInAServerWait) {
   set_account_check(nullptr);
   Peer peer;

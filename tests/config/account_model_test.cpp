@@ -106,7 +106,7 @@ TEST_F(AccountModelTest, AppendSchedulesOneIntervalAhead) {
   EXPECT_EQ(at(1).next_check, clock_.now);  // due at once
 }
 
-TEST(NextCheckTime, ProductWrapsInThirtyTwoBitsSumDoesNot) {
+TEST(NextCheckTime, SixtyFourBitsThroughout) {
   const struct {
     int64_t now;
     int32_t attempt;
@@ -115,9 +115,10 @@ TEST(NextCheckTime, ProductWrapsInThirtyTwoBitsSumDoesNot) {
       {1000, 5, 1300},
       {1000, -1, 940},
       {5000000000LL, 1, 5000000060LL},  // the sum goes past 32 bits
-      {0, 35791394, 2147483640LL},      // largest product that fits
-      {0, 35791395, -2147483596LL},     // 2147483700 wraps
-      {0, 2147483647, -60},
+      {0, 35791394, 2147483640LL},      // largest product that fits in 32 bits
+      {0, 35791395, 2147483700LL},      // and the next one, which must not wrap
+      {0, 2147483647, 128849018820LL},
+      {0, -2147483647 - 1, -128849018880LL},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(next_check_time(c.now, c.attempt), c.expected) << c.now << " " << c.attempt;
@@ -193,29 +194,45 @@ TEST_F(AccountModelTest, KeysAreNeverReusedAndGoneKeysFindNothing) {
   EXPECT_EQ(account_table.key_at(account_table.size()), 0u);
 }
 
-TEST_F(AccountModelTest, ReloadKeepsKeysAndCountsOfRecordsThatStay) {
+TEST_F(AccountModelTest, ReloadKeepsKeysOfTheSameAccountsOnly) {
   append_account(settings("a"));
   append_account(settings("b"));
-  const account_ref key0 = account_table.key_at(0);
-  const account_ref key1 = account_table.key_at(1);
-  account_table.update(key0, [](imap_info& a) { a.new_count = 2; });
-  const uint32_t version = at(0).settings_version;
+  const account_ref key_a = account_table.key_at(0);
+  const account_ref key_b = account_table.key_at(1);
+  account_table.update(key_b, [](imap_info& a) { a.new_count = 2; });
+  const uint32_t version = at(1).settings_version;
 
-  account_table.reload({settings("x"), settings("y"), settings("z")}, 500);
-  ASSERT_EQ(account_table.size(), 3u);
-  EXPECT_EQ(account_table.key_at(0), key0);
-  EXPECT_EQ(account_table.key_at(1), key1);
-  EXPECT_NE(account_table.key_at(2), 0u);
-  EXPECT_NE(account_table.key_at(2), key1);
-  EXPECT_EQ(at(0).username, "x");
+  // b moves to the front with a new password and alias: still b.
+  imap_info b = settings("b", 7);
+  b.password = "new";
+  b.display = "Bee";
+  imap_info other_host = settings("a");
+  other_host.hostname = "other.example.com";
+  imap_info other_type = settings("a");
+  other_type.accttype = ACCOUNT_POP3;
+  account_table.reload({b, other_host, other_type, settings("c")}, 500);
+  ASSERT_EQ(account_table.size(), 4u);
+  EXPECT_EQ(account_table.key_at(0), key_b);
+  EXPECT_EQ(at(0).display, "Bee");
   EXPECT_EQ(at(0).new_count, 2);
+  EXPECT_EQ(at(0).next_check, 920);
   EXPECT_NE(at(0).settings_version, version);
-  EXPECT_EQ(at(2).next_check, 800);
-  EXPECT_EQ(at(2).entry_id, -1);
+  EXPECT_EQ(account_table.index_of(key_a), -1);  // a is gone; its key names nothing
+  std::set<account_ref> fresh;
+  for (size_t i = 1; i < 4; ++i) {
+    EXPECT_GT(account_table.key_at(i), key_b);
+    EXPECT_EQ(at(static_cast<int32_t>(i)).new_count, 0);
+    EXPECT_EQ(at(static_cast<int32_t>(i)).entry_id, -1);
+    fresh.insert(account_table.key_at(i));
+  }
+  EXPECT_EQ(fresh.size(), 3u);
 
-  account_table.reload({settings("only")}, 0);
-  EXPECT_EQ(account_table.size(), 1u);
-  EXPECT_EQ(account_table.index_of(key1), -1);
+  // Two records of one identity each keep one key; a third gets a new one.
+  const account_ref key_c = account_table.key_at(3);
+  account_table.reload({settings("c"), settings("c")}, 0);
+  EXPECT_EQ(account_table.key_at(0), key_c);
+  EXPECT_GT(account_table.key_at(1), key_c);
+  EXPECT_EQ(account_table.index_of(key_b), -1);
 }
 
 }  // namespace

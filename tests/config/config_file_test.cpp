@@ -10,7 +10,9 @@
 #include "imap_config.h"
 #include "ini_file.h"
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #endif
 
@@ -126,6 +128,12 @@ TEST_F(ConfigTest, AccountKeysAndTheirFallbacks) {
       {"blanks around a number",
        complete("0") + "port(0)= 25 \r\n",
        {"0|u@h|u|pw|INBOX|0|h|||u@h|25|5|0"}},
+      {"blanks and quotes around texts",
+       "username(0)=\"u\"\r\npassword(0)= 031039\r\nhostname(0)=h  \r\ndisplay(0)=\" D \"\r\n",
+       {"0|u@h|u|pw|INBOX|0|h||| D |143|5|0"}},
+      {"numbers read as far as their digits go",
+       complete("0") + "unseen(0)=no\r\nssl(0)=yes\r\nattempt(0)=7 minutes\r\nport(0)=+25x\r\n",
+       {"0|u@h|u|pw|INBOX|0|h|||u@h|25|7|0"}},
       {"a password cut short by a bad group still counts",
        "username(0)=u\r\npassword(0)=03103x\r\nhostname(0)=h\r\n",
        {"0|u@h|u|p|INBOX|0|h|||u@h|143|5|0"}},
@@ -144,10 +152,10 @@ TEST_F(ConfigTest, BadLinesAreSkipped) {
     std::string lines;
     std::string port;  // of the one account loaded
   } cases[] = {
-      {"port not a number", "port(0)=abc\r\n", "143"},
-      {"port too big", "port(0)=99999999999\r\n", "143"},
-      {"port with trailing text", "port(0)=25x\r\n", "143"},
-      {"a bad line keeps an earlier good one", "port(0)=25\r\nport(0)=x\r\n", "25"},
+      {"port not a number reads as 0", "port(0)=abc\r\n", "143"},
+      {"port too big reads as the largest", "port(0)=99999999999\r\n", "2147483647"},
+      {"and too small as the smallest", "port(0)=-99999999999\r\n", "-2147483648"},
+      {"a later line wins even when it is no number", "port(0)=25\r\nport(0)=x\r\n", "143"},
       {"index not a number", "port(x)=25\r\n", "143"},
       {"empty index", "port()=25\r\n", "143"},
       {"no closing parenthesis", "port(0=25\r\n", "143"},
@@ -155,7 +163,7 @@ TEST_F(ConfigTest, BadLinesAreSkipped) {
       {"negative index", "port(-1)=25\r\nusername(-1)=v\r\n", "143"},
       {"index too big", "port(99999999999)=25\r\n", "143"},
       {"blank in the index", "port( 0)=25\r\n", "143"},
-      {"very long line", "port(0)=" + std::string(1 << 20, '9') + "\r\n", "143"},
+      {"very long line", "port(0)=" + std::string(1 << 20, '9') + "\r\n", "2147483647"},
   };
   for (const auto& c : cases) {
     write("[Mail]\r\n" + good + c.lines);
@@ -190,9 +198,10 @@ TEST_F(ConfigTest, OptionLineRules) {
       {"any number but 0 is on", "000000", "[Mail]\r\nuse_alert=5\r\nuse_section=-1\r\n", "111111"},
       {"an unknown option line counts", "000000", "[Mail]\r\nfoo=bar\r\n", "001111"},
       {"blanks around name and value", "100000", "[Mail]\r\n  use_alert = 0 \r\n", "001111"},
-      {"a value that is no number is skipped", "100000", "[Mail]\r\nuse_alert=yes\r\n", "100000"},
-      {"and counts as missing", "100000", "[Mail]\r\nuse_icon=no\r\nuse_alert=0\r\n", "001111"},
-      {"a huge value is skipped", "000000", "[Mail]\r\nuse_sound=4294967296\r\nuse_icon=0\r\n",
+      {"a value that is no number is 0", "100000", "[Mail]\r\nuse_alert=yes\r\n", "001111"},
+      {"and is present, not missing", "000000", "[Mail]\r\nuse_sound=no\r\n", "001011"},
+      {"leading digits count", "000000", "[Mail]\r\nuse_sound=0 (off)\r\n", "001011"},
+      {"a huge value is on", "000000", "[Mail]\r\nuse_sound=4294967296\r\nuse_icon=0\r\n",
        "000111"},
   };
   for (const auto& c : cases) {
@@ -227,7 +236,7 @@ TEST_F(ConfigTest, NotTextAtAll) {
 
 TEST_F(ConfigTest, LoadSchedulesEveryAccount) {
   write("[Mail]\r\n" + complete("0") + "attempt(0)=2\r\n");
-  account_table.reload({imap_info()}, 0);
+  ASSERT_TRUE(load_config());
   account_table.update(account_table.key_at(0), [](imap_info& a) {
     a.total_count = 17;
     a.last_checked = 99;
@@ -366,16 +375,49 @@ TEST_F(ConfigTest, SaveKeepsWhatWasWrittenByHand) {
             (std::vector<ini_file::key_value>{{"face", "Tahoma"}}));
 }
 
-#if !defined(_WIN32)
-TEST_F(ConfigTest, FileIsReadableByItsOwnerOnly) {
-  write("[Other]\r\n");
-  ::chmod(path().c_str(), 0644);
+// The save replaces the file in one step but keeps what the user set on it.
+TEST_F(ConfigTest, SaveKeepsWhatTheUserSetOnTheFile) {
+  // A stale temporary file goes with the next save.
+  test_support::write_file(path() + ".tmp", "left by a crash");
   ASSERT_TRUE(save_config());
+  EXPECT_FALSE(test_support::file_exists(path() + ".tmp"));
+#if defined(_WIN32)
+  ASSERT_TRUE(SetFileAttributesA(path().c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+  ASSERT_TRUE(save_config());
+  EXPECT_EQ(GetFileAttributesA(path().c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE),
+            static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+#else
   struct stat info {};
   ASSERT_EQ(::stat(path().c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0600u);
-}
+  EXPECT_EQ(info.st_mode & 0777, 0600u);  // a new file
+  for (mode_t mode : {0644, 0640, 0664}) {
+    ::chmod(path().c_str(), mode);
+    ASSERT_TRUE(save_config());
+    ASSERT_EQ(::stat(path().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, mode);
+  }
+
+  // A link stays a link (also a relative one, through another link), and
+  // the file it names gets the text.
+  platform::default_env()->delete_file(path());
+  std::filesystem::create_directory(dir_.path() + "real");
+  const std::string real = dir_.path() + "real/mail.ini";
+  test_support::write_file(real, "[Other]\r\nk=v\r\n");
+  ::chmod(real.c_str(), 0644);
+  std::filesystem::create_symlink("real/mail.ini", dir_.path() + "middle.ini");
+  std::filesystem::create_symlink(dir_.path() + "middle.ini", path());
+  set_flags("111111");
+  ASSERT_TRUE(save_config());
+  EXPECT_TRUE(std::filesystem::is_symlink(path()));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_.path() + "middle.ini"));
+  EXPECT_EQ(ini_file(test_support::read_file(real)).section("Other"),
+            (std::vector<ini_file::key_value>{{"k", "v"}}));
+  EXPECT_EQ(ini_file(test_support::read_file(real)).section("Mail").size(), 6u);
+  ASSERT_EQ(::stat(real.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0644u);
+  EXPECT_FALSE(test_support::file_exists(real + ".tmp"));
 #endif
+}
 
 TEST_F(ConfigTest, InitialLoadTurnsEverythingOnOnlyWithoutAFile) {
   set_flags("010000");

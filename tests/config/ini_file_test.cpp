@@ -21,9 +21,15 @@ TEST(IniFile, ReadsTheLinesOfOneSection) {
       {"a=0\r\n[Other]\r\na=1\r\n[Mail]\r\na=2\r\n[Next]\r\na=3\r\n", {{"a", "2"}}},
       {"[Mail]\r\nx=a=b\r\n", {{"x", "a=b"}}},  // only the first "=" splits
       {"[Mail]\r\nx=\r\n", {{"x", ""}}},
-      {"[Mail]\r\nx= two  \r\n", {{"x", " two  "}}},          // values keep their blanks
-      {"[Mail]\r\n  x = two \r\n", {{"x", "two "}}},          // hand-written "name = value"
-      {"[Mail]\r\nx=\"quoted\"\r\n", {{"x", "\"quoted\""}}},  // no unquoting
+      // Blanks and one pair of enclosing quotes go, as the Windows reader has it.
+      {"[Mail]\r\nx= two  \r\n", {{"x", "two"}}},
+      {"[Mail]\r\n  x = two \r\n", {{"x", "two"}}},
+      {"[Mail]\r\nx=\t046\t\r\n", {{"x", "046"}}},
+      {"[Mail]\r\nx=\"quoted\"\r\n", {{"x", "quoted"}}},
+      {"[Mail]\r\nx= \" in quotes \" \r\n", {{"x", " in quotes "}}},
+      {"[Mail]\r\nx=\"\"two\"\"\r\n", {{"x", "\"two\""}}},
+      {"[Mail]\r\nx=\"\r\n", {{"x", "\""}}},
+      {"[Mail]\r\nx=\"open\r\ny=a\"b\"\r\n", {{"x", "\"open"}, {"y", "a\"b\""}}},
       {"[Mail]\r\n; a=1\r\n\r\nno equals sign\r\n=nameless\r\nb=2\r\n", {{"b", "2"}}},
       {"[Mail]\r\na=1\r\n[Other]\r\nb=2\r\n[MAIL]\r\nc=3\r\n", {{"a", "1"}, {"c", "3"}}},
       {"\xEF\xBB\xBF[Mail]\r\na=1\r\n", {{"a", "1"}}},
@@ -85,6 +91,15 @@ TEST(IniFile, LineBreaksInValuesCannotStartNewLines) {
   file.replace_section("Mail", {{"display(0)", "a\r\nport(0)=1\n[Other]"}, {"b", "2"}});
   EXPECT_EQ(file.section("Mail"), (keys{{"display(0)", "a  port(0)=1 [Other]"}, {"b", "2"}}));
   EXPECT_EQ(file.section("Other"), keys{});
+}
+
+TEST(IniFile, WrittenValuesReadBackAsGiven) {
+  const keys values = {{"a", ""},       {"b", " lead"}, {"c", "trail\t"}, {"d", "\"q\""},
+                       {"e", "\""},     {"f", "\"\""},  {"g", "\" x \""}, {"h", "in side"},
+                       {"i", "\"half"}, {"j", "x\"\"y"}};
+  ini_file file;
+  file.replace_section("Mail", values);
+  EXPECT_EQ(ini_file(file.text()).section("Mail"), values) << file.text();
 }
 
 TEST(IniFile, EmptyReplacementLeavesTheHeader) {

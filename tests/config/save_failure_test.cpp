@@ -124,6 +124,18 @@ TEST_F(SaveFailureTest, ExistingFileThatCannotBeReadIsNotReplaced) {
   std::filesystem::remove(path());
 }
 
+TEST_F(SaveFailureTest, ReadOnlyFileIsNotReplaced) {
+  test_support::write_file(path() + ".tmp", "left by a crash");
+  std::filesystem::permissions(path(),
+                               std::filesystem::perms::owner_write |
+                                   std::filesystem::perms::group_write |
+                                   std::filesystem::perms::others_write,
+                               std::filesystem::perm_options::remove);
+  expect_failed_save();
+  std::filesystem::permissions(path(), std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
+}
+
 TEST_F(SaveFailureTest, Utf16FileIsNeitherReadNorReplaced) {
   const std::string utf16("\xFF\xFE[\0M\0a\0i\0l\0]\0\r\0\n\0", 16);
   test_support::write_file(path(), utf16);

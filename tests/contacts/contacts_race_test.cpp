@@ -1,8 +1,9 @@
 // Updates from a checker-like thread race against the user-interface thread
-// adding, renaming and removing the same entries. Run under ThreadSanitizer
-// (the tsan preset) this shows that no update touches records that are being
-// removed or freed; elsewhere it still checks that nothing is lost or freed
-// twice.
+// adding, renaming, updating and removing the same entries, while the host
+// reads the entries' own records. Run under ThreadSanitizer (the tsan
+// preset) this shows that no thread changes a record the host is reading or
+// touches records that are being removed or freed; elsewhere it still checks
+// that nothing is lost or freed twice.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -67,6 +68,9 @@ TEST_F(EntryRace, UpdatesRaceAgainstRemoval) {
     const std::string name = "Name" + std::to_string(round);
     on_entry_event(0, 0, "list_changeName", reinterpret_cast<uintptr_t>(name.c_str()), key);
     add_account_entry(key);
+    // Renamed again while the checker updates the same entry.
+    on_entry_event(0, 0, "list_changeName", reinterpret_cast<uintptr_t>(name.c_str()), key);
+    update_entry_tooltip(key, name);
     if (round % 50 == 0) {
       remove_account_entries();
       add_account_entries();

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +29,7 @@ struct menu_seen {
 // A host call as the host saw it during the call.
 struct call_seen {
   std::string function;
+  const list_entry_record* address = nullptr;  // as given; a host may keep it
   list_entry_record entry{};
   list_icon_record icon{};
   bool has_icon = false;
@@ -57,6 +60,7 @@ int32_t EMAIL_CALL fake_host(const char* id, const char* function, void* record)
     return 0;
   }
   auto* r = static_cast<list_entry_record*>(record);
+  c.address = r;
   c.entry = *r;
   c.text = text_of(r->text);
   c.tooltip = text_of(r->tooltip);
@@ -303,18 +307,29 @@ TEST_F(ContactList, UpdatesNeedAnEntryWithAPositiveId) {
   const account_ref none = add_account({"None", ACCOUNT_IMAP, 0, 0, "", ""});
   const account_ref zero = add_account({"Zero", ACCOUNT_IMAP, 0, 0, "", ""});
   const account_ref gone = add_account({"Gone", ACCOUNT_IMAP, 0, 0, "", ""});
+  const account_ref refused = add_account({"Refused", ACCOUNT_IMAP, 0, 0, "", ""});
   next_result = 0;
   add_account_entry(zero);
   next_result = 9;
   add_account_entry(gone);
   remove_account_entry(gone);
+  next_result = -1;
+  add_account_entry(refused);
+  EXPECT_EQ(account(refused).entry_id, -1);
+  EXPECT_EQ(account(refused).entry_record, nullptr);
   calls.clear();
-  for (account_ref key : {none, zero, gone, account_ref{0}, account_ref{12345}}) {
+  for (account_ref key : {none, zero, gone, refused, account_ref{0}, account_ref{12345}}) {
     update_entry_icon(key, ICON_CHECKING);
     update_entry_tooltip(key, "tip");
     update_entry_text(key, "text");
   }
   EXPECT_TRUE(calls.empty());
+
+  // Only the entry the host accepted is taken down: removing the refused
+  // one would send group -1 with entry -1, which names the group.
+  remove_account_entries();
+  ASSERT_EQ(functions(), std::vector<std::string>{"listRemoveEntry"});
+  EXPECT_EQ(calls[0].entry.user_data, zero);
 }
 
 TEST_F(ContactList, UpdatesWriteTheirFieldsAndCallTheHost) {
@@ -347,6 +362,15 @@ TEST_F(ContactList, UpdatesWriteTheirFieldsAndCallTheHost) {
   // The tooltip set before is still in the record.
   EXPECT_EQ(calls[0].tooltip, "Last checked: now");
   EXPECT_EQ(calls[0].icon.bitmap, &state_bitmaps[ICON_FAILED]);
+
+  // The host was handed the entry's own records, which it may keep and read
+  // after the call until the entry is removed.
+  const list_entry_record* kept = calls[0].address;
+  EXPECT_EQ(kept, account(work).entry_record);
+  EXPECT_STREQ(kept->text, "Work (3/40)");
+  EXPECT_STREQ(kept->name, "Work");
+  EXPECT_STREQ(kept->tooltip, "Last checked: now");
+  EXPECT_EQ(kept->icon->bitmap, &state_bitmaps[ICON_FAILED]);
 }
 
 TEST_F(ContactList, RenameChangesAliasAndTextTogether) {
@@ -393,6 +417,20 @@ TEST_F(ContactList, AlertRecordsAndContext) {
   on_alert_event(0, 0, "alert_destroy", 0, c.alert.user_data);
   on_alert_event(0, 0, "alert_destroy", 0, c.alert.user_data);
   on_alert_event(0, 0, "alert_linkClick", 0, c.alert.user_data);
+}
+
+// Arrays made with new[] and not yet deleted: an alert's text is one.
+std::atomic<int> live_arrays{0};
+
+TEST_F(ContactList, AlertsNoHostDestroyedAreFreedWithTheModule) {
+  const account_ref work = add_account({"Work", ACCOUNT_IMAP, 0, 0, "", ""});
+  host_call.store(nullptr);  // after "unload", with the checker still running
+  const int before = live_arrays.load();
+  raise_mail_alert(work, "Work: late");
+  raise_mail_alert(work, "Work: later");
+  EXPECT_EQ(live_arrays.load(), before + 2);
+  release_module_globals();
+  EXPECT_EQ(live_arrays.load(), before);
 }
 
 TEST_F(ContactList, MenuPostsFollowTheCommand) {
@@ -527,3 +565,15 @@ TEST(ThreadMessages, QueueLivesFromFirstLookUntilTheThreadEnds) {
 }
 
 }  // namespace
+
+void* operator new[](std::size_t size) {
+  void* block = std::malloc(size != 0 ? size : 1);
+  if (block == nullptr) throw std::bad_alloc();
+  ++live_arrays;
+  return block;
+}
+void operator delete[](void* block) noexcept {
+  if (block != nullptr) --live_arrays;
+  std::free(block);
+}
+void operator delete[](void* block, std::size_t) noexcept { operator delete[](block); }

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "imap_def.h"
 #include "imap_main.h"
 #include "message_boxes.h"
 #include "test_support.h"
@@ -227,6 +229,29 @@ TEST_F(EntryTest, FinalUnloadWithoutConfigurationFileIsHarmless) {
   answer_ = 7;
   EXPECT_EQ(plugin_main("finalUnload", nullptr), 0);
   EXPECT_EQ(boxes_.size(), 1u);
+}
+
+// A host that gives no directory: the mail.ini in the current directory is
+// someone else's, so it is neither read, nor written, nor deleted.
+TEST_F(EntryTest, WithoutADirectoryNoFileIsTouched) {
+  test_support::temp_dir current;
+  const std::string ini = current.path() + "mail.ini";
+  const std::string text = "[Mail]\r\nusername(0)=u\r\npassword(0)=031039\r\nhostname(0)=h\r\n";
+  test_support::write_file(ini, text);
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(current.path());
+  info_ = plugin_info_record{};
+  info_.host_call = fake_host;
+  plugin_main("load", &info_);
+  answer_ = 7;  // "No" to keeping the configuration
+  plugin_main("start", nullptr);
+  EXPECT_TRUE(account_table.empty());
+  plugin_main("stop", nullptr);
+  plugin_main("finalUnload", nullptr);
+  std::filesystem::current_path(before);
+  EXPECT_EQ(test_support::read_file(ini), text);
+  ASSERT_EQ(boxes_.size(), 2u);
+  EXPECT_NE(boxes_[0].text.find("no folder"), std::string::npos) << boxes_[0].text;
 }
 
 intptr_t proc_messages[3];  // init, destroy, init lparam

@@ -131,6 +131,41 @@ class PosixEnv : public Env {
     *error = reason_of(errno);
     return false;
   }
+
+  std::string resolve_link(const std::string& path) override {
+    std::string current = path;
+    // As many links as the system itself follows before it gives up on a loop.
+    for (int hop = 0; hop < 40; ++hop) {
+      struct stat info {};
+      if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) break;
+      std::string target(static_cast<size_t>(info.st_size > 0 ? info.st_size : 4096) + 1, '\0');
+      const ssize_t length = ::readlink(current.c_str(), &target[0], target.size());
+      if (length <= 0 || static_cast<size_t>(length) >= target.size()) break;
+      target.resize(static_cast<size_t>(length));
+      // A relative target is relative to the folder of the link.
+      const size_t slash = current.rfind('/');
+      if (target[0] != '/' && slash != std::string::npos) {
+        target = current.substr(0, slash + 1) + target;
+      }
+      current = target;
+    }
+    return current;
+  }
+
+  bool is_read_only(const std::string& path) override {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && (info.st_mode & 0222) == 0;
+  }
+
+  bool copy_file_attributes(const std::string& from, const std::string& to,
+                            std::string* error) override {
+    struct stat info {};
+    if (::stat(from.c_str(), &info) == 0 && ::chmod(to.c_str(), info.st_mode & 07777) == 0) {
+      return true;
+    }
+    *error = reason_of(errno);
+    return false;
+  }
 };
 
 }  // namespace

@@ -138,6 +138,44 @@ class Win32Env : public Env {
     *error = reason_of(GetLastError());
     return false;
   }
+
+  std::string resolve_link(const std::string& path) override {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+      return path;
+    }
+    const HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return path;
+    char target[MAX_PATH * 4];
+    const DWORD length =
+        GetFinalPathNameByHandleA(file, target, sizeof target, FILE_NAME_NORMALIZED);
+    CloseHandle(file);
+    if (length == 0 || length >= sizeof target) return path;
+    std::string result(target, length);
+    // The final path comes as "\\?\C:\...", which not every call takes.
+    if (result.compare(0, 4, "\\\\?\\") == 0) result.erase(0, 4);
+    return result;
+  }
+
+  bool is_read_only(const std::string& path) override {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  }
+
+  bool copy_file_attributes(const std::string& from, const std::string& to,
+                            std::string* error) override {
+    const DWORD kept = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const DWORD attributes = GetFileAttributesA(from.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        SetFileAttributesA(to.c_str(),
+                           (attributes & kept) != 0 ? attributes & kept : FILE_ATTRIBUTE_NORMAL)) {
+      return true;
+    }
+    *error = reason_of(GetLastError());
+    return false;
+  }
 };
 
 }  // namespace
