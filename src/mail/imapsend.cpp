@@ -265,6 +265,10 @@ int32_t TIMAPSend::StatusValue(const std::string& mailbox, const std::string& it
 }
 
 bool TIMAPSend::FetchHeader(int32_t message, std::vector<std::string>& lines) {
+  if (message < 1) {
+    lines.clear();
+    return false;
+  }
   const bool ok = SendCommand("FETCH " + std::to_string(message) + " (RFC822.HEADER)") == "OK";
   ExtractLiteral(lines);
   return ok;

@@ -94,6 +94,8 @@ bool run_imap(account_ref key, imap_info& account, bool header, std::vector<std:
   if (account.unseen != 0) {
     account.new_count = client.StatusValue(account.mailbox, "UNSEEN");
     account.total_count = client.StatusValue(account.mailbox, "MESSAGES");
+    // The total is the newest message's number too, so it must be real.
+    if (account.total_count == -1) account.total_count = account.exists_count;
   } else {
     account.new_count = account.recent_count;
     account.total_count = account.exists_count;

@@ -157,6 +157,16 @@ const Case kCases[] = {
                "R: * 3 FETCH (RFC822.HEADER {11}\r\nA: 1\nB: 2\rC\r\n)\r\n", "S: S3 OK"}),
      Fetch, "1 [A: 1][B: 2][C]"},
     {"FetchRefused", LoggedIn({"C: S3 FETCH 3 (RFC822.HEADER)", "S: S3 NO"}), Fetch, "0 "},
+    {"FetchBelowOneIsNotSent", LoggedIn({"C: S3 LOGOUT", "S: S3 OK"}),
+     [](TIMAPSend& c) {
+       c.Login();
+       std::vector<std::string> lines = {"stale"};
+       std::string r = std::to_string(c.FetchHeader(0, lines));
+       r += std::to_string(c.FetchHeader(-1, lines)) + Lines(lines);
+       c.Logout();
+       return r;
+     },
+     "00"},
     {"QuotesAndBackslashesAreEscaped",
      {"S: * OK", "C: S1 CAPABILITY", "S: * CAPABILITY IMAP4rev1", "S: S1 OK",
       "C: S2 LOGIN \"b\\\"o\\\\b\" \"p\\\\a\\\"ss\"", "S: S2 OK", "C: S3 EXAMINE \"a\\\"b\"",
