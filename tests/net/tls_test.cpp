@@ -218,6 +218,29 @@ TEST(TlsPeer, AbortDuringATlsReadReturnsPromptly) {
   EXPECT_EQ(sock->LastError(), kOk);
 }
 
+// A record sent a byte at a time keeps each wait short; the whole read still
+// ends at its bound, as a plain read does.
+TEST(TlsPeer, RecordTrickledByteByByteEndsAtTheWholeReadBound) {
+  Peer peer;
+  ServeTls(peer, false, [](SSL* ssl) {
+    // The record is made in memory and then sent in single bytes.
+    BIO* record = BIO_new(BIO_s_mem());
+    SSL_set0_wbio(ssl, record);
+    Write(ssl, "* OK " + std::string(200, 'x') + "\r\n");
+    const int fd = SSL_get_rfd(ssl);
+    char byte;
+    while (BIO_read(record, &byte, 1) == 1 && send(fd, &byte, 1, MSG_NOSIGNAL) == 1) {
+      std::this_thread::sleep_for(20ms);
+    }
+  });
+  auto sock = NewTlsClient();
+  sock->Connect("127.0.0.1", peer.Port());
+  ASSERT_EQ(sock->LastError(), kOk);
+  EXPECT_EQ(sock->ReadLine(300), "");
+  EXPECT_EQ(sock->LastError(), 10060);
+  sock->Close();
+}
+
 TEST(TlsPeer, SameObjectReconnectsWithTlsAfterClose) {
   auto sock = NewTlsClient();
   for (int round = 0; round < 2; ++round) {

@@ -206,6 +206,15 @@ const Case kCases[] = {
      LoggedIn({"C: S3 FETCH 3 (RFC822.HEADER)", "S: * 3 FETCH (RFC822.HEADER {2147483647}",
                "F: xxxxxxxx"}),
      Fetch, "0 "},
+    {"PacedUntaggedLinesEndAtTheCommandBound",
+     LoggedIn({"C: S3 EXAMINE \"INBOX\"", "T: * 1 EXISTS", "S: S3 OK"}),
+     [](TIMAPSend& c) {
+       c.Login();
+       c.Timeout = 300;  // each line comes well within it, the whole reply does not
+       const bool ok = c.ExamineMailbox("INBOX");
+       return std::to_string(ok) + " " + std::to_string(c.Sock->LastError());
+     },
+     "0 10060"},
     {"EndlessUntaggedLinesFail", LoggedIn({"C: S3 EXAMINE \"INBOX\"", "F: * 1 EXISTS\r\n"}),
      Examine, "0 0/0"},
 };
