@@ -20,6 +20,15 @@ constexpr int kProtoTcp = 6;
 constexpr size_t kMaxDrainBytes = 1 << 20;
 constexpr int kMaxReceive = 256 << 10;
 
+// A host is named to the server in the TLS handshake (SNI), so that a
+// server holding certificates for several names picks the right one; an
+// address is not, as TLS does not allow it there (an IPv6 address has
+// colons, an IPv4 address only digits and dots).
+bool IsHostName(const std::string& host) {
+  return host.find(':') == std::string::npos &&
+         host.find_first_not_of("0123456789.") != std::string::npos;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -575,6 +584,7 @@ void TTCPBlockSocket::StartTls() {
     SetLastError(kErrTlsFailed);
     return;
   }
+  if (IsHostName(host_)) tls_->SetServerName(host_);
   // The handshake writes too, into a connection the peer may already have
   // reset.
   net::ScopedNoSigpipe no_sigpipe;
@@ -616,6 +626,7 @@ void TTCPBlockSocket::Close() {
 }
 
 void TTCPBlockSocket::Connect(const std::string& host, const std::string& port) {
+  host_ = host;
   TSocksBlockSocket::Connect(host, port);
   if (LastError() == 0 && TlsEnabled()) StartTls();
 }

@@ -241,6 +241,7 @@ class TTCPBlockSocket : public TSocksBlockSocket {
   // With TLS enabled: shuts TLS down first.
   void Close() override;
   // With TLS enabled: the TLS handshake follows the TCP connect at once.
+  // A host given by name is named to the server in the handshake (SNI).
   void Connect(const std::string& host, const std::string& port) override;
   // Through TLS when enabled: one SSL_write, retried on want-read/write.
   int SendBuffer(const void* buffer, int length) override;
@@ -252,12 +253,14 @@ class TTCPBlockSocket : public TSocksBlockSocket {
   // Disabling frees them. Clears InputBuffer.
   void SetTlsEnabled(bool enabled);
   bool TlsEnabled() const { return tls_ != nullptr; }
-  // Handshake on the connected socket (enables TLS first if needed).
+  // Handshake on the connected socket (enables TLS first if needed), with
+  // the host of the last Connect named as for Connect.
   void StartTls();
   // Sends the TLS close and disables TLS.
   void StopTls();
 
-  // Handed to the TLS library; the peer's certificate is never verified.
+  // Handed to the TLS library; the peer's certificate is never verified,
+  // neither its chain nor the name in it.
   std::string TlsCipherList = "DEFAULT";
   // The TLS library's error after a TLS failure, for diagnosis only.
   unsigned long TlsLastError() const { return tls_last_error_; }
@@ -271,6 +274,7 @@ class TTCPBlockSocket : public TSocksBlockSocket {
   int WaitForTls(bool want_read);
 
   std::unique_ptr<TlsSession> tls_;
+  std::string host_;
   unsigned long tls_last_error_ = 0;
   std::string tls_last_error_text_;
 };

@@ -136,6 +136,29 @@ TEST_P(TlsServer, CertificateIsAcceptedAndCloseSendsTheTlsClose) {
 INSTANTIATE_TEST_SUITE_P(Certificates, TlsServer, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Expired" : "SelfSigned"; });
 
+// A server that holds certificates for several names learns the name the
+// client asked for; an address is never sent as a name.
+TEST(TlsServerName, SentForANameOnly) {
+  const std::pair<const char*, const char*> kHosts[] = {{"localhost", "localhost"},
+                                                        {"127.0.0.1", ""}};
+  for (const auto& [host, sent] : kHosts) {
+    std::string seen = "(none yet)";
+    {
+      Peer peer;
+      ServeTls(peer, false, [&seen](SSL* ssl) {
+        const char* name = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
+        seen = name != nullptr ? name : "";
+        Write(ssl, "+OK\r\n");
+      });
+      auto sock = NewTlsClient();
+      sock->Connect(host, peer.Port());
+      EXPECT_EQ(sock->ReadLine(5000), "+OK") << host;
+      sock->Close();
+    }
+    EXPECT_EQ(seen, sent) << host;
+  }
+}
+
 TEST(TlsPeer, PlainTextOnTheTlsPortFailsTheHandshake) {
   Peer peer;
   peer.Serve([](PeerConnection& c) {
