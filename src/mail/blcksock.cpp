@@ -20,43 +20,36 @@ constexpr int kProtoTcp = 6;
 constexpr size_t kMaxDrainBytes = 1 << 20;
 constexpr int kMaxReceive = 256 << 10;
 
-using Clock = std::chrono::steady_clock;
-
-// The wait left before the deadline of a whole read, never more than one
-// wait's own timeout; -1 when neither limits. The clock starts at the first
-// wait, so a read served from buffered input never asks for the time.
-class ReadClock {
- public:
-  explicit ReadClock(int timeout) : timeout_(timeout) {}
-
-  // False once the whole read has run out of time.
-  bool Next(int* wait) {
-    if (timeout_ <= 0) {
-      *wait = timeout_;
-      return true;
-    }
-    Clock::time_point now = Clock::now();
-    if (!started_) {
-      deadline_ = now + std::chrono::milliseconds(static_cast<int64_t>(timeout_) *
-                                                  TBlockSocket::kWholeReadTimeouts);
-      started_ = true;
-    }
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - now).count();
-    if (left <= 0) return false;
-    *wait = static_cast<int>(std::min<int64_t>(left, timeout_));
-    return true;
-  }
-
- private:
-  int timeout_;
-  bool started_ = false;
-  Clock::time_point deadline_;
-};
+// A host is named to the server in the TLS handshake (SNI), so that a
+// server holding certificates for several names picks the right one; an
+// address is not, as TLS does not allow it there (an IPv6 address has
+// colons, an IPv4 address only digits and dots).
+bool IsHostName(const std::string& host) {
+  return host.find(':') == std::string::npos &&
+         host.find_first_not_of("0123456789.") != std::string::npos;
+}
 
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // TBlockSocket
+
+// Marks a read under way, so that every wait inside it (TLS steps included)
+// keeps to the read's timeout and whole-read bound.
+class TBlockSocket::ReadScope {
+ public:
+  ReadScope(TBlockSocket* sock, int timeout) : sock_(sock) {
+    sock_->reading_ = true;
+    sock_->read_timeout_ = timeout;
+    sock_->read_started_ = false;
+  }
+  ~ReadScope() { sock_->reading_ = false; }
+  ReadScope(const ReadScope&) = delete;
+  ReadScope& operator=(const ReadScope&) = delete;
+
+ private:
+  TBlockSocket* sock_;
+};
 
 TBlockSocket::TBlockSocket(net::SocketApi* api) : api_(api ? api : net::SocketApi::Default()) {
   layer_ok_ = api_->Startup() == 0;
@@ -93,6 +86,35 @@ int TBlockSocket::WaitFor(int events, int timeout) {
   if (rc == net::kErrInterrupted) return kErrAborted;
   if (rc != 0) return rc;
   return ready != 0 ? 0 : kErrTimedOut;
+}
+
+// The clock is read only when a wait is bounded, so a read served from
+// buffered input never asks for the time.
+bool TBlockSocket::NextWait(int* wait) {
+  const int limit = reading_ ? read_timeout_ : IoTimeout;
+  const bool read_bounded = reading_ && read_timeout_ > 0;
+  if (!read_bounded && !has_deadline_) {
+    *wait = limit;
+    return true;
+  }
+  const Clock::time_point now = Clock::now();
+  if (read_bounded && !read_started_) {
+    read_end_ =
+        now + std::chrono::milliseconds(static_cast<int64_t>(read_timeout_) * kWholeReadTimeouts);
+    read_started_ = true;
+  }
+  Clock::time_point end = read_bounded ? read_end_ : deadline_;
+  if (has_deadline_) end = std::min(end, deadline_);
+  const int64_t left = std::chrono::ceil<std::chrono::milliseconds>(end - now).count();
+  if (left <= 0) return false;
+  *wait = static_cast<int>(limit < 0 ? std::min<int64_t>(left, INT32_MAX)
+                                     : std::min<int64_t>(left, limit));
+  return true;
+}
+
+void TBlockSocket::SetDeadline(int ms) {
+  has_deadline_ = ms >= 0;
+  if (has_deadline_) deadline_ = Clock::now() + std::chrono::milliseconds(ms);
 }
 
 bool TBlockSocket::EnsureSocket(net::Family family) {
@@ -198,13 +220,15 @@ void TBlockSocket::Close() {
   socket_family_ = net::Family::kAny;
   pending_options_.clear();
   broken_ = 0;
+  has_deadline_ = false;
   last_error_ = 0;
 }
 
 int TBlockSocket::PlainSend(const void* buffer, int length) {
   // Wait for room first, then one send: a command leaves in one piece, and
   // a peer that never reads costs at most IoTimeout.
-  int rc = WaitFor(net::kWritable, IoTimeout);
+  int wait = 0;
+  int rc = NextWait(&wait) ? WaitFor(net::kWritable, wait) : kErrTimedOut;
   int sent = 0;
   if (rc == 0) rc = api_->Send(socket_, buffer, length, &sent);
   if (rc != 0) {
@@ -343,9 +367,31 @@ bool TBlockSocket::FillInput(int timeout) {
   return last_error_ == 0;
 }
 
+bool TBlockSocket::FillWithin() {
+  int wait = 0;
+  if (!NextWait(&wait)) {
+    last_error_ = kErrTimedOut;
+    return false;
+  }
+  return FillInput(wait);
+}
+
+bool TBlockSocket::SettleSplitLineEnd() {
+  if (!last_cr_ && !last_lf_) return true;
+  if (input_.empty()) return false;
+  const char head = input_.data()[0];
+  if ((last_cr_ && head == '\n') || (last_lf_ && head == '\r')) input_.Consume(1);
+  last_cr_ = last_lf_ = false;
+  return true;
+}
+
 std::string TBlockSocket::ReadChunk(int timeout) {
   last_error_ = 0;
-  if (input_.empty() && !FillInput(timeout)) return std::string();
+  ReadScope scope(this, timeout);
+  if (!SettleSplitLineEnd() || input_.empty()) {
+    if (!FillWithin()) return std::string();
+    SettleSplitLineEnd();
+  }
   std::string chunk(input_.data(), input_.size());
   input_.Clear();
   return chunk;
@@ -381,29 +427,12 @@ std::string TBlockSocket::ReadUntil(int timeout, const std::string& terminator) 
   if (terminator.empty()) return std::string();
   const bool line_end_mode =
       LineEndAny && terminator.size() == 2 && terminator[0] == '\r' && terminator[1] == '\n';
-  ReadClock clock(timeout);
-  bool split_checked = !line_end_mode;
-  bool need_more = input_.empty();
+  ReadScope scope(this, timeout);
   // Offset where the search resumes: no line end starts before it.
   size_t scanned = 0;
-  for (;;) {
-    if (need_more) {
-      int wait = 0;
-      if (!clock.Next(&wait)) {
-        last_error_ = kErrTimedOut;
-        return std::string();
-      }
-      if (!FillInput(wait)) return std::string();
-    }
-    need_more = true;
-    if (input_.empty()) continue;
-    if (!split_checked) {
-      // The other half of a line end split across two receives.
-      char head = input_.data()[0];
-      if ((last_cr_ && head == '\n') || (last_lf_ && head == '\r')) input_.Consume(1);
-      last_cr_ = last_lf_ = false;
-      split_checked = true;
-    }
+  for (bool fill = input_.empty();; fill = true) {
+    if (fill && !FillWithin()) return std::string();
+    if (!SettleSplitLineEnd() || input_.empty()) continue;
     size_t end_length = 0;
     size_t at = FindLineEnd(scanned, line_end_mode, terminator, &end_length);
     if (at != std::string::npos) {
@@ -439,15 +468,10 @@ std::string TBlockSocket::ReadBytes(int count, int timeout) {
     input_.Release();
     return std::string();
   }
-  ReadClock clock(timeout);
+  ReadScope scope(this, timeout);
   const size_t need = static_cast<size_t>(count);
-  while (input_.size() < need) {
-    int wait = 0;
-    if (!clock.Next(&wait)) {
-      last_error_ = kErrTimedOut;
-      return std::string();
-    }
-    if (!FillInput(wait)) return std::string();
+  while (!SettleSplitLineEnd() || input_.size() < need) {
+    if (!FillWithin()) return std::string();
   }
   std::string bytes(input_.data(), need);
   input_.Consume(need);
@@ -560,6 +584,7 @@ void TTCPBlockSocket::StartTls() {
     SetLastError(kErrTlsFailed);
     return;
   }
+  if (IsHostName(host_)) tls_->SetServerName(host_);
   // The handshake writes too, into a connection the peer may already have
   // reset.
   net::ScopedNoSigpipe no_sigpipe;
@@ -601,6 +626,7 @@ void TTCPBlockSocket::Close() {
 }
 
 void TTCPBlockSocket::Connect(const std::string& host, const std::string& port) {
+  host_ = host;
   TSocksBlockSocket::Connect(host, port);
   if (LastError() == 0 && TlsEnabled()) StartTls();
 }
@@ -637,7 +663,9 @@ int TTCPBlockSocket::SendBuffer(const void* buffer, int length) {
 }
 
 int TTCPBlockSocket::WaitForTls(bool want_read) {
-  return WaitFor(want_read ? net::kReadable : net::kWritable, IoTimeout);
+  int wait = 0;
+  if (!NextWait(&wait)) return kErrTimedOut;
+  return WaitFor(want_read ? net::kReadable : net::kWritable, wait);
 }
 
 // SSL_read hands out one record (at most 16 KiB) per call; the records
@@ -694,3 +722,8 @@ TNexaClient::TNexaClient(std::unique_ptr<TTCPBlockSocket> sock)
     : Sock(sock ? std::move(sock) : std::make_unique<TTCPBlockSocket>()) {}
 
 TNexaClient::~TNexaClient() = default;
+
+void TNexaClient::BoundCommand() {
+  const int64_t bound = static_cast<int64_t>(Timeout) * TBlockSocket::kWholeReadTimeouts;
+  Sock->SetDeadline(Timeout > 0 ? static_cast<int>(std::min<int64_t>(bound, INT32_MAX)) : -1);
+}

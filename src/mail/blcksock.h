@@ -10,6 +10,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -36,9 +37,10 @@ class TBlockSocket {
   // until Close.
   static constexpr int kMaxLineLength = 4 << 20;
   static constexpr int kMaxReadBytes = 64 << 20;
-  // A whole ReadLine/ReadUntil/ReadBytes may last at most this many times its
-  // timeout (each single wait is bounded by the timeout itself), so a peer
-  // that trickles a byte now and then cannot hold a read forever.
+  // A whole ReadLine/ReadUntil/ReadBytes/ReadChunk may last at most this many
+  // times its timeout (each single wait, TLS steps included, is bounded by
+  // the timeout itself), so a peer that trickles a byte now and then cannot
+  // hold a read forever.
   static constexpr int kWholeReadTimeouts = 10;
 
   // A closed connection; `api` (not owned, must outlive the object) defaults
@@ -62,7 +64,9 @@ class TBlockSocket {
   // One receive of at most `length` bytes; 0 when the peer closed.
   virtual int ReceiveBuffer(void* buffer, int length);
   // Exactly `count` bytes, or empty on failure (count <= 0: empty, no read).
-  // Surplus input stays in InputBuffer.
+  // Surplus input stays in InputBuffer. Like every read, it first drops the
+  // LF (CR) that completes a lone CR (LF) ending the last line, also when it
+  // arrives only now.
   virtual std::string ReadBytes(int count, int timeout);
   // ReadUntil(timeout, "\r\n"): one line without its line end; empty with
   // LastError() != 0 on failure (an empty line has LastError() == 0).
@@ -100,6 +104,12 @@ class TBlockSocket {
   void AbortSocket();
   bool Aborted() const;
 
+  // Bounds everything this connection does from now on (reads, sends, TLS
+  // steps): once `ms` have passed, each fails with kErrTimedOut. Lets a
+  // client bound a whole command with its reply, however the peer paces it.
+  // A negative value removes the bound; Close removes it too.
+  void SetDeadline(int ms);
+
   int LastError() const { return last_error_; }
   // English text for a code; unknown codes give "Not a Winsock error (<code>)".
   static std::string GetErrorDesc(int code);
@@ -117,8 +127,8 @@ class TBlockSocket {
 
   // Set by the clients right after creating the socket; see ReadUntil.
   bool LineEndAny = false;
-  // Longest wait for the socket inside one send or one TLS step (handshake,
-  // record read, shutdown), in ms; -1: no limit.
+  // Longest wait for the socket inside one send or one TLS step outside a
+  // read (handshake, write, shutdown), in ms; -1: no limit.
   int IoTimeout = 60000;
 
  protected:
@@ -128,6 +138,10 @@ class TBlockSocket {
   // Waits for the socket (kReadable/kWritable); 0 when ready, else
   // kErrTimedOut, kErrAborted or a system code.
   int WaitFor(int events, int timeout);
+  // How long the next wait for the socket may last: inside a read its
+  // timeout, else IoTimeout, and never past the read's whole-read bound or
+  // the deadline. False when no time is left.
+  bool NextWait(int* wait);
   // The plain forms of ReceiveBuffer, SendBuffer and PendingBytes.
   int PlainReceive(void* buffer, int length);
   int PlainSend(const void* buffer, int length);
@@ -138,17 +152,24 @@ class TBlockSocket {
     bool receive;
     int bytes;
   };
+  using Clock = std::chrono::steady_clock;
+  class ReadScope;
 
   bool EnsureSocket(platform::net::Family family);
   bool ResolveOne(const std::string& host, const std::string& port, platform::net::Address* out);
   // Appends what arrives after at most one wait to the input (ReadChunk's
   // steps without the copy); false with LastError set on failure.
   bool FillInput(int timeout);
+  // FillInput with the next wait of the read under way (see NextWait).
+  bool FillWithin();
   // Scans the input for a line end from `from`; returns its position and
   // length, or npos.
   size_t FindLineEnd(size_t from, bool line_end_mode, const std::string& terminator,
                      size_t* end_length) const;
   bool Broken();
+  // Drops the LF (CR) that completes a lone CR (LF) handed out as the end of
+  // the last line. False while that cannot be told yet: no input.
+  bool SettleSplitLineEnd();
 
   platform::net::SocketApi* api_;
   bool layer_ok_ = false;
@@ -180,6 +201,15 @@ class TBlockSocket {
   bool last_lf_ = false;
   // Non-zero once a bound was passed: the stream position is lost.
   int broken_ = 0;
+  // The read under way: its timeout per wait and, from its first wait on,
+  // its end (see kWholeReadTimeouts).
+  bool reading_ = false;
+  int read_timeout_ = -1;
+  bool read_started_ = false;
+  Clock::time_point read_end_;
+  // See SetDeadline.
+  bool has_deadline_ = false;
+  Clock::time_point deadline_;
   std::vector<PendingOption> pending_options_;
   std::string local_ip_, remote_ip_;
   int local_port_ = 0, remote_port_ = 0;
@@ -211,6 +241,7 @@ class TTCPBlockSocket : public TSocksBlockSocket {
   // With TLS enabled: shuts TLS down first.
   void Close() override;
   // With TLS enabled: the TLS handshake follows the TCP connect at once.
+  // A host given by name is named to the server in the handshake (SNI).
   void Connect(const std::string& host, const std::string& port) override;
   // Through TLS when enabled: one SSL_write, retried on want-read/write.
   int SendBuffer(const void* buffer, int length) override;
@@ -222,12 +253,14 @@ class TTCPBlockSocket : public TSocksBlockSocket {
   // Disabling frees them. Clears InputBuffer.
   void SetTlsEnabled(bool enabled);
   bool TlsEnabled() const { return tls_ != nullptr; }
-  // Handshake on the connected socket (enables TLS first if needed).
+  // Handshake on the connected socket (enables TLS first if needed), with
+  // the host of the last Connect named as for Connect.
   void StartTls();
   // Sends the TLS close and disables TLS.
   void StopTls();
 
-  // Handed to the TLS library; the peer's certificate is never verified.
+  // Handed to the TLS library; the peer's certificate is never verified,
+  // neither its chain nor the name in it.
   std::string TlsCipherList = "DEFAULT";
   // The TLS library's error after a TLS failure, for diagnosis only.
   unsigned long TlsLastError() const { return tls_last_error_; }
@@ -236,10 +269,12 @@ class TTCPBlockSocket : public TSocksBlockSocket {
  private:
   void CaptureTlsError();
   // Waits until the socket allows the step the TLS layer asked for: reading
-  // when `want_read`, else writing. 0, or the error of the wait.
+  // when `want_read`, else writing; inside a read within its bounds (see
+  // NextWait). 0, or the error of the wait.
   int WaitForTls(bool want_read);
 
   std::unique_ptr<TlsSession> tls_;
+  std::string host_;
   unsigned long tls_last_error_ = 0;
   std::string tls_last_error_text_;
 };
@@ -260,4 +295,11 @@ class TNexaClient {
   // Longest wait for input in one step of a read, in ms.
   int32_t Timeout = 5000;
   std::unique_ptr<TTCPBlockSocket> Sock;
+
+ protected:
+  // Bounds the command about to be sent (or the greeting about to be read),
+  // its whole reply included, by kWholeReadTimeouts times Timeout, so a
+  // server that paces its reply line by line cannot hold the session; no
+  // bound when Timeout is not positive.
+  void BoundCommand();
 };

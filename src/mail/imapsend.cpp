@@ -100,6 +100,7 @@ std::string TIMAPSend::SendCommand(const std::string& command) {
     return std::string();
   }
   ++TagCounter;
+  BoundCommand();
   Sock->SendText("S" + std::to_string(TagCounter) + " " + command + "\r\n");
   return ReadResult();
 }
@@ -204,6 +205,8 @@ bool TIMAPSend::Login() {
   Sock->Close();
   Sock->BindLocal(BindAddress, "0");
   if (ImplicitTls) Sock->SetTlsEnabled(true);
+  // The TLS handshake and the greeting count as one command.
+  BoundCommand();
   if (Sock->LastError() == 0) Sock->Connect(Host, Port);
   if (Sock->LastError() != 0) return false;
 
@@ -265,6 +268,10 @@ int32_t TIMAPSend::StatusValue(const std::string& mailbox, const std::string& it
 }
 
 bool TIMAPSend::FetchHeader(int32_t message, std::vector<std::string>& lines) {
+  if (message < 1) {
+    lines.clear();
+    return false;
+  }
   const bool ok = SendCommand("FETCH " + std::to_string(message) + " (RFC822.HEADER)") == "OK";
   ExtractLiteral(lines);
   return ok;

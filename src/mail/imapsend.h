@@ -38,7 +38,9 @@ class TIMAPSend : public TNexaClient {
   // STATUS mailbox (item); the item's value, or -1 when the server refused
   // or gave no readable value.
   int32_t StatusValue(const std::string& mailbox, const std::string& item);
-  // FETCH n (RFC822.HEADER); `lines` receives the header's lines.
+  // FETCH n (RFC822.HEADER); `lines` receives the header's lines. A number
+  // below 1 names no message: nothing is sent, `lines` is emptied and the
+  // result is false.
   bool FetchHeader(int32_t message, std::vector<std::string>& lines);
   // LOGOUT, then closes the connection whatever the answer.
   void Logout();

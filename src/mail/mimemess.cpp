@@ -344,30 +344,18 @@ char* Copy(std::string_view s, char* out) {
   return out + s.size();
 }
 
-// Decodes one "=?charset?X?text?=" word; a malformed word or an unknown
-// encoding letter is copied as written.
-char* DecodeWordTo(std::string_view word, TMimeCharset target, char* out) {
+// The parts of one "=?charset?X?text?=" word; false for a malformed word or
+// an encoding letter other than B and Q, which stay as written.
+bool ParseWord(std::string_view word, std::string_view* charset, char* letter,
+               std::string_view* text) {
   const std::string_view inner = word.substr(2, word.size() - 4);
   const std::size_t p = inner.find('?');
-  if (p == std::string_view::npos || p + 2 >= inner.size() || inner[p + 2] != '?') {
-    return Copy(word, out);
-  }
-  const char letter = ToUpperAscii(inner[p + 1]);
-  if (letter != 'B' && letter != 'Q') return Copy(word, out);
-  const std::string_view text = inner.substr(p + 3);
-  // Encoded words are short (RFC 2047 allows 75 characters), so their bytes
-  // rarely need the heap.
-  char small[256];
-  std::string large;
-  char* bytes = small;
-  if (text.size() > sizeof small) {
-    large.resize(text.size());
-    bytes = large.data();
-  }
-  char* end =
-      letter == 'B' ? DecodeBase64To(text, bytes) : DecodeQuotedPrintableTo(text, true, bytes);
-  return ConvertTo(std::string_view(bytes, static_cast<std::size_t>(end - bytes)),
-                   CharsetFromName(inner.substr(0, p)), target, out);
+  if (p == std::string_view::npos || p + 2 >= inner.size() || inner[p + 2] != '?') return false;
+  *letter = ToUpperAscii(inner[p + 1]);
+  if (*letter != 'B' && *letter != 'Q') return false;
+  *charset = inner.substr(0, p);
+  *text = inner.substr(p + 3);
+  return true;
 }
 
 // Runs a decoder that writes at most `limit` bytes and returns what it wrote.
@@ -424,6 +412,25 @@ std::string UnfoldHeader(const std::vector<std::string>& lines, std::size_t& i) 
 
 std::string DecodeEncodedWords(std::string_view value, TMimeCharset target) {
   return Decoded(value.size(), [value, target](char* out) {
+    // The bytes of adjacent words in one charset and encoding are converted
+    // together: mailers split a character between two words although
+    // RFC 2047 forbids it. The words are short, and all their bytes together
+    // no longer than the value, so this rarely needs the heap.
+    char small[256];
+    std::string large;
+    char* bytes = small;
+    if (value.size() > sizeof small) {
+      large.resize(value.size());
+      bytes = large.data();
+    }
+    std::size_t used = 0;
+    TMimeCharset run_charset = TMimeCharset::ISO_8859_1;
+    char run_letter = 0;  // 0: no run
+    const auto flush = [&] {
+      if (run_letter != 0) out = ConvertTo(std::string_view(bytes, used), run_charset, target, out);
+      used = 0;
+      run_letter = 0;
+    };
     std::string_view v = value;
     for (;;) {
       const std::size_t x = v.find("=?");
@@ -432,10 +439,28 @@ std::string DecodeEncodedWords(std::string_view value, TMimeCharset target) {
       if (y == std::string_view::npos) break;
       // Blanks between encoded words are folding, not text.
       const std::string_view before = v.substr(0, x);
-      if (!AllBlanks(before)) out = Copy(before, out);
-      out = DecodeWordTo(v.substr(x, y + 2 - x), target, out);
+      const bool adjacent = AllBlanks(before);
+      const std::string_view word = v.substr(x, y + 2 - x);
       v.remove_prefix(y + 2);
+      std::string_view name, text;
+      char letter = 0;
+      const bool decodable = ParseWord(word, &name, &letter, &text);
+      const TMimeCharset charset = decodable ? CharsetFromName(name) : run_charset;
+      if (!decodable || !adjacent || letter != run_letter || charset != run_charset) {
+        flush();
+        if (!adjacent) out = Copy(before, out);
+      }
+      if (!decodable) {
+        out = Copy(word, out);
+        continue;
+      }
+      char* end = letter == 'B' ? DecodeBase64To(text, bytes + used)
+                                : DecodeQuotedPrintableTo(text, true, bytes + used);
+      used = static_cast<std::size_t>(end - bytes);
+      run_charset = charset;
+      run_letter = letter;
     }
+    flush();
     return Copy(v, out);
   });
 }

@@ -34,7 +34,9 @@ class TMessHeader {
 std::string UnfoldHeader(const std::vector<std::string>& lines, std::size_t& i);
 
 // Replaces the encoded words of a header value by their text in `target`.
-// Blanks between two encoded words are dropped; malformed words and words
+// Blanks between two encoded words are dropped, and the bytes of adjacent
+// words in the same charset and encoding are converted together (a
+// character split between two words survives); malformed words and words
 // with an unknown encoding letter stay as written; an encoded word without
 // its closing "?=" leaves the rest of the value as written.
 std::string DecodeEncodedWords(std::string_view value, TMimeCharset target);

@@ -76,6 +76,8 @@ bool TPOP3Send::OpenConnection() {
   Sock->ClearInputBuffer();
   Sock->BindLocal(BindAddress, "0");
   if (ImplicitTls) Sock->SetTlsEnabled(true);
+  // The TLS handshake and the greeting count as one command.
+  BoundCommand();
   if (Sock->LastError() == 0) Sock->Connect(Host, Port);
   return Sock->LastError() == 0;
 }
@@ -87,6 +89,7 @@ bool TPOP3Send::SendCommand(const std::string& command) {
     ReplyLines.clear();
     return false;
   }
+  BoundCommand();
   Sock->SendText(command + "\r\n");
   return true;
 }

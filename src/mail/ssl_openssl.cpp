@@ -20,6 +20,8 @@ constexpr int kSslErrorZeroReturn = 6;
 constexpr int kSslVerifyNone = 0;
 constexpr uint64_t kInitLoadCryptoStrings = 0x00000002L;
 constexpr uint64_t kInitLoadSslStrings = 0x00200000L;
+constexpr int kCtrlSetTlsextHostname = 55;
+constexpr long kTlsextNametypeHostName = 0;
 
 struct Entry {
   const char* names[3];  // current name first; null-terminated
@@ -48,6 +50,7 @@ enum Fn {
   kErrGetError,
   kErrClearError,
   kErrErrorStringN,
+  kCtrl,
   kFnCount
 };
 
@@ -72,6 +75,8 @@ const Entry kEntries[kFnCount] = {
     {{"ERR_get_error", nullptr, nullptr}, true},
     {{"ERR_clear_error", nullptr, nullptr}, true},
     {{"ERR_error_string_n", nullptr, nullptr}, true},
+    // Only for the server name: without it the handshake names no server.
+    {{"SSL_ctrl", nullptr, nullptr}, false},
 };
 
 using InitSslFn = int (*)(uint64_t, const void*);
@@ -91,6 +96,7 @@ using PendingFn = int (*)(const void*);
 using GetErrorFn = int (*)(const void*, int);
 using ErrGetFn = unsigned long (*)();
 using ErrStringFn = void (*)(unsigned long, char*, size_t);
+using CtrlFn = long (*)(void*, int, long, void*);
 
 // Both libraries of one OpenSSL release, current releases first.
 std::vector<std::pair<std::string, std::string>> BuiltInNames() {
@@ -239,6 +245,13 @@ TlsSession::Status TlsSession::Result(int rc, int* done) {
     default:
       return Status::kFailed;
   }
+}
+
+// SSL_set_tlsext_host_name is a macro over SSL_ctrl, which copies the name.
+void TlsSession::SetServerName(const std::string& name) {
+  if (Lib().Get<CtrlFn>(kCtrl) == nullptr) return;
+  Lib().Get<CtrlFn>(kCtrl)(ssl_, kCtrlSetTlsextHostname, kTlsextNametypeHostName,
+                           const_cast<char*>(name.c_str()));
 }
 
 // The error queue must be empty before each call, or SSL_get_error may

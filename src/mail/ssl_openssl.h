@@ -25,6 +25,8 @@ class TlsSession {
   // the session then holds nothing.
   bool Open(const std::string& cipher_list);
   bool Attach(std::intptr_t socket);
+  // Names the server in the handshake (SNI); before Handshake.
+  void SetServerName(const std::string& name);
   Status Handshake();
   Status Read(void* buffer, int length, int* done);
   Status Write(const void* buffer, int length, int* done);

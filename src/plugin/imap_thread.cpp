@@ -86,6 +86,8 @@ bool run_imap(account_ref key, imap_info& account, bool header, std::vector<std:
   if (account.unseen != 0) {
     account.new_count = client.StatusValue(account.mailbox, "UNSEEN");
     account.total_count = client.StatusValue(account.mailbox, "MESSAGES");
+    // The total is the newest message's number too, so it must be real.
+    if (account.total_count == -1) account.total_count = account.exists_count;
   } else {
     account.new_count = account.recent_count;
     account.total_count = account.exists_count;
@@ -112,6 +114,21 @@ std::string trimmed(const std::string& text) {
   while (first < last && is_blank_or_control(text[first])) ++first;
   while (last > first && is_blank_or_control(text[last - 1])) --last;
   return text.substr(first, last - first);
+}
+
+// Longest sender or subject shown, in characters.
+constexpr size_t MAX_SHOWN_FIELD = 256;
+
+// A decoded sender or subject as alert and tooltip show it: a control
+// character (a decoded CR LF, a NUL from broken Base64) would break the
+// host's texts into forged lines or cut them short, so each becomes a blank;
+// the rest is trimmed and cut to a length a tooltip can show.
+std::string shown_field(std::string text) {
+  std::replace_if(
+      text.begin(), text.end(),
+      [](char c) { return static_cast<unsigned char>(c) < ' ' || c == '\x7F'; }, ' ');
+  text = trimmed(text);
+  return text.size() > MAX_SHOWN_FIELD ? trimmed(text.substr(0, MAX_SHOWN_FIELD)) : text;
 }
 
 // Every "re:" removed, in any letter case, in one pass from the left.
@@ -231,12 +248,12 @@ int32_t report_counts(account_ref key, imap_info& account, int32_t previous, boo
       decoded.ParseHeaderLines(lines);
       std::string from = decoded.From;
       from.erase(std::remove(from.begin(), from.end(), '"'), from.end());
-      from_text = trimmed(from);
+      from_text = shown_field(from);
       alert = display + ": " + from_text;
       if (decoded.Subject.empty()) {
         alert = display + ": New mail from " + from_text;
       } else {
-        subject_text = "\"" + trimmed(without_re(decoded.Subject)) + "\"";
+        subject_text = "\"" + shown_field(without_re(decoded.Subject)) + "\"";
         alert += " - " + subject_text;
       }
     }

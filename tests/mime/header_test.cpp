@@ -33,6 +33,15 @@ TEST(DecodeEncodedWords, Table) {
       {"=?ISO-8859-1?Q?a?= \t =?ISO-8859-1?Q?b?=", "ab"},
       {"=?ISO-8859-1?Q?a?= x =?ISO-8859-1?Q?b?=", "a x b"},
       {"Re: =?UTF-8?Q?caf=C3=A9?=", "Re: caf\xE9"},
+      // Adjacent words in one charset and encoding are converted together,
+      // so a character split between them survives; a change of charset or
+      // encoding, or text between them, ends the run.
+      {"=?UTF-8?B?w6nD?= =?utf-8?b?qQ==?=", "\xE9\xE9"},
+      {"=?UTF-8?Q?=C3?= =?UTF-8?Q?=A9?=", "\xE9"},
+      {"=?UTF-8?Q?=C3?= =?UTF-8?B?qQ==?=", "\x03"},
+      {"=?UTF-8?Q?=C3?= =?ISO-8859-1?Q?=A9?=", "\x03\xA9"},
+      {"=?UTF-8?Q?=C3?= x =?UTF-8?Q?=A9?=", "\x03 x "},
+      {"=?UTF-8?Q?=C3?= =?UTF-8?X?=A9?= =?UTF-8?Q?=A9?=", "\x03=?UTF-8?X?=A9?="},
       {"\"=?UTF-8?Q?J=C3=B6rg?=\" <j@example.org>", "\"J\xF6rg\" <j@example.org>"},
       // The digits 852 in the text do not name the charset.
       {"=?utf-8?q?852_=C3=A9?=", "852 \xE9"},

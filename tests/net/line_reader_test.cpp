@@ -2,6 +2,7 @@
 // with exact receive boundaries: no network, no sleeps.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -132,6 +133,31 @@ TEST_F(ConnectionTest, ReadChunkHandsOutBufferFirstThenOneReceive) {
   EXPECT_EQ(sock.ReadChunk(1000), "rest");
   EXPECT_EQ(sock.ReadChunk(1000), "next");
   EXPECT_EQ(sock.PendingBytes(), 5);
+}
+
+// A literal announced by a line whose CR ends one receive begins after the
+// LF that starts the next: every kind of read drops that LF, not only ReadLine.
+TEST_F(ConnectionTest, EveryReadDropsTheRestOfALineEndSplitBeforeIt) {
+  struct After {
+    const char* name;
+    std::function<std::string(TBlockSocket&)> read;
+    std::string expected;
+  };
+  const After kReads[] = {
+      {"ReadBytes", [](TBlockSocket& s) { return s.ReadBytes(5, 1000); }, "abcde"},
+      {"ReadChunk", [](TBlockSocket& s) { return s.ReadChunk(1000); }, "abcde)"},
+      {"ReadUntil", [](TBlockSocket& s) { return s.ReadUntil(1000, ")"); }, "abcde"},
+  };
+  for (const After& after : kReads) {
+    FakeSockets f;
+    f.arrivals = {"* 1 FETCH (RFC822.HEADER {5}\r", "\nabcde)"};
+    TBlockSocket sock(&f);
+    sock.LineEndAny = true;
+    sock.Connect("h", "1");
+    EXPECT_EQ(sock.ReadLine(1000), "* 1 FETCH (RFC822.HEADER {5}");
+    EXPECT_EQ(after.read(sock), after.expected) << after.name;
+    EXPECT_EQ(sock.LastError(), kOk) << after.name;
+  }
 }
 
 // A line end found in a later receive must not depend on rescanning the

@@ -136,6 +136,29 @@ TEST_P(TlsServer, CertificateIsAcceptedAndCloseSendsTheTlsClose) {
 INSTANTIATE_TEST_SUITE_P(Certificates, TlsServer, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Expired" : "SelfSigned"; });
 
+// A server that holds certificates for several names learns the name the
+// client asked for; an address is never sent as a name.
+TEST(TlsServerName, SentForANameOnly) {
+  const std::pair<const char*, const char*> kHosts[] = {{"localhost", "localhost"},
+                                                        {"127.0.0.1", ""}};
+  for (const auto& [host, sent] : kHosts) {
+    std::string seen = "(none yet)";
+    {
+      Peer peer;
+      ServeTls(peer, false, [&seen](SSL* ssl) {
+        const char* name = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
+        seen = name != nullptr ? name : "";
+        Write(ssl, "+OK\r\n");
+      });
+      auto sock = NewTlsClient();
+      sock->Connect(host, peer.Port());
+      EXPECT_EQ(sock->ReadLine(5000), "+OK") << host;
+      sock->Close();
+    }
+    EXPECT_EQ(seen, sent) << host;
+  }
+}
+
 TEST(TlsPeer, PlainTextOnTheTlsPortFailsTheHandshake) {
   Peer peer;
   peer.Serve([](PeerConnection& c) {
@@ -216,6 +239,29 @@ TEST(TlsPeer, AbortDuringATlsReadReturnsPromptly) {
   EXPECT_LT(took, 5s);
   sock->Close();
   EXPECT_EQ(sock->LastError(), kOk);
+}
+
+// A record sent a byte at a time keeps each wait short; the whole read still
+// ends at its bound, as a plain read does.
+TEST(TlsPeer, RecordTrickledByteByByteEndsAtTheWholeReadBound) {
+  Peer peer;
+  ServeTls(peer, false, [](SSL* ssl) {
+    // The record is made in memory and then sent in single bytes.
+    BIO* record = BIO_new(BIO_s_mem());
+    SSL_set0_wbio(ssl, record);
+    Write(ssl, "* OK " + std::string(200, 'x') + "\r\n");
+    const int fd = SSL_get_rfd(ssl);
+    char byte;
+    while (BIO_read(record, &byte, 1) == 1 && send(fd, &byte, 1, MSG_NOSIGNAL) == 1) {
+      std::this_thread::sleep_for(20ms);
+    }
+  });
+  auto sock = NewTlsClient();
+  sock->Connect("127.0.0.1", peer.Port());
+  ASSERT_EQ(sock->LastError(), kOk);
+  EXPECT_EQ(sock->ReadLine(300), "");
+  EXPECT_EQ(sock->LastError(), 10060);
+  sock->Close();
 }
 
 TEST(TlsPeer, SameObjectReconnectsWithTlsAfterClose) {

@@ -157,6 +157,16 @@ const Case kCases[] = {
                "R: * 3 FETCH (RFC822.HEADER {11}\r\nA: 1\nB: 2\rC\r\n)\r\n", "S: S3 OK"}),
      Fetch, "1 [A: 1][B: 2][C]"},
     {"FetchRefused", LoggedIn({"C: S3 FETCH 3 (RFC822.HEADER)", "S: S3 NO"}), Fetch, "0 "},
+    {"FetchBelowOneIsNotSent", LoggedIn({"C: S3 LOGOUT", "S: S3 OK"}),
+     [](TIMAPSend& c) {
+       c.Login();
+       std::vector<std::string> lines = {"stale"};
+       std::string r = std::to_string(c.FetchHeader(0, lines));
+       r += std::to_string(c.FetchHeader(-1, lines)) + Lines(lines);
+       c.Logout();
+       return r;
+     },
+     "00"},
     {"QuotesAndBackslashesAreEscaped",
      {"S: * OK", "C: S1 CAPABILITY", "S: * CAPABILITY IMAP4rev1", "S: S1 OK",
       "C: S2 LOGIN \"b\\\"o\\\\b\" \"p\\\\a\\\"ss\"", "S: S2 OK", "C: S3 EXAMINE \"a\\\"b\"",
@@ -196,6 +206,15 @@ const Case kCases[] = {
      LoggedIn({"C: S3 FETCH 3 (RFC822.HEADER)", "S: * 3 FETCH (RFC822.HEADER {2147483647}",
                "F: xxxxxxxx"}),
      Fetch, "0 "},
+    {"PacedUntaggedLinesEndAtTheCommandBound",
+     LoggedIn({"C: S3 EXAMINE \"INBOX\"", "T: * 1 EXISTS", "S: S3 OK"}),
+     [](TIMAPSend& c) {
+       c.Login();
+       c.Timeout = 300;  // each line comes well within it, the whole reply does not
+       const bool ok = c.ExamineMailbox("INBOX");
+       return std::to_string(ok) + " " + std::to_string(c.Sock->LastError());
+     },
+     "0 10060"},
     {"EndlessUntaggedLinesFail", LoggedIn({"C: S3 EXAMINE \"INBOX\"", "F: * 1 EXISTS\r\n"}),
      Examine, "0 0/0"},
 };

@@ -134,6 +134,16 @@ const Case kCases[] = {
        return std::to_string(top) + Lines(c.ReplyLines);
      },
      "1[A: 1][]"},
+    {"PacedReplyEndsAtTheCommandBound",
+     LoggedIn({"C: STAT", "S: +OK 1 9", "C: TOP 1 0", "S: +OK", "T: X-Pad: 1", "S: ."}),
+     [](TPOP3Send& c) {
+       c.Login();
+       c.Stat();
+       c.Timeout = 300;  // each line comes well within it, the whole reply does not
+       const bool top = c.Top(1, 0);
+       return std::to_string(top) + " " + std::to_string(c.Sock->LastError());
+     },
+     "1 10060"},
     {"PasswordWithLineBreakIsNotSent",
      {"S: +OK", "C: CAPA", "S: -ERR", "C: USER bob", "S: +OK"},
      [](TPOP3Send& c) {

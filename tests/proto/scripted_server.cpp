@@ -1,5 +1,7 @@
 #include "scripted_server.h"
 
+#include <chrono>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -55,6 +57,11 @@ ScriptedServer::ScriptedServer(std::vector<std::string> dialogue)
             std::string block;
             while (block.size() < 65536) block += text;
             while (c.Send(block)) {
+            }
+          } else if (kind == "T:") {
+            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+            while (std::chrono::steady_clock::now() < end && c.Send(text + "\r\n")) {
+              std::this_thread::sleep_for(std::chrono::milliseconds(50));
             }
           }
         }

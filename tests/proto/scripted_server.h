@@ -7,6 +7,8 @@
 //              exactly text + CR LF there)
 //   "F: bytes" the server sends the bytes again and again until the client
 //              goes away
+//   "T: text"  the server sends text + CR LF every 50 ms, until the client
+//              goes away or for at most 8 s
 //   "N:"       the server closes this connection and accepts the next one
 // After its last step on a connection the server takes whatever else the
 // client sends until it closes, so stray commands show in the transcript.
