@@ -71,6 +71,7 @@ void on_load(plugin_info_record* info) {
   kept_config_path = std::string(dir) + CONFIG_FILE_NAME;
 
   host_call.store(info->host_call);
+  remembered_program_path.clear();
 }
 
 void on_unload() {
