@@ -10,6 +10,15 @@
 
 #include "platform/dialog_state.h"
 
+// The window the host's preferences window lends the plug-in's page as its
+// parent: a real top-level window on Windows, none (0) on POSIX.
+platform::window_handle make_preferences_window();
+
+// Handles what is waiting for the calling thread's windows: messages other
+// threads sent to them and, on Windows, the input and painting of the
+// dialogs the plug-in registered (`dialogs`), as a host's message loop does.
+void serve_windows(const std::vector<platform::window_handle>& dialogs);
+
 // The whole state of `dialog`; false when it does not exist.
 bool read_dialog(platform::window_handle dialog, platform::window_state* out);
 
@@ -26,7 +35,7 @@ bool close_dialog(platform::window_handle dialog);
 
 // Answers the open-file dialogs shown on the calling thread: true with the
 // file's full path in `path`, or false for Cancel. It is told the dialog's
-// title and its filter as "description|pattern".
+// title and the description of the filter it shows.
 using open_file_answerer =
     std::function<bool(const std::string& title, const std::string& filter, std::string* path)>;
 void install_open_file_answerer(open_file_answerer answerer);

@@ -3,6 +3,15 @@
 
 namespace posix = platform::posix;
 
+platform::window_handle make_preferences_window() { return nullptr; }
+
+void serve_windows(const std::vector<platform::window_handle>&) {
+  // Peeking runs the sent messages; posted ones are not the host's.
+  platform::thread_message ignored;
+  while (platform::peek_thread_message(&ignored)) {
+  }
+}
+
 bool read_dialog(platform::window_handle dialog, platform::window_state* out) {
   return posix::get_window(dialog, out);
 }
@@ -30,8 +39,8 @@ bool close_dialog(platform::window_handle dialog) { return posix::user_close(dia
 void install_open_file_answerer(open_file_answerer answerer) {
   posix::set_open_file_handler(
       [answerer](platform::window_handle, const std::string& title, const std::string& description,
-                 const std::string& pattern,
-                 std::string* path) { return answerer(title, description + "|" + pattern, path); });
+                 const std::string&,
+                 std::string* path) { return answerer(title, description, path); });
 }
 
 void remove_open_file_answerer() { posix::set_open_file_handler(nullptr); }

@@ -31,7 +31,7 @@ enum : uint32_t {
 
 // Message box styles and answers (the Win32 values).
 enum : uint32_t {
-  MB_OK = 0x00,
+  MB_OK_BUTTON = 0x00,
   MB_YES_NO = 0x04,
   MB_ICON_QUESTION = 0x20,
   MB_ICON_EXCLAMATION = 0x30,

@@ -67,7 +67,7 @@ const option_box kOtherOptions[] = {
 // icon, centred on the screen.
 void show_message(const std::string& text) {
   platform::message_box(nullptr, text, application_title(platform::program_path()),
-                        platform::MB_OK | platform::MB_TASK_MODAL);
+                        platform::MB_OK_BUTTON | platform::MB_TASK_MODAL);
 }
 
 // A field's text. A line break pasted into a single-line field ends the

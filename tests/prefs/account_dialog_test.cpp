@@ -133,7 +133,7 @@ TEST_F(AccountDialog, OkValidatesEveryFieldInOrder) {
     ASSERT_EQ(boxes_.size(), 1u);
     EXPECT_EQ(boxes_[0].text, c.message);
     EXPECT_EQ(boxes_[0].caption, application_title(platform::program_path()));
-    EXPECT_EQ(boxes_[0].style & 0x0F, platform::MB_OK);
+    EXPECT_EQ(boxes_[0].style & 0x0F, platform::MB_OK_BUTTON);
     EXPECT_EQ(boxes_[0].style & 0xF0, 0u);
     // Nothing stored, the dialog still open with its fields.
     EXPECT_EQ(account_dialog_window, d);
@@ -272,8 +272,8 @@ TEST_F(AccountDialog, BrowseIsRememberedForEveryLaterDialog) {
   EXPECT_EQ(text(d, ID_CLIENT), "");
   picked_file_ = "C:\\Mail\\client.exe";
   ASSERT_TRUE(click(d, ID_BROWSE));
-  EXPECT_EQ(files_asked_, (std::vector<std::string>{"Open Program Files (*.exe)|*.exe",
-                                                    "Open Program Files (*.exe)|*.exe"}));
+  EXPECT_EQ(files_asked_,
+            (std::vector<std::string>{"Open Program Files (*.exe)", "Open Program Files (*.exe)"}));
   EXPECT_EQ(text(d, ID_CLIENT), picked_file_);
   ASSERT_TRUE(click(d, ID_ACCOUNT_CANCEL));
   EXPECT_EQ(account_table.size(), 1u);

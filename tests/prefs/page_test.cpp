@@ -82,7 +82,7 @@ TEST_F(Page, EditRemoveAndDoubleClickNeedTheSelectionMark) {
   EXPECT_EQ(boxes_[1].text, "Please select an account before clicking the \"Remove\" button.");
   for (const auto& box : boxes_) {
     EXPECT_EQ(box.caption, title);
-    EXPECT_EQ(box.style & 0xFF, platform::MB_OK);
+    EXPECT_EQ(box.style & 0xFF, platform::MB_OK_BUTTON);
   }
   EXPECT_EQ(account_dialog_window, nullptr);
   EXPECT_EQ(account_table.size(), 3u);
