@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "bitmaps.h"
+#include "dialog_user.h"
 #include "launches.h"
 #include "message_boxes.h"
 #include "platform/platform.h"
@@ -101,9 +102,17 @@ substitute_host::substitute_host(std::ostream& log) : log_(log), answer_(6) {
       [this](const std::string& text, const std::string& caption, uint32_t style) {
         return answer_message_box(text, caption, style);
       });
+  install_open_file_answerer(
+      [this](const std::string& title, const std::string& filter, std::string* path) {
+        log_line("openfile title=" + quoted(title) + " filter=" + quoted(filter) + " -> " +
+                 (open_file_answer_.empty() ? "cancel" : quoted(open_file_answer_)));
+        *path = open_file_answer_;
+        return !open_file_answer_.empty();
+      });
 }
 
 substitute_host::~substitute_host() {
+  remove_open_file_answerer();
   remove_message_box_answerer();
   observe_sounds(nullptr);
   library_.close();
@@ -158,11 +167,13 @@ void substitute_host::log_line(const std::string& line) {
   logged_.notify_all();
 }
 
-void substitute_host::pump_sent_messages() {
-  // Peeking runs the sent messages; posted ones are not this host's.
-  platform::thread_message ignored;
-  while (platform::peek_thread_message(&ignored)) {
+void substitute_host::serve_windows() {
+  std::vector<platform::window_handle> dialogs;
+  {
+    std::lock_guard<std::mutex> hold(model_lock_);
+    dialogs = dialogs_;
   }
+  ::serve_windows(dialogs);
 }
 
 bool substitute_host::wait_for_line(const std::string& text, int ms) {
@@ -182,7 +193,7 @@ bool substitute_host::wait_for_line(const std::string& text, int ms) {
     // Short waits, so that messages sent to this thread are handled too.
     logged_.wait_for(hold, std::chrono::milliseconds(20));
     hold.unlock();
-    pump_sent_messages();
+    serve_windows();
     hold.lock();
   }
 }
@@ -265,6 +276,9 @@ int32_t substitute_host::host_function(const char* plugin_id, const char* functi
   } else if (name == "dialogAdd" || name == "dialogRemove") {
     const auto* r = static_cast<const dialog_record*>(record);
     line += " size=" + std::to_string(r->size) + " window=" + address(r->window);
+    std::lock_guard<std::mutex> hold(model_lock_);
+    dialogs_.erase(std::remove(dialogs_.begin(), dialogs_.end(), r->window), dialogs_.end());
+    if (name == "dialogAdd") dialogs_.push_back(r->window);
   } else if (name.rfind("list", 0) == 0) {
     auto* r = static_cast<list_entry_record*>(record);
     line += " " + describe(r);
@@ -485,7 +499,25 @@ const char* substitute_host::help() {
          "  initialLoad | start | stop | unload | finalUnload\n"
          "                       send that event without a record\n"
          "  prefsShow SHOW X Y   send \"prefsShow\" (SHOW 1 shows, 0 hides)\n"
-         "  prefsAction N        send \"prefsAction\" with action N (0, 1 or 2)\n"
+         "  prefsAction N        send \"prefsAction\" with action N (0 Cancel, 1 Apply,\n"
+         "                       2 OK)\n"
+         "  dialogs              list the dialogs the plug-in registered\n"
+         "  show DIALOG          print the dialog's whole state: each control's id,\n"
+         "                       kind, text, checked, enabled and visible state, combo\n"
+         "                       items, list columns, rows and selection. DIALOG is\n"
+         "                       page, account, options or a window as logged\n"
+         "  type DIALOG ID TEXT  type TEXT (the rest of the line) into edit control ID\n"
+         "  press DIALOG ID      click button, check box or radio button ID\n"
+         "  choose DIALOG ID ITEM\n"
+         "                       pick ITEM of combo box ID\n"
+         "  select DIALOG ID ROW...\n"
+         "                       select these rows (from 0) of list view ID; the last\n"
+         "                       one becomes the selection mark\n"
+         "  dblclick DIALOG ID ROW\n"
+         "                       double-click row ROW of list view ID (-1: below the\n"
+         "                       rows)\n"
+         "  close DIALOG         click the dialog's close box\n"
+         "  openfile PATH|cancel how the next open-file dialogs are answered\n"
          "  send NAME            send any event name as it stands, without a record\n"
          "  identity             show what the plug-in reported on \"load\"\n"
          "  list                 show the contact list (groups, entries with text, icon\n"
@@ -539,6 +571,11 @@ bool substitute_host::run_command(const std::string& line) {
     std::string page = "E-Mail";
     words >> r.show >> r.x >> r.y;
     r.page_name = page.c_str();
+    if (!prefs_parent_made_) {
+      prefs_parent_ = make_preferences_window();
+      prefs_parent_made_ = true;
+    }
+    r.parent_window = prefs_parent_;
     send_event(command, &r);
     log_line("prefsShow name=" + quoted(r.name) + " description=" + quoted(r.description) +
              " bitmap=" + address(r.bitmap));
@@ -546,6 +583,31 @@ bool substitute_host::run_command(const std::string& line) {
     prefs_action_record r{};
     words >> r.action;
     send_event(command, &r);
+  } else if (command == "dialogs") {
+    std::vector<platform::window_handle> dialogs;
+    {
+      std::lock_guard<std::mutex> hold(model_lock_);
+      dialogs = dialogs_;
+    }
+    for (platform::window_handle d : dialogs) {
+      platform::window_state state;
+      if (read_dialog(d, &state)) {
+        log_line("dialog " + address(d) + " " + quoted(state.caption) +
+                 " visible=" + std::to_string(state.visible));
+      }
+    }
+  } else if (command == "show") {
+    std::string name;
+    words >> name;
+    show_dialog(name);
+  } else if (command == "type" || command == "press" || command == "choose" ||
+             command == "select" || command == "dblclick" || command == "close") {
+    dialog_command(command, words);
+  } else if (command == "openfile") {
+    std::string path;
+    std::getline(words, path);
+    if (!path.empty()) path.erase(0, 1);
+    open_file_answer_ = path == "cancel" ? std::string() : path;
   } else if (command == "send") {
     std::string event;
     words >> event;
@@ -605,7 +667,7 @@ bool substitute_host::run_command(const std::string& line) {
     words >> ms;
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (std::chrono::steady_clock::now() < until) {
-      pump_sent_messages();
+      serve_windows();
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   } else if (command == "wait") {
@@ -625,4 +687,102 @@ bool substitute_host::run_command(const std::string& line) {
     log_line("error: unknown command " + quoted(command) + " (try help)");
   }
   return true;
+}
+
+platform::window_handle substitute_host::find_dialog(const std::string& name) const {
+  static const struct {
+    const char* name;
+    const char* caption;
+  } known[] = {{"page", ""}, {"account", "Account Details"}, {"options", "Other Global Options"}};
+  std::vector<platform::window_handle> dialogs;
+  {
+    std::lock_guard<std::mutex> hold(model_lock_);
+    dialogs = dialogs_;
+  }
+  for (platform::window_handle d : dialogs) {
+    if (address(d) == name) return d;
+    platform::window_state state;
+    if (!read_dialog(d, &state)) continue;
+    for (const auto& k : known) {
+      if (name == k.name && state.caption == k.caption) return d;
+    }
+  }
+  return nullptr;
+}
+
+void substitute_host::show_dialog(const std::string& name) {
+  platform::window_state s;
+  const platform::window_handle dialog = find_dialog(name);
+  if (dialog == nullptr || !read_dialog(dialog, &s)) {
+    log_line("error: no dialog " + quoted(name));
+    return;
+  }
+  const auto list = [](const std::vector<std::string>& texts) {
+    std::string out;
+    for (const std::string& t : texts) out += (out.empty() ? "" : ", ") + quoted(t);
+    return "[" + out + "]";
+  };
+  log_line("dialog " + name + " " + address(dialog) + " caption=" + quoted(s.caption) +
+           " visible=" + std::to_string(s.visible) + " x=" + std::to_string(s.x) +
+           " y=" + std::to_string(s.y));
+  for (const platform::control_state& c : s.controls) {
+    if (c.kind == "static" || c.kind == "groupbox") continue;
+    std::string line = "  " + std::to_string(c.id) + " " + c.kind + " " + quoted(c.text);
+    if (c.kind == "checkbox" || c.kind == "radio") line += " checked=" + std::to_string(c.checked);
+    line += " enabled=" + std::to_string(c.enabled) + " visible=" + std::to_string(c.visible);
+    if (c.kind == "combo") line += " items=" + list(c.items);
+    if (c.kind == "list") {
+      std::string columns;
+      for (const platform::list_column& col : c.columns) {
+        columns += (columns.empty() ? "" : ", ") + quoted(col.text) + " " +
+                   std::to_string(col.width) +
+                   (col.align == platform::column_align::center ? " center" : " left");
+      }
+      line += " columns=[" + columns + "] mark=" + std::to_string(c.selection_mark);
+    }
+    log_line(line);
+    for (size_t r = 0; r < c.rows.size(); ++r) {
+      const bool selected = std::find(c.selected_rows.begin(), c.selected_rows.end(),
+                                      static_cast<int>(r)) != c.selected_rows.end();
+      log_line("    row " + std::to_string(r) + " " + list(c.rows[r]) +
+               (selected ? " selected" : ""));
+    }
+  }
+}
+
+void substitute_host::dialog_command(const std::string& command, std::istringstream& words) {
+  std::string name;
+  int id = 0;
+  words >> name;
+  if (command != "close") words >> id;
+  const platform::window_handle dialog = find_dialog(name);
+  if (dialog == nullptr) {
+    log_line("error: no dialog " + quoted(name));
+    return;
+  }
+  std::string rest;
+  std::getline(words, rest);
+  if (!rest.empty()) rest.erase(0, 1);
+  log_line("user " + command + " " + name + (command == "close" ? "" : " " + std::to_string(id)) +
+           (rest.empty() ? "" : " " + quoted(rest)));
+  bool done = false;
+  if (command == "type") {
+    done = type_text(dialog, id, rest);
+  } else if (command == "press") {
+    done = click(dialog, id);
+  } else if (command == "choose") {
+    done = choose(dialog, id, rest);
+  } else if (command == "select" || command == "dblclick") {
+    std::istringstream numbers(rest);
+    std::vector<int> rows;
+    for (int row = 0; numbers >> row;) rows.push_back(row);
+    if (command == "select") {
+      done = select_rows(dialog, id, rows);
+    } else {
+      done = rows.size() == 1 && double_click(dialog, id, rows[0]);
+    }
+  } else {
+    done = close_dialog(dialog);
+  }
+  if (!done) log_line("error: " + command + " does not apply to control " + std::to_string(id));
 }

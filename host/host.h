@@ -13,9 +13,11 @@
 #include <map>
 #include <mutex>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "plugin.h"
 #include "plugin_library.h"
 
@@ -37,6 +39,10 @@ class substitute_host {
 
   // Runs one command line (see help()). Returns false on "quit".
   bool run_command(const std::string& line);
+  // Handles what waits for this thread's windows: messages other threads
+  // sent (a checker's refresh of the page) and the dialogs' own messages.
+  // The host's thread calls it while it waits for a command.
+  void serve_windows();
   static const char* help();
 
   // The host call the plug-in receives; thread-safe.
@@ -90,8 +96,13 @@ class substitute_host {
   // line after the previous match; meanwhile handles what other threads send
   // to this thread. True when it came.
   bool wait_for_line(const std::string& text, int ms);
-  // Handles the messages other threads sent to this thread's windows.
-  static void pump_sent_messages();
+  // The dialog the plug-in registered that `name` means: "page",
+  // "account", "options" or a window handle as logged; 0 when none.
+  platform::window_handle find_dialog(const std::string& name) const;
+  void show_dialog(const std::string& name);
+  // Runs a user action on a dialog's control: "type", "press", "choose",
+  // "select", "dblclick" or "close".
+  void dialog_command(const std::string& command, std::istringstream& words);
 
   std::ostream& log_;
   std::mutex log_lock_;
@@ -112,4 +123,13 @@ class substitute_host {
   std::map<int32_t, group> groups_;   // guarded by model_lock_
   std::map<int32_t, entry> entries_;  // guarded by model_lock_
   std::map<int32_t, alert> alerts_;   // guarded by model_lock_
+  // Registered with "dialogAdd", oldest first.
+  std::vector<platform::window_handle> dialogs_;  // guarded by model_lock_
+
+  // The preferences window's part that holds the page; made on the first
+  // "prefsShow".
+  platform::window_handle prefs_parent_ = nullptr;
+  bool prefs_parent_made_ = false;
+  // How the open-file dialog is answered: a path, or Cancel when empty.
+  std::string open_file_answer_;
 };

@@ -1,8 +1,13 @@
 // email-host: the substitute host. See --help.
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <iostream>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "host.h"
 
@@ -29,6 +34,45 @@ const char kUsage[] =
     "                   (default yes; the script's answer command changes it)\n"
     "  --help           this text\n"
     "\n";
+
+// Command lines read on a thread of their own, so that the host's thread
+// keeps serving its windows while a person takes time to type.
+class line_reader {
+ public:
+  explicit line_reader(std::istream& in)
+      : thread_([this, &in] {
+          std::string line;
+          while (std::getline(in, line)) {
+            std::lock_guard<std::mutex> hold(lock_);
+            lines_.push_back(line);
+            arrived_.notify_all();
+          }
+          std::lock_guard<std::mutex> hold(lock_);
+          ended_ = true;
+          arrived_.notify_all();
+        }) {}
+  ~line_reader() { thread_.detach(); }
+
+  // Waits up to `ms` for the next line; false when none came yet. `ended`
+  // tells when there will be none.
+  bool next(std::string* line, int ms, bool* ended) {
+    std::unique_lock<std::mutex> hold(lock_);
+    arrived_.wait_for(hold, std::chrono::milliseconds(ms),
+                      [this] { return !lines_.empty() || ended_; });
+    *ended = lines_.empty() && ended_;
+    if (lines_.empty()) return false;
+    *line = lines_.front();
+    lines_.pop_front();
+    return true;
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable arrived_;
+  std::deque<std::string> lines_;  // guarded by lock_
+  bool ended_ = false;             // guarded by lock_
+  std::thread thread_;
+};
 
 std::string directory_of(const std::string& path) {
   const size_t slash = path.find_last_of("/\\");
@@ -67,17 +111,30 @@ int main(int argc, char** argv) {
   host.set_plugin_dir(dir.empty() ? directory_of(plugin) : dir);
   if (!host.run_command("answer " + answer) || !host.open_library(plugin)) return 1;
 
-  std::ifstream file;
+  std::string line;
   if (script != "-") {
-    file.open(script);
+    std::ifstream file(script);
     if (!file) {
       std::cerr << "email-host: cannot read " << script << "\n";
       return 1;
     }
+    while (std::getline(file, line)) {
+      host.serve_windows();
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (!host.run_command(line)) break;
+    }
+    return 0;
   }
-  std::istream& in = script == "-" ? std::cin : file;
-  std::string line;
-  while (std::getline(in, line)) {
+  // A person (or a pipe) may take its time: the windows are served while
+  // the host waits for the next line.
+  line_reader reader(std::cin);
+  for (;;) {
+    bool ended = false;
+    if (!reader.next(&line, 20, &ended)) {
+      if (ended) break;
+      host.serve_windows();
+      continue;
+    }
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (!host.run_command(line)) break;
   }

@@ -2,11 +2,14 @@
 # The plug-in's main job, end to end, in the substitute host on Linux.
 #
 #   tools/demo.sh              the whole story: a private Dovecot with sample
-#                              mail, a mail.ini with a POP3 account and an IMAP
-#                              account over TLS, load, start, the contact list
-#                              and every alert as it arrives, a new message
-#                              with an encoded sender and subject, the alert,
-#                              entry text and tooltip it brings, stop, unload
+#                              mail, a mail.ini with a POP3 account, load,
+#                              start, an IMAP account over TLS added on the
+#                              preferences page (one OK refused first), checked
+#                              at once and saved to mail.ini by the page's OK,
+#                              the contact list and every alert as it arrives,
+#                              a new message with an encoded sender and
+#                              subject, the alert, entry text and tooltip it
+#                              brings, stop, unload
 #   tools/demo.sh --dir DIR    the plug-in on your own mail.ini in DIR: load,
 #                              initialLoad, start, then commands from the
 #                              keyboard (try "list", "help"; "stop" and "quit"
@@ -67,19 +70,8 @@ port(0)=$(port pop3)
 attempt(0)=5
 ssl(0)=0
 display(0)=Home
-accttype(1)=0
-address(1)=work@example.test
-username(1)=work
-password(1)=$(scramble workpass)
-mailbox(1)=INBOX
-unseen(1)=1
-hostname(1)=127.0.0.1
-port(1)=$(port imaps)
-attempt(1)=5
-ssl(1)=1
-display(1)=Work
 INI
-echo "--- mail.ini: Home (POP3, plain, port $(port pop3)), Work (IMAP over TLS, port $(port imaps))"
+echo "--- mail.ini: Home (POP3, plain, port $(port pop3)); Work (IMAP over TLS, port $(port imaps)) is added on the preferences page"
 
 # Waits until the host's log shows a line with the text.
 seen() {
@@ -96,16 +88,39 @@ seen() {
   echo load
   echo initialLoad
   echo start
+  echo 'wait 20000 text="Home (2)"'
+  echo "echo --- the preferences page; the user presses Add... and at once OK"
+  echo "prefsShow 1 10 10"
+  echo "show page"
+  echo "press page 1001"
+  echo "press account 1018"
+  echo "echo --- the user fills in the Work account: IMAP over TLS"
+  echo "type account 1006 work@example.test"
+  echo "type account 1007 Work"
+  echo "type account 1008 work"
+  echo "type account 1009 workpass"
+  echo "type account 1010 127.0.0.1"
+  echo "press account 1017"
+  echo "type account 1011 $(port imaps)"
+  echo "show account"
+  echo "press account 1018"
+  echo "echo --- OK: the account gets its entry and is checked at once"
   echo 'wait 20000 text="Work (3/3)"'
+  echo "sleep 300"
+  echo "show page"
+  echo "echo --- the preferences window's OK (prefsAction 2) writes mail.ini"
+  echo "prefsAction 2"
+  echo "echo mail.ini now:"
+  seen 'plugin_main("prefsAction")'
+  sed 's/^/    /' "$work/plugin/mail.ini" | while IFS= read -r line; do printf 'echo %s\n' "$line"; done
   echo "echo --- the contact list after the first checks"
   echo list
-  seen 'text="Work (3/3)"'
   bash tools/dovecot.sh deliver "$server" work \
     --from '=?UTF-8?B?SsO2cmcgTcO8bGxlcg==?= <joerg@example.test>' \
     --subject '=?ISO-8859-1?Q?Re:_Gr=FC=DFe_aus_M=FCnchen?='
   echo "echo --- a new message for Work, from =?UTF-8?B?SsO2cmcgTcO8bGxlcg==?= with the subject =?ISO-8859-1?Q?Re:_Gr=FC=DFe_aus_M=FCnchen?="
-  echo "echo --- the user picks \"Check all for mail now!\" on an entry"
-  echo "menu 1 3"
+  echo "echo --- the user picks \"Check all for mail now!\" on an entry (the page's OK put new entries up)"
+  echo "menu 3 3"
   echo 'wait 20000 text="Work (4/4)"'
   echo 'wait 5000 listUpdateTooltip'
   echo "echo --- the contact list now"

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/export.h"
 
@@ -30,9 +31,12 @@ enum : uint32_t {
 
 // Message box styles and answers (the Win32 values).
 enum : uint32_t {
+  MB_OK_BUTTON = 0x00,
   MB_YES_NO = 0x04,
   MB_ICON_QUESTION = 0x20,
   MB_ICON_EXCLAMATION = 0x30,
+  MB_DEFAULT_BUTTON_2 = 0x100,
+  MB_TASK_MODAL = 0x2000,
 };
 enum : int32_t {
   ANSWER_OK = 1,
@@ -57,6 +61,74 @@ using module_handle = const void*;
 PLATFORM_API window_handle create_dialog(module_handle module, int template_id,
                                          window_handle parent, dialog_proc proc);
 PLATFORM_API void destroy_window(window_handle window);
+
+// Sends `message` like send_message, but gives up after `timeout_ms` or at
+// once when the window's thread is hung (SendMessageTimeout with
+// SMTO_ABORTIFHUNG); a message given up before it was handled is never
+// handled. False when the window does not exist or the time ran out.
+PLATFORM_API bool send_message_timeout(window_handle window, uint32_t message, uintptr_t wparam,
+                                       intptr_t lparam, uint32_t timeout_ms, intptr_t* result);
+
+// Moves `window` to (x, y) in its parent without changing its size or its
+// place in the z-order (SetWindowPos with SWP_NOSIZE | SWP_NOZORDER).
+PLATFORM_API void move_window(window_handle window, int x, int y);
+PLATFORM_API void show_window(window_handle window, bool show);
+// Brings a top-level window to the front and gives it the focus.
+PLATFORM_API void bring_to_front(window_handle window);
+
+// Notification codes of the controls (the Win32 values): in the high word
+// of MSG_COMMAND's wparam for buttons and combo boxes, in the code of a
+// MSG_NOTIFY header for list views.
+enum : uint32_t {
+  NOTIFY_CLICKED = 0,                // BN_CLICKED
+  NOTIFY_SELECTION_CHANGED = 1,      // CBN_SELCHANGE
+  NOTIFY_DOUBLE_CLICK = 0xFFFFFFFD,  // NM_DBLCLK
+};
+// MSG_NOTIFY's lparam points to this header (the layout of NMHDR).
+struct notify_header {
+  window_handle from;
+  uintptr_t id;
+  uint32_t code;
+};
+inline int command_id(uintptr_t wparam) { return static_cast<int>(wparam & 0xFFFF); }
+inline uint32_t command_code(uintptr_t wparam) {
+  return static_cast<uint32_t>(wparam >> 16 & 0xFFFF);
+}
+
+// The control facade: the controls of a dialog, named by the id their
+// template gives them. A control that does not exist is ignored (its text
+// reads empty, its check state clear, its selection mark -1).
+PLATFORM_API void set_control_text(window_handle dialog, int id, const std::string& text);
+// The control's text, at most `max_length` characters of it; for a
+// drop-down list, the text of the selected item.
+PLATFORM_API std::string control_text(window_handle dialog, int id, size_t max_length);
+PLATFORM_API void set_checked(window_handle dialog, int id, bool checked);
+PLATFORM_API bool is_checked(window_handle dialog, int id);
+PLATFORM_API void enable_control(window_handle dialog, int id, bool enabled);
+PLATFORM_API void add_combo_item(window_handle dialog, int id, const std::string& text);
+PLATFORM_API void select_combo_item(window_handle dialog, int id, int index);
+// List views in report view.
+enum class column_align { left, center };
+PLATFORM_API void add_list_column(window_handle dialog, int id, int index, const std::string& text,
+                                  int width, column_align align);
+PLATFORM_API void clear_list(window_handle dialog, int id);
+// Inserts row `index` with its first column's text and sets the others.
+PLATFORM_API void add_list_row(window_handle dialog, int id, int index,
+                               const std::vector<std::string>& cells);
+// The list view's selection mark (LVM_GETSELECTIONMARK): the row the user
+// selected last, -1 when none (also right after the rows were cleared).
+PLATFORM_API int list_selection_mark(window_handle dialog, int id);
+
+// The system's open-file dialog owned by `owner`, with `title` and the one
+// filter `description` / `pattern`. True, with the full path in `path`,
+// when the user picked a file. On POSIX whoever plays the user answers it
+// (posix/window_system.h).
+PLATFORM_API bool choose_open_file(window_handle owner, const std::string& title,
+                                   const std::string& description, const std::string& pattern,
+                                   std::string* path);
+
+// The full path of the running program's executable.
+PLATFORM_API std::string program_path();
 
 // Shows a message box owned by `owner` (0 for none) and returns the answer.
 // On POSIX whoever plays the user answers it (see posix/window_system.h).

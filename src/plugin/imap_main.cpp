@@ -75,6 +75,7 @@ void on_load(plugin_info_record* info) {
   }
 
   host_call.store(info->host_call);
+  remembered_program_path.clear();
 }
 
 void on_unload() {

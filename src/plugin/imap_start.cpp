@@ -96,6 +96,11 @@ void on_start() {
   post_to_checker(CHECK_ALL, 0);
 }
 
+void write_config() {
+  std::string error;
+  if (!config_unreadable && !save_config(&error)) report_config_problem(error);
+}
+
 void keep_module_while_checker_runs() {
   if (running_checker != nullptr) platform::keep_module_loaded(&running_checker);
 }
@@ -106,8 +111,7 @@ void on_stop() {
   if (host_call.load() == nullptr || running_checker == nullptr) return;
   begin_busy_cursor();
   stop_checker();
-  std::string error;
-  if (!config_unreadable && !save_config(&error)) report_config_problem(error);
+  write_config();
   remove_account_entries();
   if (mail_group_id != -1) remove_mail_group();
   if (account_dialog_window != nullptr) {

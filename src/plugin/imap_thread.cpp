@@ -7,6 +7,7 @@
 #include "imap_def.h"
 #include "imap_main.h"
 #include "imap_util.h"
+#include "imap_windows.h"
 #include "imapsend.h"
 #include "mimemess.h"
 #include "platform/env.h"
@@ -388,8 +389,11 @@ int32_t check_account(account_ref key, checker_control& control) {
 
   const int32_t result = logged_in ? report_counts(key, account, previous, header, lines)
                                    : report_failure(key, account);
+  // Bounded: a user-interface thread that does not serve the page must not
+  // stop mail checking; a skipped refresh is made good by the next one.
   if (platform::window_handle page = prefs_page_window.load()) {
-    platform::send_message(page, REFRESH_ACCOUNTS, 0, 0);
+    intptr_t ignored = 0;
+    platform::send_message_timeout(page, REFRESH_ACCOUNTS, 0, 0, REFRESH_TIMEOUT_MS, &ignored);
   }
   return result;
 }

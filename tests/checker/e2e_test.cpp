@@ -53,33 +53,6 @@ const char kSubjectLogged[] =
     "\\\"Gr\xFC\xDF"
     "e\\\"";
 
-// The host's log, written by the host on any thread and read by the test.
-class shared_log : public std::streambuf {
- public:
-  std::string text() {
-    std::lock_guard<std::mutex> hold(lock_);
-    return text_;
-  }
-
- protected:
-  int_type overflow(int_type c) override {
-    if (c != traits_type::eof()) {
-      std::lock_guard<std::mutex> hold(lock_);
-      text_ += static_cast<char>(c);
-    }
-    return c;
-  }
-  std::streamsize xsputn(const char* s, std::streamsize n) override {
-    std::lock_guard<std::mutex> hold(lock_);
-    text_.append(s, static_cast<size_t>(n));
-    return n;
-  }
-
- private:
-  std::mutex lock_;
-  std::string text_;  // guarded by lock_
-};
-
 class RunningPlugin : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -143,7 +116,7 @@ class RunningPlugin : public ::testing::Test {
   }
 
   test_support::temp_dir dir_;
-  shared_log log_;
+  test_support::shared_log log_;
   std::ostream log_stream_{&log_};
   substitute_host host_{log_stream_};
 };

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -61,5 +63,32 @@ std::string dir_option(const std::string& dir);
 // Runs the substitute host on `script` with extra command-line `options`
 // and returns everything it wrote on standard output.
 std::string run_host(const std::string& script, const std::string& options);
+
+// The host's log, written by the host on any thread and read by the test.
+class shared_log : public std::streambuf {
+ public:
+  std::string text() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return text_;
+  }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (c != traits_type::eof()) {
+      std::lock_guard<std::mutex> hold(lock_);
+      text_ += static_cast<char>(c);
+    }
+    return c;
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    std::lock_guard<std::mutex> hold(lock_);
+    text_.append(s, static_cast<size_t>(n));
+    return n;
+  }
+
+ private:
+  std::mutex lock_;
+  std::string text_;  // guarded by lock_
+};
 
 }  // namespace test_support

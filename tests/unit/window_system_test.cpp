@@ -4,13 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "imap_main.h"
 #include "platform/posix/rc_script.h"
 
 namespace {
 
-using platform::posix::control_state;
-using platform::posix::window_state;
+using platform::control_state;
+using platform::window_state;
 
 intptr_t quiet_proc(platform::window_handle, uint32_t, uintptr_t, intptr_t) { return 0; }
 
@@ -55,6 +58,46 @@ TEST(WindowSystem, DialogsComeFromTheModuleScript) {
   }
   EXPECT_EQ(platform::create_dialog(this_module(), 999, nullptr, quiet_proc), nullptr);
   EXPECT_EQ(platform::create_dialog(nullptr, 101, nullptr, quiet_proc), nullptr);
+}
+
+std::atomic<int> calls_handled{0};
+
+intptr_t counting_proc(platform::window_handle, uint32_t message, uintptr_t, intptr_t) {
+  if (message == platform::MSG_USER) ++calls_handled;
+  return 7;
+}
+
+// A window whose thread does not look at its messages cannot hold a sender
+// with a time limit: the send gives up and the message is never handled.
+TEST(WindowSystem, SendWithTimeoutGivesUpOnAThreadThatDoesNotServeItsWindows) {
+  std::atomic<platform::window_handle> window{nullptr};
+  std::atomic<bool> serve{false};
+  std::thread owner([&] {
+    window = platform::create_dialog(this_module(), 103, nullptr, counting_proc);
+    while (!serve.load()) std::this_thread::yield();
+    platform::thread_message ignored;
+    platform::peek_thread_message(&ignored);
+    platform::destroy_window(window.load());
+  });
+  while (window.load() == nullptr) std::this_thread::yield();
+  intptr_t result = 0;
+  EXPECT_FALSE(platform::send_message_timeout(window, platform::MSG_USER, 0, 0, 50, &result));
+  serve = true;
+  owner.join();
+  EXPECT_EQ(calls_handled.load(), 0);
+
+  // Served in time, the result comes back.
+  platform::window_handle own = platform::create_dialog(this_module(), 103, nullptr, counting_proc);
+  std::thread sender([&] {
+    EXPECT_TRUE(platform::send_message_timeout(own, platform::MSG_USER, 0, 0, 20000, &result));
+  });
+  while (calls_handled.load() == 0) {
+    platform::thread_message ignored;
+    platform::peek_thread_message(&ignored);
+  }
+  sender.join();
+  EXPECT_EQ(result, 7);
+  platform::destroy_window(own);
 }
 
 TEST(RcScript, ReadsTheGrammarAndRejectsBrokenTemplates) {

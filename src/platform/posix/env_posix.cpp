@@ -185,6 +185,12 @@ std::string format_local_time(int64_t local_seconds) {
   return std::string(text, length);
 }
 
+std::string program_path() {
+  char path[4096];
+  const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
+  return length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string();
+}
+
 Env* default_env() {
   static PosixEnv* instance = new PosixEnv;
   return instance;

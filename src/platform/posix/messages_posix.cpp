@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <deque>
 #include <future>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -286,7 +287,8 @@ namespace posix {
 
 void ensure_own_queue() { slot.own_queue(); }
 
-bool call_on_thread(uint32_t thread_id, const std::function<intptr_t()>& call, intptr_t* result) {
+bool call_on_thread(uint32_t thread_id, const std::function<intptr_t()>& call, intptr_t* result,
+                    uint32_t timeout_ms) {
   if (thread_id == current_thread_id()) {
     *result = call();
     return true;
@@ -302,7 +304,16 @@ bool call_on_thread(uint32_t thread_id, const std::function<intptr_t()>& call, i
   }
   queue->arrived.notify_all();
   std::unique_lock<std::mutex> hold(sent->lock);
-  sent->finished.wait(hold, [&sent] { return sent->done; });
+  if (timeout_ms == std::numeric_limits<uint32_t>::max()) {
+    sent->finished.wait(hold, [&sent] { return sent->done; });
+  } else if (!sent->finished.wait_for(hold, std::chrono::milliseconds(timeout_ms),
+                                      [&sent] { return sent->done; })) {
+    hold.unlock();
+    std::lock_guard<std::mutex> queue_hold(queue->lock);
+    auto waiting = std::find(queue->sent.begin(), queue->sent.end(), sent);
+    if (waiting != queue->sent.end()) queue->sent.erase(waiting);
+    return false;
+  }
   *result = sent->result;
   return sent->ran;
 }

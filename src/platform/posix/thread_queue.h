@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 
 namespace platform::posix {
 
@@ -14,7 +15,10 @@ void ensure_own_queue();
 
 // Runs `call` on the thread `thread_id` and waits for it; false, without
 // running it, when that thread has no message queue or ends first. A call
-// to the calling thread itself runs at once.
-bool call_on_thread(uint32_t thread_id, const std::function<intptr_t()>& call, intptr_t* result);
+// to the calling thread itself runs at once. After `timeout_ms` the wait is
+// given up and false returned: a call that has not started by then is
+// withdrawn and never runs, one that has started runs to its end alone.
+bool call_on_thread(uint32_t thread_id, const std::function<intptr_t()>& call, intptr_t* result,
+                    uint32_t timeout_ms = std::numeric_limits<uint32_t>::max());
 
 }  // namespace platform::posix

@@ -1,0 +1,142 @@
+// Shared by the preferences tests: the plug-in linked in and loaded by the
+// substitute host, the user played through the dialogs' controls, message
+// boxes and the open-file dialog answered and recorded.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "dialog_user.h"
+#include "host.h"
+#include "imap_def.h"
+#include "imap_main.h"
+#include "imap_thread.h"
+#include "imap_util.h"
+#include "imap_windows.h"
+#include "message_boxes.h"
+#include "test_support.h"
+
+namespace prefs_test {
+
+struct box_seen {
+  std::string text, caption;
+  uint32_t style;
+};
+
+class PrefsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host_.set_plugin_dir(dir_.path());
+    host_.attach(plugin_version, plugin_main);
+    host_.run_command("load");
+    install_message_box_answerer(
+        [this](const std::string& text, const std::string& caption, uint32_t style) {
+          boxes_.push_back({text, caption, style});
+          return answer_;
+        });
+    install_open_file_answerer(
+        [this](const std::string& title, const std::string& filter, std::string* path) {
+          files_asked_.push_back(title + " " + filter);
+          if (picked_file_.empty()) return false;
+          *path = picked_file_;
+          return true;
+        });
+    // Requests to the checker come to this thread's queue.
+    platform::thread_message drained;
+    while (platform::peek_thread_message(&drained)) {
+    }
+    checker_thread_id = platform::current_thread_id();
+  }
+
+  void TearDown() override {
+    host_.run_command("unload");
+    remove_open_file_answerer();
+    remove_message_box_answerer();
+    remove_account_entries();
+    account_table.reload({}, 0);
+    mail_group_id = -1;
+    checker_thread_id = 0;
+    for (auto* option :
+         {&use_alert, &use_section, &use_icon, &use_sound, &use_disable, &use_header}) {
+      *option = 0;
+    }
+  }
+
+  // Appends an account as mail.ini would give it; returns its key.
+  account_ref add_account(const std::string& address, int32_t type = ACCOUNT_IMAP) {
+    imap_info settings;
+    set_new_account_defaults(settings);
+    settings.accttype = type;
+    settings.address = address;
+    settings.display = address;
+    settings.username = "user";
+    settings.password = "secret";
+    settings.hostname = "mail.example";
+    return account_table.key_at(static_cast<size_t>(append_account(settings)));
+  }
+
+  platform::window_handle show_page(int x = 10, int y = 20) {
+    prefs_show_record r{};
+    r.show = 1;
+    r.page_name = "E-Mail";
+    r.x = x;
+    r.y = y;
+    plugin_main("prefsShow", &r);
+    return prefs_page_window.load();
+  }
+
+  void prefs_action(int32_t action) {
+    prefs_action_record r{};
+    r.action = action;
+    plugin_main("prefsAction", &r);
+  }
+
+  static platform::control_state control(platform::window_handle dialog, int id) {
+    platform::window_state s;
+    EXPECT_TRUE(read_dialog(dialog, &s)) << "dialog " << dialog;
+    for (const platform::control_state& c : s.controls) {
+      if (c.id == id) return c;
+    }
+    ADD_FAILURE() << "no control " << id;
+    return {};
+  }
+  static std::string text(platform::window_handle dialog, int id) {
+    return control(dialog, id).text;
+  }
+
+  // The rows of the page's account list.
+  std::vector<std::vector<std::string>> rows() {
+    return control(prefs_page_window.load(), ID_ACCOUNT_LIST).rows;
+  }
+
+  // The requests posted to the checker since the last call.
+  static std::vector<platform::thread_message> checker_requests() {
+    std::vector<platform::thread_message> out;
+    platform::thread_message m;
+    while (platform::peek_thread_message(&m)) out.push_back(m);
+    return out;
+  }
+
+  // Fills every field of the open account dialog for a valid IMAP account.
+  void fill_imap_account(const std::string& address) {
+    const platform::window_handle d = account_dialog_window;
+    ASSERT_TRUE(type_text(d, ID_ADDRESS, address));
+    ASSERT_TRUE(type_text(d, ID_DISPLAY, "Work"));
+    ASSERT_TRUE(type_text(d, ID_USERNAME, "joe"));
+    ASSERT_TRUE(type_text(d, ID_PASSWORD, "pw"));
+    ASSERT_TRUE(type_text(d, ID_HOSTNAME, "imap.example"));
+  }
+
+  std::ostringstream log_;
+  substitute_host host_{log_};
+  test_support::temp_dir dir_;
+  std::vector<box_seen> boxes_;
+  int32_t answer_ = platform::ANSWER_YES;
+  std::vector<std::string> files_asked_;
+  std::string picked_file_;
+};
+
+}  // namespace prefs_test
