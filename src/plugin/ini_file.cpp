@@ -1,5 +1,8 @@
 #include "ini_file.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "platform/env.h"
 
 namespace {
@@ -25,6 +28,15 @@ bool section_header(const std::string& line, std::string* name) {
   return true;
 }
 
+// Whether `line` is a name=value line, without taking it apart: what
+// key_line below accepts.
+bool is_key_line(const std::string& line) {
+  size_t start = 0;
+  while (start < line.size() && is_blank(line[start])) ++start;
+  if (start == line.size() || line[start] == ';' || line[start] == '=') return false;
+  return line.find('=', start) != std::string::npos;
+}
+
 // Splits a name=value line; false for comments, blank lines and lines
 // without a name. Read as the Windows private-profile reader reads it:
 // blanks around the name and the value go, then one pair of double quotes
@@ -45,20 +57,35 @@ bool key_line(const std::string& line, ini_file::key_value* key) {
   return true;
 }
 
-// A value the reader would change (blanks at either end, enclosing quotes)
-// is written inside quotes, which the reader removes again.
-std::string written_value(const std::string& value) {
-  const bool changed_by_reader =
-      !value.empty() && (is_blank(value.front()) || is_blank(value.back()) ||
-                         (value.size() >= 2 && value.front() == '"' && value.back() == '"'));
-  return changed_by_reader ? "\"" + value + "\"" : value;
+// Appends `text` with each CR and LF as a blank: either would start a new
+// line.
+void append_one_line(std::string& line, const std::string& text) {
+  const size_t start = line.size();
+  line += text;
+  for (size_t i = start; i < line.size(); ++i) {
+    if (line[i] == '\r' || line[i] == '\n') line[i] = ' ';
+  }
 }
 
-std::string one_line(std::string text) {
-  for (char& c : text) {
-    if (c == '\r' || c == '\n') c = ' ';
+// The line name=value. A value the reader would change (blanks at either
+// end, enclosing quotes) is written inside quotes, which the reader removes
+// again.
+std::string key_value_line(const ini_file::key_value& key) {
+  std::string line;
+  line.reserve(key.first.size() + key.second.size() + 3);
+  append_one_line(line, key.first);
+  line += '=';
+  const size_t value = line.size();
+  append_one_line(line, key.second);
+  const bool changed_by_reader =
+      line.size() > value &&
+      (is_blank(line[value]) || is_blank(line.back()) ||
+       (line.size() - value >= 2 && line[value] == '"' && line.back() == '"'));
+  if (changed_by_reader) {
+    line.insert(value, 1, '"');
+    line += '"';
   }
-  return text;
+  return line;
 }
 
 }  // namespace
@@ -69,6 +96,7 @@ ini_file::ini_file(const std::string& text) {
     byte_order_mark_ = BYTE_ORDER_MARK;
     start = 3;
   }
+  lines_.reserve(static_cast<size_t>(std::count(text.begin() + start, text.end(), '\n')) + 1);
   while (start < text.size()) {
     size_t end = text.find('\n', start);
     const size_t next = end == std::string::npos ? text.size() : end + 1;
@@ -126,7 +154,7 @@ void ini_file::replace_section(const std::string& section, const std::vector<key
   std::vector<std::string> block;
   block.reserve(keys.size());
   for (const key_value& key : keys) {
-    block.push_back(one_line(key.first) + "=" + written_value(one_line(key.second)));
+    block.push_back(key_value_line(key));
   }
 
   // The section's first header, and its first name=value line.
@@ -135,11 +163,10 @@ void ini_file::replace_section(const std::string& section, const std::vector<key
   size_t first_key = none;
   for (size_t i = 0; i < lines_.size(); ++i) {
     std::string name;
-    key_value key;
     if (section_header(lines_[i], &name)) {
       if (header != none) break;
       if (ini_file::same_name(name, section)) header = i;
-    } else if (header != none && key_line(lines_[i], &key)) {
+    } else if (header != none && is_key_line(lines_[i])) {
       first_key = i;
       break;
     }
@@ -155,19 +182,18 @@ void ini_file::replace_section(const std::string& section, const std::vector<key
   result.reserve(lines_.size() + block.size());
   bool inside = false;
   for (size_t i = 0; i < lines_.size(); ++i) {
-    if (i == place) result.insert(result.end(), block.begin(), block.end());
-    const std::string& line = lines_[i];
+    if (i == place) std::move(block.begin(), block.end(), std::back_inserter(result));
+    std::string& line = lines_[i];
     std::string name;
-    key_value key;
     if (section_header(line, &name)) {
       inside = ini_file::same_name(name, section);
       if (inside && i != header) continue;  // a repeated header of the section
-    } else if (inside && key_line(line, &key)) {
+    } else if (inside && is_key_line(line)) {
       continue;
     }
-    result.push_back(line);
+    result.push_back(std::move(line));
   }
-  if (place == lines_.size()) result.insert(result.end(), block.begin(), block.end());
+  if (place == lines_.size()) std::move(block.begin(), block.end(), std::back_inserter(result));
   lines_ = std::move(result);
 }
 
@@ -184,7 +210,11 @@ bool ini_file::same_name(const std::string& a, const std::string& b) {
 }
 
 std::string ini_file::text() const {
-  std::string text = byte_order_mark_;
+  size_t length = byte_order_mark_.size();
+  for (const std::string& line : lines_) length += line.size() + 2;
+  std::string text;
+  text.reserve(length);
+  text = byte_order_mark_;
   for (const std::string& line : lines_) {
     text += line;
     text += "\r\n";
