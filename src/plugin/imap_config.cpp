@@ -142,8 +142,7 @@ bool complete(const imap_info& slot) {
 }
 
 // The settings a complete slot gives the table.
-imap_info settled(const imap_info& slot) {
-  imap_info account = slot;
+imap_info settled(imap_info account) {
   if (account.port == 0) {
     account.port = account.accttype == ACCOUNT_POP3 ? POP3_DEFAULT_PORT : IMAP_DEFAULT_PORT;
   }
@@ -175,6 +174,8 @@ bool load_config(std::string* error) {
 
   std::vector<option_line> options;
   std::map<int32_t, imap_info> slots;  // by index, so in index order
+  imap_info* slot = nullptr;           // the slot of the previous account line
+  int32_t slot_index = 0;
   for (const ini_file::key_value& line : file.section(SECTION)) {
     const std::string& name = line.first;
     if (name.find('(') == std::string::npos) {
@@ -184,13 +185,19 @@ bool load_config(std::string* error) {
     std::string base;
     int32_t index = 0;
     if (!account_key(name, &base, &index)) continue;
-    store_account_value(base, line.second, &slots[index]);
+    // An account's lines usually stand together: look its slot up once.
+    if (slot == nullptr || index != slot_index) {
+      slot = &slots[index];
+      slot_index = index;
+    }
+    store_account_value(base, line.second, slot);
   }
   load_options(options);
 
   std::vector<imap_info> accounts;
-  for (const auto& slot : slots) {
-    if (complete(slot.second)) accounts.push_back(settled(slot.second));
+  accounts.reserve(slots.size());
+  for (auto& numbered : slots) {
+    if (complete(numbered.second)) accounts.push_back(settled(std::move(numbered.second)));
   }
   account_table.reload(accounts, platform::env()->local_seconds());
   return true;
@@ -205,11 +212,12 @@ bool save_config(std::string* error) {
   // be lost.
   bool saved = file.load(path, &reason);
   if (saved) {
+    const std::vector<imap_info> accounts = account_table.snapshot();
     std::vector<ini_file::key_value> keys;
+    keys.reserve(OPTION_COUNT + accounts.size() * 13);
     for (const option_key& key : OPTION_KEYS) {
       keys.emplace_back(key.name, key.flag->load() != 0 ? "1" : "0");
     }
-    const std::vector<imap_info> accounts = account_table.snapshot();
     for (size_t i = 0; i < accounts.size(); ++i) {
       const imap_info& a = accounts[i];
       keys.emplace_back(account_name("accttype", i), decimal(a.accttype));

@@ -78,10 +78,8 @@ account_ref account_table_t::key_at(size_t index) const {
 
 int32_t account_table_t::index_of(account_ref key) const {
   std::lock_guard<std::mutex> hold(mutex_);
-  for (size_t i = 0; i < records_.size(); ++i) {
-    if (records_[i].key == key) return static_cast<int32_t>(i);
-  }
-  return -1;
+  const auto found = positions_.find(key);
+  return found != positions_.end() ? static_cast<int32_t>(found->second) : -1;
 }
 
 std::vector<account_ref> account_table_t::keys() const {
@@ -119,6 +117,7 @@ int32_t account_table_t::append(const imap_info& settings, int64_t now) {
   std::lock_guard<std::mutex> hold(mutex_);
   record.key = new_key();
   record.settings_version = ++last_version_;
+  positions_[record.key] = records_.size();
   records_.push_back(std::move(record));
   return static_cast<int32_t>(records_.size() - 1);
 }
@@ -136,7 +135,11 @@ bool account_table_t::replace(const imap_info& settings, int32_t index, int64_t 
 bool account_table_t::erase(int32_t index) {
   std::lock_guard<std::mutex> hold(mutex_);
   if (index < 0 || static_cast<size_t>(index) >= records_.size()) return false;
+  positions_.erase(records_[static_cast<size_t>(index)].key);
   records_.erase(records_.begin() + index);
+  for (size_t i = static_cast<size_t>(index); i < records_.size(); ++i) {
+    positions_[records_[i].key] = i;
+  }
   return true;
 }
 
@@ -161,14 +164,13 @@ void account_table_t::reload(const std::vector<imap_info>& accounts, int64_t now
     record.settings_version = ++last_version_;
   }
   records_ = std::move(reloaded);
+  positions_.clear();
+  for (size_t i = 0; i < records_.size(); ++i) positions_[records_[i].key] = i;
 }
 
 const imap_info* account_table_t::find(account_ref key) const {
-  if (key == 0) return nullptr;
-  for (const imap_info& record : records_) {
-    if (record.key == key) return &record;
-  }
-  return nullptr;
+  const auto found = positions_.find(key);
+  return found != positions_.end() ? &records_[found->second] : nullptr;
 }
 
 imap_info* account_table_t::find(account_ref key) {

@@ -37,6 +37,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "plugin.h"
@@ -165,8 +166,11 @@ class account_table_t {
 
   mutable std::mutex mutex_;
   std::vector<imap_info> records_;  // guarded by mutex_
-  account_ref last_key_ = 0;        // guarded by mutex_
-  uint32_t last_version_ = 0;       // guarded by mutex_
+  // The index in records_ of every key, so that a lookup by key does not
+  // walk the table. Guarded by mutex_.
+  std::unordered_map<account_ref, size_t> positions_;
+  account_ref last_key_ = 0;   // guarded by mutex_
+  uint32_t last_version_ = 0;  // guarded by mutex_
 };
 
 extern account_table_t account_table;

@@ -1,5 +1,7 @@
 #include "ini_file.h"
 
+#include <algorithm>
+
 #include "platform/env.h"
 
 namespace {
@@ -8,33 +10,42 @@ const char BYTE_ORDER_MARK[] = "\xEF\xBB\xBF";
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
-std::string trimmed(const std::string& text, size_t begin, size_t end) {
+std::string trimmed(std::string_view text, size_t begin, size_t end) {
   while (begin < end && is_blank(text[begin])) ++begin;
   while (end > begin && is_blank(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
+  return std::string(text.substr(begin, end - begin));
 }
 
 // The name of the section that `line` opens, or false when it opens none.
-bool section_header(const std::string& line, std::string* name) {
+bool section_header(std::string_view line, std::string* name) {
   size_t start = 0;
   while (start < line.size() && is_blank(line[start])) ++start;
   if (start == line.size() || line[start] != '[') return false;
   size_t close = line.find(']', start + 1);
-  if (close == std::string::npos) close = line.size();
+  if (close == std::string_view::npos) close = line.size();
   *name = trimmed(line, start + 1, close);
   return true;
+}
+
+// Whether `line` is a name=value line, without taking it apart: what
+// key_line below accepts.
+bool is_key_line(std::string_view line) {
+  size_t start = 0;
+  while (start < line.size() && is_blank(line[start])) ++start;
+  if (start == line.size() || line[start] == ';' || line[start] == '=') return false;
+  return line.find('=', start) != std::string_view::npos;
 }
 
 // Splits a name=value line; false for comments, blank lines and lines
 // without a name. Read as the Windows private-profile reader reads it:
 // blanks around the name and the value go, then one pair of double quotes
 // that encloses the whole value.
-bool key_line(const std::string& line, ini_file::key_value* key) {
+bool key_line(std::string_view line, ini_file::key_value* key) {
   size_t start = 0;
   while (start < line.size() && is_blank(line[start])) ++start;
   if (start == line.size() || line[start] == ';') return false;
   const size_t equals = line.find('=', start);
-  if (equals == std::string::npos) return false;
+  if (equals == std::string_view::npos) return false;
   key->first = trimmed(line, start, equals);
   if (key->first.empty()) return false;
   key->second = trimmed(line, equals + 1, line.size());
@@ -45,20 +56,32 @@ bool key_line(const std::string& line, ini_file::key_value* key) {
   return true;
 }
 
-// A value the reader would change (blanks at either end, enclosing quotes)
-// is written inside quotes, which the reader removes again.
-std::string written_value(const std::string& value) {
-  const bool changed_by_reader =
-      !value.empty() && (is_blank(value.front()) || is_blank(value.back()) ||
-                         (value.size() >= 2 && value.front() == '"' && value.back() == '"'));
-  return changed_by_reader ? "\"" + value + "\"" : value;
+// Appends `text` with each CR and LF as a blank: either would start a new
+// line.
+void append_one_line(std::string& line, const std::string& text) {
+  const size_t start = line.size();
+  line += text;
+  for (size_t i = start; i < line.size(); ++i) {
+    if (line[i] == '\r' || line[i] == '\n') line[i] = ' ';
+  }
 }
 
-std::string one_line(std::string text) {
-  for (char& c : text) {
-    if (c == '\r' || c == '\n') c = ' ';
+// Appends the line name=value to `text`. A value the reader would change
+// (blanks at either end, enclosing quotes) is written inside quotes, which
+// the reader removes again.
+void append_key_value_line(std::string& text, const ini_file::key_value& key) {
+  append_one_line(text, key.first);
+  text += '=';
+  const size_t value = text.size();
+  append_one_line(text, key.second);
+  const bool changed_by_reader =
+      text.size() > value &&
+      (is_blank(text[value]) || is_blank(text.back()) ||
+       (text.size() - value >= 2 && text[value] == '"' && text.back() == '"'));
+  if (changed_by_reader) {
+    text.insert(value, 1, '"');
+    text += '"';
   }
-  return text;
 }
 
 }  // namespace
@@ -69,13 +92,16 @@ ini_file::ini_file(const std::string& text) {
     byte_order_mark_ = BYTE_ORDER_MARK;
     start = 3;
   }
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    const size_t next = end == std::string::npos ? text.size() : end + 1;
-    if (end == std::string::npos) end = text.size();
-    if (end > start && text[end - 1] == '\r') --end;
-    lines_.push_back(text.substr(start, end - start));
-    start = next;
+  texts_.push_back(std::make_unique<const std::string>(text, start));
+  const std::string_view all = *texts_.back();
+  lines_.reserve(static_cast<size_t>(std::count(all.begin(), all.end(), '\n')) + 1);
+  for (size_t begin = 0; begin < all.size();) {
+    size_t end = all.find('\n', begin);
+    const size_t next = end == std::string_view::npos ? all.size() : end + 1;
+    if (end == std::string_view::npos) end = all.size();
+    if (end > begin && all[end - 1] == '\r') --end;
+    lines_.push_back(all.substr(begin, end - begin));
+    begin = next;
   }
 }
 
@@ -110,7 +136,7 @@ bool ini_file::save(const std::string& path, std::string* error) const {
 std::vector<ini_file::key_value> ini_file::section(const std::string& section) const {
   std::vector<key_value> keys;
   bool inside = false;
-  for (const std::string& line : lines_) {
+  for (std::string_view line : lines_) {
     std::string name;
     key_value key;
     if (section_header(line, &name)) {
@@ -123,46 +149,60 @@ std::vector<ini_file::key_value> ini_file::section(const std::string& section) c
 }
 
 void ini_file::replace_section(const std::string& section, const std::vector<key_value>& keys) {
-  std::vector<std::string> block;
-  block.reserve(keys.size());
-  for (const key_value& key : keys) {
-    block.push_back(one_line(key.first) + "=" + written_value(one_line(key.second)));
-  }
-
   // The section's first header, and its first name=value line.
   const size_t none = lines_.size();
   size_t header = none;
   size_t first_key = none;
   for (size_t i = 0; i < lines_.size(); ++i) {
     std::string name;
-    key_value key;
     if (section_header(lines_[i], &name)) {
       if (header != none) break;
       if (ini_file::same_name(name, section)) header = i;
-    } else if (header != none && key_line(lines_[i], &key)) {
+    } else if (header != none && is_key_line(lines_[i])) {
       first_key = i;
       break;
     }
   }
+
+  // The new lines, in one text of their own (with the header when the
+  // section is new).
+  auto text = std::make_unique<std::string>();
+  std::vector<size_t> ends;
+  ends.reserve(keys.size() + 1);
   if (header == none) {
-    lines_.push_back("[" + section + "]");
+    *text += "[" + section + "]";
+    ends.push_back(text->size());
+  }
+  for (const key_value& key : keys) {
+    append_key_value_line(*text, key);
+    ends.push_back(text->size());
+  }
+  const std::string_view all = *text;
+  texts_.push_back(std::move(text));
+  std::vector<std::string_view> block;
+  block.reserve(ends.size());
+  size_t begin = 0;
+  for (size_t end : ends) {
+    block.push_back(all.substr(begin, end - begin));
+    begin = end;
+  }
+
+  if (header == none) {
     lines_.insert(lines_.end(), block.begin(), block.end());
     return;
   }
   const size_t place = first_key != none ? first_key : header + 1;
-
-  std::vector<std::string> result;
+  std::vector<std::string_view> result;
   result.reserve(lines_.size() + block.size());
   bool inside = false;
   for (size_t i = 0; i < lines_.size(); ++i) {
     if (i == place) result.insert(result.end(), block.begin(), block.end());
-    const std::string& line = lines_[i];
+    const std::string_view line = lines_[i];
     std::string name;
-    key_value key;
     if (section_header(line, &name)) {
       inside = ini_file::same_name(name, section);
       if (inside && i != header) continue;  // a repeated header of the section
-    } else if (inside && key_line(line, &key)) {
+    } else if (inside && is_key_line(line)) {
       continue;
     }
     result.push_back(line);
@@ -184,8 +224,12 @@ bool ini_file::same_name(const std::string& a, const std::string& b) {
 }
 
 std::string ini_file::text() const {
-  std::string text = byte_order_mark_;
-  for (const std::string& line : lines_) {
+  size_t length = byte_order_mark_.size();
+  for (std::string_view line : lines_) length += line.size() + 2;
+  std::string text;
+  text.reserve(length);
+  text = byte_order_mark_;
+  for (std::string_view line : lines_) {
     text += line;
     text += "\r\n";
   }

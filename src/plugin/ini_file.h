@@ -11,7 +11,9 @@
 // they were given. Values are not cut to a length. Not thread-safe.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -53,5 +55,8 @@ class ini_file {
 
  private:
   std::string byte_order_mark_;
-  std::vector<std::string> lines_;
+  // The text the lines are read from: the file, and each block of lines
+  // replace_section wrote. On the heap, so that the lines never move.
+  std::vector<std::unique_ptr<const std::string>> texts_;
+  std::vector<std::string_view> lines_;
 };

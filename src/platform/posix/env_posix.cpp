@@ -98,6 +98,11 @@ class PosixEnv : public Env {
       return ReadResult::kFailed;
     }
     contents->clear();
+    // Grown once to the size the file has now, not in steps as it is read.
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && info.st_size > 0) {
+      contents->reserve(static_cast<size_t>(info.st_size));
+    }
     char buffer[65536];
     for (;;) {
       const ssize_t got = ::read(fd, buffer, sizeof buffer);
