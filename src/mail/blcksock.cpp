@@ -225,12 +225,20 @@ void TBlockSocket::Close() {
 }
 
 int TBlockSocket::PlainSend(const void* buffer, int length) {
-  // Wait for room first, then one send: a command leaves in one piece, and
-  // a peer that never reads costs at most IoTimeout.
-  int wait = 0;
-  int rc = NextWait(&wait) ? WaitFor(net::kWritable, wait) : kErrTimedOut;
+  // One send, and only when the socket has no room a wait for room and one
+  // send more: a command leaves in one piece, and a peer that never reads
+  // costs at most IoTimeout.
+  if (aborted_.load()) {
+    last_error_ = kErrAborted;
+    return -1;
+  }
   int sent = 0;
-  if (rc == 0) rc = api_->Send(socket_, buffer, length, &sent);
+  int rc = socket_ == net::kNoHandle ? 10038 : api_->Send(socket_, buffer, length, &sent);
+  if (rc == net::kErrWouldBlock) {
+    int wait = 0;
+    rc = NextWait(&wait) ? WaitFor(net::kWritable, wait) : kErrTimedOut;
+    if (rc == 0) rc = api_->Send(socket_, buffer, length, &sent);
+  }
   if (rc != 0) {
     last_error_ = rc;
     return -1;
@@ -339,32 +347,33 @@ bool TBlockSocket::Broken() {
   return broken_ != 0;
 }
 
+// Receives first and waits only when nothing is there, since a reply is
+// usually there already: one system call per receive in the common case.
 bool TBlockSocket::FillInput(int timeout) {
   if (Broken()) return false;
   if (aborted_.load()) {
     last_error_ = kErrAborted;
     return false;
   }
-  api_->YieldThread();
-  int n = PendingBytes();
-  if (n < 1) {
-    if (!WaitReadable(timeout)) {
+  char* room = input_.Reserve(static_cast<size_t>(receive_size_));
+  for (;;) {
+    const int got = ReceiveBuffer(room, receive_size_);
+    if (got > 0) {
+      input_.Commit(static_cast<size_t>(got));
+      // A receive that filled its room asks for more next time, up to
+      // kMaxReceive: a large reply then costs few receives, while lines are
+      // still cut out of input that is in the processor's cache.
+      if (got == receive_size_) receive_size_ = std::min(receive_size_ * 2, kMaxReceive);
+      return true;
+    }
+    if (last_error_ != net::kErrWouldBlock) return false;
+    last_error_ = 0;
+    // A wait of 0 cannot find what the receive just did not.
+    if (timeout == 0 || !WaitReadable(timeout)) {
       if (last_error_ == 0) last_error_ = kErrTimedOut;
       return false;
     }
-    n = PendingBytes();
-    if (n == 0) {
-      last_error_ = kErrPeerClosed;
-      return false;
-    }
   }
-  // One receive takes at most kMaxReceive bytes, even when more are ready:
-  // lines are then cut out of input that is still in the processor's cache.
-  n = std::min(n, kMaxReceive);
-  char* room = input_.Reserve(static_cast<size_t>(n));
-  int got = ReceiveBuffer(room, n);
-  if (got > 0) input_.Commit(static_cast<size_t>(got));
-  return last_error_ == 0;
 }
 
 bool TBlockSocket::FillWithin() {

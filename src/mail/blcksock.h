@@ -199,6 +199,8 @@ class TBlockSocket {
   Input input_;
   bool last_cr_ = false;
   bool last_lf_ = false;
+  // What the next receive asks for (see FillInput).
+  int receive_size_ = 16 << 10;
   // Non-zero once a bound was passed: the stream position is lost.
   int broken_ = 0;
   // The read under way: its timeout per wait and, from its first wait on,

@@ -40,18 +40,30 @@ TPOP3Send::TPOP3Send(std::unique_ptr<TTCPBlockSocket> sock) : TNexaClient(std::m
 
 TPOP3Send::~TPOP3Send() = default;
 
-int32_t TPOP3Send::ReadReply(bool multiline) {
+int32_t TPOP3Send::ReadReply(bool multiline) { return ReadReplyKeeping(multiline, false); }
+
+int32_t TPOP3Send::ReadReplyKeeping(bool multiline, bool header_only) {
   ReplyLines.clear();
   ReplyLine = Sock->ReadLine(Timeout);
   bool good = ReplyLine.compare(0, 3, "+OK") == 0;
   if (multiline && good) {
     size_t used = 0;
+    bool keep = true;
     for (;;) {
       std::string line = Sock->ReadLine(Timeout);
       const bool failed = Sock->LastError() != 0;
       if (!failed && line == ".") break;
+      // A timeout or a closed connection ends the list; the reply stays good.
+      if (!keep) {
+        if (failed) break;
+        continue;
+      }
       used += line.size() + sizeof(std::string);
-      if (used > kMaxReplyBytes) {
+      if (header_only && (line.empty() || used > kMaxHeaderBytes)) {
+        // The header ends here; the rest is read only to find the reply's end.
+        keep = false;
+        if (!line.empty()) continue;
+      } else if (used > kMaxReplyBytes) {
         // The server does not end the reply; where the next one would begin
         // is lost, so the connection goes too.
         std::vector<std::string>().swap(ReplyLines);
@@ -61,7 +73,6 @@ int32_t TPOP3Send::ReadReply(bool multiline) {
       }
       if (!line.empty() && line[0] == '.') line.erase(0, 1);
       ReplyLines.push_back(std::move(line));
-      // A timeout or a closed connection ends the list; the reply stays good.
       if (failed) break;
     }
   }
@@ -142,6 +153,10 @@ bool TPOP3Send::Top(int32_t message, int32_t lines) {
 
 bool TPOP3Send::Retrieve(int32_t message) {
   return Exchange("RETR " + std::to_string(message), true);
+}
+
+bool TPOP3Send::RetrieveHeader(int32_t message) {
+  return SendCommand("RETR " + std::to_string(message)) && ReadReplyKeeping(true, true) == 1;
 }
 
 bool TPOP3Send::Reset() { return Exchange("RSET", false); }

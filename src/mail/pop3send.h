@@ -23,6 +23,8 @@ class TPOP3Send : public TNexaClient {
   // Memory one multi-line reply may take (its lines plus their bookkeeping);
   // a longer reply fails the step and closes the connection.
   static constexpr size_t kMaxReplyBytes = 64 << 20;
+  // Memory the header kept by RetrieveHeader may take, counted the same way.
+  static constexpr size_t kMaxHeaderBytes = 1 << 20;
 
   // `sock` defaults to a new connection on the system's sockets.
   explicit TPOP3Send(std::unique_ptr<TTCPBlockSocket> sock = nullptr);
@@ -39,6 +41,11 @@ class TPOP3Send : public TNexaClient {
   // TOP n lines / RETR n; ReplyLines holds the dot-unstuffed data lines.
   bool Top(int32_t message, int32_t lines);
   bool Retrieve(int32_t message);
+  // RETR n for the header alone, where TOP is refused: ReplyLines keeps the
+  // lines up to and including the first empty one, at most kMaxHeaderBytes
+  // of them; the rest of the reply is read to its end and dropped, so a
+  // message of any size costs no more memory than its header.
+  bool RetrieveHeader(int32_t message);
   // RSET, so nothing is left marked for deletion.
   bool Reset();
   // QUIT, then closes the connection whatever the answer.
@@ -67,6 +74,8 @@ class TPOP3Send : public TNexaClient {
 
  private:
   bool OpenConnection();
+  // ReadReply; with `header_only`, as RetrieveHeader keeps the data lines.
+  int32_t ReadReplyKeeping(bool multiline, bool header_only);
   // Sends the command with its CR LF; false (and nothing sent) when it holds
   // a CR, LF or NUL that would end it early.
   bool SendCommand(const std::string& command);

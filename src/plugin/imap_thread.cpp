@@ -62,7 +62,7 @@ bool run_pop3(imap_info& account, bool header, std::vector<std::string>& lines,
   if (client.Stat()) account.new_count = client.MessageCount;
   if (account.new_count > 0 && header) {
     // The highest message number is the newest message.
-    if (client.Top(account.new_count, 0) || client.Retrieve(account.new_count)) {
+    if (client.Top(account.new_count, 0) || client.RetrieveHeader(account.new_count)) {
       lines.insert(lines.end(), client.ReplyLines.begin(), client.ReplyLines.end());
     }
   }

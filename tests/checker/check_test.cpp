@@ -164,6 +164,21 @@ const Case kCases[] = {
           std::string(256, 'a') + "\r\nRe: \"" + std::string(256, 'b') + "\""},
      1,
      false},
+    {"Pop3TopRefusedHugeMessageStillNamesTheSender",
+     pop3_account(0),
+     // Counted as kept, its 2.1 million short body lines would pass the
+     // reply's memory bound.
+     pop3(join(stat(1),
+               {"C: TOP 1 0", "S: -ERR no TOP", "C: RETR 1", "S: +OK", "S: From: ann@example.com",
+                "S: Subject: Big", "S: ", "G: 2100000 x", "S: ."})),
+     nullptr,
+     1,
+     {"icon 2", "sound resource 1", "alert Home: ann@example.com - \"Big\"", "icon 1",
+      "text Home (1)",
+      std::string("tooltip New messages: 1\r\n") + kPop3Times +
+          "\r\n\r\nLast message from:\r\nann@example.com\r\nRe: \"Big\""},
+     1,
+     false},
     {"Pop3UpByOneWithoutSubject",
      pop3_account(0),
      pop3(join(stat(1), top(1, {"S: From: ann@example.com", "S: "}))),

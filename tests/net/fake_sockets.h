@@ -96,7 +96,7 @@ class FakeSockets : public net::SocketApi {
   int Receive(net::Handle, void* data, int length, int* received) override {
     ++receives;
     *received = 0;
-    if (arrivals.empty()) return 0;
+    if (arrivals.empty()) return closed ? 0 : net::kErrWouldBlock;
     std::string& front = arrivals.front();
     size_t n = std::min(front.size(), static_cast<size_t>(length));
     front.copy(static_cast<char*>(data), n);
@@ -122,7 +122,6 @@ class FakeSockets : public net::SocketApi {
     return 0;
   }
   void Close(net::Handle) override { calls.push_back("close"); }
-  void YieldThread() override {}
   int OpenSignal(net::Handle* wait_end, net::Handle* raise_end) override {
     *wait_end = 4;
     *raise_end = 5;

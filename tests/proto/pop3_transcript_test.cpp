@@ -144,6 +144,18 @@ const Case kCases[] = {
        return std::to_string(top) + " " + std::to_string(c.Sock->LastError());
      },
      "1 10060"},
+    {"RetrieveHeaderKeepsTheHeaderWithinItsBound",
+     LoggedIn({"C: RETR 1", "S: +OK", "G: 20000 X-Pad: " + std::string(90, 'p'), "S: ", "S: body",
+               "S: .", "C: RSET", "S: +OK"}),
+     [](TPOP3Send& c) {
+       c.Login();
+       const bool header = c.RetrieveHeader(1);
+       const size_t kept = c.ReplyLines.size();
+       const bool reset = c.Reset();
+       return std::to_string(header) + " bounded=" + std::to_string(kept > 0 && kept < 20000) +
+              " reset=" + std::to_string(reset);
+     },
+     "1 bounded=1 reset=1"},
     {"PasswordWithLineBreakIsNotSent",
      {"S: +OK", "C: CAPA", "S: -ERR", "C: USER bob", "S: +OK"},
      [](TPOP3Send& c) {

@@ -58,6 +58,15 @@ ScriptedServer::ScriptedServer(std::vector<std::string> dialogue)
             while (block.size() < 65536) block += text;
             while (c.Send(block)) {
             }
+          } else if (kind == "G:") {
+            const size_t blank = text.find(' ');
+            const std::string line = text.substr(blank + 1) + "\r\n";
+            std::string block;
+            for (long left = std::stol(text.substr(0, blank)); left > 0;) {
+              block.clear();
+              for (; left > 0 && block.size() < 65536; --left) block += line;
+              if (!c.Send(block)) break;
+            }
           } else if (kind == "T:") {
             const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(8);
             while (std::chrono::steady_clock::now() < end && c.Send(text + "\r\n")) {

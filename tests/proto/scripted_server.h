@@ -9,6 +9,7 @@
 //              goes away
 //   "T: text"  the server sends text + CR LF every 50 ms, until the client
 //              goes away or for at most 8 s
+//   "G: n text" the server sends text + CR LF n times, made while sending
 //   "N:"       the server closes this connection and accepts the next one
 // After its last step on a connection the server takes whatever else the
 // client sends until it closes, so stray commands show in the transcript.

@@ -88,8 +88,6 @@ class SocketApi {
 
   virtual int ShutdownSend(Handle socket) = 0;
   virtual void Close(Handle socket) = 0;
-  // Gives up the rest of the thread's time slice.
-  virtual void YieldThread() = 0;
 
   // An abort signal: `wait_end` is what Wait watches, `raise_end` what
   // RaiseSignal uses. Once raised it stays raised. RaiseSignal is safe from

@@ -7,7 +7,6 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
-#include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -77,20 +76,13 @@ int MapResolverError(int rc) {
   }
 }
 
-bool SetNonBlocking(int fd) {
-  int flags = fcntl(fd, F_GETFL, 0);
-  return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0 &&
-         fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
-}
+// New sockets are non-blocking and not inherited from the call that makes
+// them, with no further system calls.
+constexpr int kNewSocketFlags = SOCK_NONBLOCK | SOCK_CLOEXEC;
 
-// Takes a new socket into use: non-blocking and not inherited, or closed.
+// The new socket, or the system's error.
 int Adopt(int fd, Handle* out) {
   if (fd < 0) return LastErr();
-  if (!SetNonBlocking(fd)) {
-    int err = LastErr();
-    close(fd);
-    return err;
-  }
   *out = fd;
   return 0;
 }
@@ -135,7 +127,7 @@ class PosixSockets final : public SocketApi {
   }
 
   int Open(Family family, Handle* out) override {
-    return Adopt(socket(ToFamily(family), SOCK_STREAM, IPPROTO_TCP), out);
+    return Adopt(socket(ToFamily(family), SOCK_STREAM | kNewSocketFlags, IPPROTO_TCP), out);
   }
 
   int SetBufferSize(Handle socket, bool receive, int bytes) override {
@@ -159,7 +151,7 @@ class PosixSockets final : public SocketApi {
   }
 
   int Accept(Handle socket, Handle* out) override {
-    return Adopt(accept(static_cast<int>(socket), nullptr, nullptr), out);
+    return Adopt(accept4(static_cast<int>(socket), nullptr, nullptr, kNewSocketFlags), out);
   }
 
   int Connect(Handle socket, const Address& address) override {
@@ -256,17 +248,9 @@ class PosixSockets final : public SocketApi {
 
   void Close(Handle socket) override { close(static_cast<int>(socket)); }
 
-  void YieldThread() override { sched_yield(); }
-
   int OpenSignal(Handle* wait_end, Handle* raise_end) override {
     int fds[2];
-    if (pipe(fds) != 0) return LastErr();
-    if (!SetNonBlocking(fds[0]) || !SetNonBlocking(fds[1])) {
-      int err = LastErr();
-      close(fds[0]);
-      close(fds[1]);
-      return err;
-    }
+    if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) return LastErr();
     *wait_end = fds[0];
     *raise_end = fds[1];
     return 0;

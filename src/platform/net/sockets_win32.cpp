@@ -193,8 +193,6 @@ class WinsockSockets final : public SocketApi {
 
   void Close(Handle socket) override { closesocket(S(socket)); }
 
-  void YieldThread() override { Sleep(0); }
-
   // select() watches sockets only, so the signal is a UDP socket connected to
   // itself: a datagram sent to it makes it readable for good (never read).
   int OpenSignal(Handle* wait_end, Handle* raise_end) override {
