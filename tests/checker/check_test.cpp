@@ -166,11 +166,11 @@ const Case kCases[] = {
      false},
     {"Pop3TopRefusedHugeMessageStillNamesTheSender",
      pop3_account(0),
-     // Counted as kept, its 2.1 million short body lines would pass the
+     // Counted as kept, its 2.8 million short body lines would pass the
      // reply's memory bound.
      pop3(join(stat(1),
                {"C: TOP 1 0", "S: -ERR no TOP", "C: RETR 1", "S: +OK", "S: From: ann@example.com",
-                "S: Subject: Big", "S: ", "G: 2100000 x", "S: ."})),
+                "S: Subject: Big", "S: ", "G: 2800000 x", "S: ."})),
      nullptr,
      1,
      {"icon 2", "sound resource 1", "alert Home: ann@example.com - \"Big\"", "icon 1",
