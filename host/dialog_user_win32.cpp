@@ -159,9 +159,11 @@ LRESULT CALLBACK on_message_done(int code, WPARAM wparam, LPARAM lparam) {
 }  // namespace
 
 platform::window_handle make_preferences_window() {
-  return CreateWindowExA(0, "STATIC", "Preferences", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                         CW_USEDEFAULT, CW_USEDEFAULT, 560, 520, nullptr, nullptr,
-                         GetModuleHandleA(nullptr), nullptr);
+  // The part of the preferences window that holds a plug-in's page: a plain
+  // surface at the screen's top left corner, so that a page placed at (x, y)
+  // in it is at (x, y) on the screen.
+  return CreateWindowExA(0, "STATIC", "Preferences", WS_POPUP | WS_VISIBLE, 0, 0, 560, 520, nullptr,
+                         nullptr, GetModuleHandleA(nullptr), nullptr);
 }
 
 void serve_windows(const std::vector<platform::window_handle>& dialogs) {
