@@ -131,17 +131,24 @@ BOOL CALLBACK read_control(HWND control, LPARAM context) {
   return TRUE;
 }
 
-// Answers the open-file dialog when it becomes active: its file name box
+// Answers the open-file dialog once it has set itself up: its file name box
 // gets the path and OK is pressed, or Cancel is.
-LRESULT CALLBACK on_cbt(int code, WPARAM wparam, LPARAM lparam) {
-  if (code == HCBT_ACTIVATE && answer) {
-    HWND box = reinterpret_cast<HWND>(wparam);
+LRESULT CALLBACK on_message_done(int code, WPARAM wparam, LPARAM lparam) {
+  const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lparam);
+  if (code == HC_ACTION && answer && call->message == WM_INITDIALOG) {
+    HWND box = call->hwnd;
     HWND name = GetDlgItem(box, FILE_NAME_COMBO);
     if (name == nullptr) name = GetDlgItem(box, FILE_NAME_EDIT);
     HWND filter = GetDlgItem(box, FILTER_COMBO);
     if (class_of(box) == "#32770" && name != nullptr && filter != nullptr) {
       std::string path;
-      const bool picked = answer(window_text(box), window_text(filter), &path);
+      char shown[256] = "";
+      const LRESULT at = SendMessageA(filter, CB_GETCURSEL, 0, 0);
+      if (at != CB_ERR) {
+        SendMessageA(filter, CB_GETLBTEXT, static_cast<WPARAM>(at),
+                     reinterpret_cast<LPARAM>(shown));
+      }
+      const bool picked = answer(window_text(box), shown, &path);
       if (picked) SetWindowTextA(name, path.c_str());
       PostMessageA(box, WM_COMMAND, MAKEWPARAM(picked ? IDOK : IDCANCEL, BN_CLICKED), 0);
     }
@@ -152,9 +159,11 @@ LRESULT CALLBACK on_cbt(int code, WPARAM wparam, LPARAM lparam) {
 }  // namespace
 
 platform::window_handle make_preferences_window() {
-  return CreateWindowExA(0, "STATIC", "Preferences", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                         CW_USEDEFAULT, CW_USEDEFAULT, 560, 520, nullptr, nullptr,
-                         GetModuleHandleA(nullptr), nullptr);
+  // The part of the preferences window that holds a plug-in's page: a plain
+  // surface at the screen's top left corner, so that a page placed at (x, y)
+  // in it is at (x, y) on the screen.
+  return CreateWindowExA(0, "STATIC", "Preferences", WS_POPUP | WS_VISIBLE, 0, 0, 560, 520, nullptr,
+                         nullptr, GetModuleHandleA(nullptr), nullptr);
 }
 
 void serve_windows(const std::vector<platform::window_handle>& dialogs) {
@@ -275,7 +284,7 @@ bool close_dialog(platform::window_handle dialog) {
 void install_open_file_answerer(open_file_answerer answerer) {
   remove_open_file_answerer();
   answer = std::move(answerer);
-  hook = SetWindowsHookExA(WH_CBT, on_cbt, nullptr, GetCurrentThreadId());
+  hook = SetWindowsHookExA(WH_CALLWNDPROCRET, on_message_done, nullptr, GetCurrentThreadId());
 }
 
 void remove_open_file_answerer() {

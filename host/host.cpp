@@ -724,7 +724,8 @@ void substitute_host::show_dialog(const std::string& name) {
   };
   log_line("dialog " + name + " " + address(dialog) + " caption=" + quoted(s.caption) +
            " visible=" + std::to_string(s.visible) + " x=" + std::to_string(s.x) +
-           " y=" + std::to_string(s.y));
+           " y=" + std::to_string(s.y) + " width=" + std::to_string(s.width) +
+           " height=" + std::to_string(s.height));
   for (const platform::control_state& c : s.controls) {
     if (c.kind == "static" || c.kind == "groupbox") continue;
     std::string line = "  " + std::to_string(c.id) + " " + c.kind + " " + quoted(c.text);

@@ -13,16 +13,22 @@ std::string window_text(HWND window) {
   return std::string(buffer, n > 0 ? static_cast<size_t>(n) : 0);
 }
 
-// A message box is a dialog with its text in the static control 0xFFFF; its
-// buttons tell the style.
-LRESULT CALLBACK on_cbt(int code, WPARAM wparam, LPARAM lparam) {
-  if (code == HCBT_ACTIVATE && answer) {
-    HWND box = reinterpret_cast<HWND>(wparam);
+// A message box is a dialog with its text in the static control 0xFFFF and
+// buttons with the standard ids (the plug-in's own dialogs have labels with
+// the id 0xFFFF too, but none of those buttons); its buttons tell the style.
+// It is answered once it has its text, whether or not it ever becomes the
+// active window.
+LRESULT CALLBACK on_message_done(int code, WPARAM wparam, LPARAM lparam) {
+  const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lparam);
+  if (code == HC_ACTION && answer && call->message == WM_INITDIALOG) {
+    HWND box = call->hwnd;
     char class_name[16] = {};
     GetClassNameA(box, class_name, sizeof class_name);
     HWND text = GetDlgItem(box, 0xFFFF);
-    if (std::string(class_name) == "#32770" && text != nullptr) {
-      const uint32_t style = GetDlgItem(box, IDYES) != nullptr ? MB_YESNO : MB_OK;
+    const bool yes_no = GetDlgItem(box, IDYES) != nullptr;
+    if (std::string(class_name) == "#32770" && text != nullptr &&
+        (yes_no || GetDlgItem(box, IDOK) != nullptr)) {
+      const uint32_t style = yes_no ? MB_YESNO : MB_OK;
       const int32_t choice = answer(window_text(text), window_text(box), style);
       PostMessageA(box, WM_COMMAND, MAKEWPARAM(choice, BN_CLICKED),
                    reinterpret_cast<LPARAM>(GetDlgItem(box, choice)));
@@ -36,7 +42,7 @@ LRESULT CALLBACK on_cbt(int code, WPARAM wparam, LPARAM lparam) {
 void install_message_box_answerer(message_box_answerer answerer) {
   remove_message_box_answerer();
   answer = std::move(answerer);
-  hook = SetWindowsHookExA(WH_CBT, on_cbt, nullptr, GetCurrentThreadId());
+  hook = SetWindowsHookExA(WH_CALLWNDPROCRET, on_message_done, nullptr, GetCurrentThreadId());
 }
 
 void remove_message_box_answerer() {

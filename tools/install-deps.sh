@@ -8,7 +8,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   libssl-dev libssl-dev:i386 libc6-dev-i386 openssl
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
-  wine64 qemu-user xvfb xauth
+  wine64 qemu-user xvfb xauth imagemagick
   dovecot-imapd dovecot-pop3d
   python3 clang-format
   libgmime-3.0-dev pkg-config

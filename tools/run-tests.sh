@@ -30,32 +30,8 @@ mkdir -p build
 # Wine: one private prefix, one persistent wineserver and one virtual display
 # for the whole run, so each test program starts in a fraction of a second.
 export WINEPREFIX="${WINEPREFIX:-$root/build/wineprefix}"
-export WINEDEBUG=-all
-xvfb_pid=
-cleanup() {
-  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
-  /usr/lib/wine/wineserver -k 2>/dev/null || true
-}
-trap cleanup EXIT
-
-start_wine() {
-  local display
-  for display in $(seq 90 120); do
-    [ -e "/tmp/.X11-unix/X$display" ] || break
-  done
-  Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  export DISPLAY=":$display"
-  /usr/lib/wine/wineserver -p >/dev/null 2>&1 &
-  # The first start creates the prefix; do it once, outside any test's time.
-  WINEDLLOVERRIDES="mscoree,mshtml=" /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
-  # Keep one Windows program alive for the whole run. Otherwise Wine starts
-  # its service processes afresh for every test program, they inherit the
-  # test's output pipe, and ctest waits for them for seconds each time.
-  rm -f build/wine-keeper && mkfifo build/wine-keeper
-  exec 9<>build/wine-keeper
-  /usr/lib/wine/wine64 cmd.exe <build/wine-keeper >/dev/null 2>&1 &
-}
+source tools/wine.sh
+trap stop_wine EXIT
 
 # run NAME COMMAND...: runs one step; a failed step is remembered, and the
 # caller may skip the steps that depend on it.

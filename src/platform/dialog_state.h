@@ -45,7 +45,6 @@ struct window_state {
   std::string caption;
   bool visible = false;
   int x = 0, y = 0, width = 0, height = 0;
-  int times_raised = 0;  // bring_to_front calls (POSIX only)
   std::vector<control_state> controls;
 };
 

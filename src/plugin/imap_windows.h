@@ -53,7 +53,7 @@ constexpr int ID_USE_HEADER = 1042;
 
 // How long the checker waits for the page to take a refresh before it skips
 // it; the next check's refresh refills the list.
-constexpr uint32_t REFRESH_TIMEOUT_MS = 1000;
+constexpr uint32_t REFRESH_TIMEOUT_MS = 5000;
 
 // The "Other Global Options" dialog; 0 while it is closed.
 extern platform::window_handle options_dialog_window;

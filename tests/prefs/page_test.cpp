@@ -1,5 +1,7 @@
 // The preferences page, "Other Global Options" and the two preferences
 // events.
+#include <cstdio>
+
 #include "imap_config.h"
 #include "prefs_fixture.h"
 
@@ -204,9 +206,10 @@ TEST_F(Page, DestroyingThePageTakesTheOptionsAndClosesBothDialogs) {
   for (platform::window_handle w : {page_, account, options}) EXPECT_FALSE(read_dialog(w, &gone));
   const std::string log = log_.str();
   for (platform::window_handle w : {page_, account, options}) {
-    std::ostringstream removed;
-    removed << "dialogRemove size=" << sizeof(dialog_record) << " window=" << w;
-    EXPECT_NE(log.find(removed.str()), std::string::npos) << removed.str();
+    char removed[64];
+    std::snprintf(removed, sizeof removed, "dialogRemove size=%d window=%p",
+                  static_cast<int>(sizeof(dialog_record)), w);
+    EXPECT_NE(log.find(removed), std::string::npos) << removed;
   }
   EXPECT_FALSE(test_support::file_exists(config_path()));
 }

@@ -82,6 +82,9 @@ class PrefsTest : public ::testing::Test {
     prefs_show_record r{};
     r.show = 1;
     r.page_name = "E-Mail";
+    // One preferences window for the whole program, as in a host.
+    static const platform::window_handle parent = make_preferences_window();
+    r.parent_window = parent;
     r.x = x;
     r.y = y;
     plugin_main("prefsShow", &r);

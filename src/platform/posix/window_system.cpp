@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "platform/posix/rc_script.h"
 #include "platform/posix/thread_queue.h"
@@ -323,10 +325,8 @@ void show_window(window_handle handle, bool show) {
 
 void bring_to_front(window_handle handle) {
   std::lock_guard<std::mutex> hold(posix::reg().lock);
-  if (posix::window* w = posix::find_window(handle)) {
-    w->state.visible = true;
-    ++w->state.times_raised;
-  }
+  // Without a screen there is no front; the window is at least visible.
+  if (posix::window* w = posix::find_window(handle)) w->state.visible = true;
 }
 
 void set_control_text(window_handle dialog, int id, const std::string& text) {
