@@ -57,7 +57,9 @@ std::mutex entry_lock;
 std::map<account_ref, entry_block*> entries;  // guarded by entry_lock
 
 std::mutex alert_lock;
-std::set<alert_context*> live_alerts;  // guarded by alert_lock
+// Never destroyed: the module's detach frees the alerts left in it, and in a
+// program that links the plug-in in, static objects are gone by then.
+std::set<alert_context*>& live_alerts = *new std::set<alert_context*>;  // guarded by alert_lock
 
 platform::cursor_handle cursor_before_busy = nullptr;
 
