@@ -48,6 +48,14 @@ start_wine() {
   /usr/lib/wine/wine64 cmd.exe <build/wine-keeper >/dev/null 2>&1 &
 }
 
+# The Windows builds need OpenSSL DLLs: built once from Debian's OpenSSL source
+# and cached (tools/openssl-mingw.sh); configure finds them through this.
+provision_openssl() {
+  [ -n "${EMAIL_OPENSSL_MINGW_DIR:-}" ] && return
+  EMAIL_OPENSSL_MINGW_DIR=$(bash tools/openssl-mingw.sh) || return 1
+  export EMAIL_OPENSSL_MINGW_DIR
+}
+
 run() {
   local name=$1
   shift
@@ -61,6 +69,7 @@ if [ -d .git ]; then
 fi
 
 for b in "${builds[@]}"; do
+  case "$b" in win*) run "openssl DLLs" provision_openssl ;; esac
   case "$b" in
     linux | linux-i386 | win64 | tsan)
       run "$b configure" cmake --preset "$b" >/dev/null
