@@ -22,10 +22,10 @@ namespace {
 using test_support::dovecot;
 using test_support::tls_available;
 
-#define REQUIRE_SERVER(tls)                                                                       \
-  do {                                                                                            \
-    if (!dovecot().skip.empty()) GTEST_SKIP() << dovecot().skip;                                  \
-    if ((tls) && !tls_available()) GTEST_SKIP() << "no TLS library can be loaded on this system"; \
+#define REQUIRE_SERVER(tls)                                                        \
+  do {                                                                             \
+    if (!dovecot().skip.empty()) GTEST_SKIP() << dovecot().skip;                   \
+    ASSERT_TRUE(!(tls) || tls_available()) << "no TLS library can be loaded here"; \
   } while (0)
 
 // Adds a message to the user's INBOX (or folder) the way a delivery agent
