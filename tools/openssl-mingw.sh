@@ -42,9 +42,10 @@ source_versions() {
   apt-cache showsrc openssl | sed -n 's/^Version: //p' | sort -Vru
 }
 
-# build <source dir> <arch> <Configure target> <DLL suffix> <out dir>
+# build <source dir> <arch> <Configure target> <DLL suffix> <out dir> [option...]
 build() {
   local src=$1 arch=$2 target=$3 suffix=$4 out=$5
+  shift 5
   local work
   work=$(mktemp -d "$src.$arch.XXXX")
   cp -a "$src/." "$work"
@@ -53,7 +54,7 @@ build() {
   # Only the two DLLs are made: "build_libs" would compile everything a
   # second time for the static libraries.
   if ! (cd "$work" &&
-    ./Configure "$target" shared no-tests --cross-compile-prefix="$arch-w64-mingw32-" \
+    ./Configure "$target" shared no-tests "$@" --cross-compile-prefix="$arch-w64-mingw32-" \
       -static-libgcc &&
     nice -n 10 make -j2 build_generated &&
     nice -n 10 make -j2 "libcrypto-3$suffix.dll" "libssl-3$suffix.dll"
@@ -100,7 +101,9 @@ for version in $(source_versions); do
   trap 'rm -rf "$tmp"' EXIT
   start=$(date +%s)
   [ -f "$dir/x86_64/libssl-3-x64.dll" ] || build "$tmp/src" x86_64 mingw64 -x64 "$dir/x86_64"
-  [ -f "$dir/i686/libssl-3.dll" ] || build "$tmp/src" i686 mingw "" "$dir/i686"
+  # The i686 assembler modules of a shared build use GOT relocations that
+  # COFF cannot represent; that build uses the C implementations.
+  [ -f "$dir/i686/libssl-3.dll" ] || build "$tmp/src" i686 mingw "" "$dir/i686" no-asm
   echo "openssl-mingw: built OpenSSL $version for Windows in $(($(date +%s) - start)) s" >&2
   echo "$dir"
   exit 0
