@@ -1,13 +1,19 @@
 # The Windows OpenSSL DLLs built from Debian's OpenSSL source by
 # tools/openssl-mingw.sh, whose output folder EMAIL_OPENSSL_MINGW_DIR names
-# (from the environment at the first configure). Windows builds need them:
+# (from the environment, or as a cache variable). Windows builds need them:
 # the tests run TLS against them and the 32-bit bundle ships them.
 #
 # Sets EMAIL_OPENSSL_DIR (this architecture's folder) and EMAIL_OPENSSL_DLLS,
 # and defines the imported targets OpenSSL::SSL and OpenSSL::Crypto for the
 # tests' own TLS servers.
-set(EMAIL_OPENSSL_MINGW_DIR "$ENV{EMAIL_OPENSSL_MINGW_DIR}" CACHE PATH
-    "Folder printed by tools/openssl-mingw.sh")
+# The environment wins over the cache, so a configure after a new OpenSSL
+# version takes the new folder.
+if(DEFINED ENV{EMAIL_OPENSSL_MINGW_DIR})
+  set(EMAIL_OPENSSL_MINGW_DIR "$ENV{EMAIL_OPENSSL_MINGW_DIR}" CACHE PATH
+      "Folder printed by tools/openssl-mingw.sh" FORCE)
+else()
+  set(EMAIL_OPENSSL_MINGW_DIR "" CACHE PATH "Folder printed by tools/openssl-mingw.sh")
+endif()
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
   set(EMAIL_OPENSSL_DIR ${EMAIL_OPENSSL_MINGW_DIR}/x86_64)
   set(suffix "-x64")
