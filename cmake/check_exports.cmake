@@ -3,21 +3,8 @@
 # Fails unless the library exports exactly plugin_version and plugin_main,
 # undecorated (no leading underscore, no @N suffix of a callee-cleans name).
 if(LIBRARY MATCHES "\\.dll$")
-  execute_process(COMMAND ${TOOL} -p ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "${TOOL} failed on ${LIBRARY}")
-  endif()
-  # The export name table lists one "[ n] name" line per exported name.
-  string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n(([ \t]+\\[[ 0-9]+\\][^\n]*\n)*)"
-         table "${dump}")
-  # Brackets would confuse CMake's lists; the entry numbers are not needed.
-  string(REGEX REPLACE "[][]" " " table "${CMAKE_MATCH_1}")
-  string(REGEX MATCHALL "[0-9]+[ \t]+[^ \t\n]+" entries "${table}")
-  set(names)
-  foreach(e IN LISTS entries)
-    string(REGEX REPLACE "^[0-9]+[ \t]+" "" name "${e}")
-    list(APPEND names "${name}")
-  endforeach()
+  include(${CMAKE_CURRENT_LIST_DIR}/pe_tools.cmake)
+  pe_exports(${LIBRARY} ${TOOL} names)
 else()
   execute_process(COMMAND ${TOOL} -D --defined-only ${LIBRARY} OUTPUT_VARIABLE dump
                   RESULT_VARIABLE rc)

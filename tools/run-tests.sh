@@ -33,6 +33,14 @@ export WINEPREFIX="${WINEPREFIX:-$root/build/wineprefix}"
 source tools/wine.sh
 trap stop_wine EXIT
 
+# The Windows builds need OpenSSL DLLs: built once from Debian's OpenSSL source
+# and cached (tools/openssl-mingw.sh); configure finds them through this.
+provision_openssl() {
+  [ -n "${EMAIL_OPENSSL_MINGW_DIR:-}" ] && return
+  EMAIL_OPENSSL_MINGW_DIR=$(bash tools/openssl-mingw.sh) || return 1
+  export EMAIL_OPENSSL_MINGW_DIR
+}
+
 # run NAME COMMAND...: runs one step; a failed step is remembered, and the
 # caller may skip the steps that depend on it.
 run() {
@@ -80,6 +88,7 @@ if [ -d .git ]; then
 fi
 
 for b in "${builds[@]}"; do
+  case "$b" in win*) run "openssl DLLs" provision_openssl || continue ;; esac
   case "$b" in
     linux | linux-i386 | win64 | tsan)
       run "$b configure" cmake --preset "$b" >/dev/null || continue

@@ -22,6 +22,7 @@ constexpr uint64_t kInitLoadCryptoStrings = 0x00000002L;
 constexpr uint64_t kInitLoadSslStrings = 0x00200000L;
 constexpr int kCtrlSetTlsextHostname = 55;
 constexpr long kTlsextNametypeHostName = 0;
+constexpr unsigned long kVersion1_1 = 0x10100000L;
 
 struct Entry {
   const char* names[3];  // current name first; null-terminated
@@ -97,6 +98,7 @@ using GetErrorFn = int (*)(const void*, int);
 using ErrGetFn = unsigned long (*)();
 using ErrStringFn = void (*)(unsigned long, char*, size_t);
 using CtrlFn = long (*)(void*, int, long, void*);
+using VersionNumFn = unsigned long (*)();
 
 // Both libraries of one OpenSSL release, current releases first.
 std::vector<std::pair<std::string, std::string>> BuiltInNames() {
@@ -155,7 +157,7 @@ class Library {
     for (const auto& [ssl_name, crypto_name] : names) {
       ssl_ = platform::dynlib::Open(ssl_name);
       crypto_ = ssl_ ? platform::dynlib::Open(crypto_name) : nullptr;
-      if (crypto_ && LookUp()) {
+      if (crypto_ && LookUp() && RecentEnough()) {
         Initialise();
         return true;
       }
@@ -177,6 +179,17 @@ class Library {
       if (kEntries[i].required && fns_[i] == nullptr) return false;
     }
     return fns_[kInitSsl] != nullptr || fns_[kLibraryInit] != nullptr;
+  }
+
+  // On POSIX an unversioned "libssl.so" may be any release; 1.0 and older
+  // have known protocol flaws, so only 1.1 or later is taken. 1.1 added
+  // OpenSSL_version_num, so its absence marks an older release. The Windows
+  // names are fixed by release and tried newest first.
+  bool RecentEnough() const {
+    if (platform::dynlib::kWindowsNames) return true;
+    auto version =
+        reinterpret_cast<VersionNumFn>(platform::dynlib::Symbol(crypto_, "OpenSSL_version_num"));
+    return version != nullptr && version() >= kVersion1_1;
   }
 
   void Initialise() {

@@ -26,7 +26,6 @@
 namespace {
 
 using test_support::dovecot;
-using test_support::tls_available;
 
 // Delivers a message the way a mail server does: written in tmp/, then moved
 // into new/ under a unique name.
@@ -122,10 +121,8 @@ class RunningPlugin : public ::testing::Test {
 };
 
 TEST_F(RunningPlugin, ChecksNewMailRenamesAndSavesOnStop) {
-  // TLS where this system has the library (Linux); Windows runs plain.
-  const bool tls = tls_available();
   const std::vector<imap_info> accounts = {account("Pop", ACCOUNT_POP3, "pop", "secret", false),
-                                           account("Imap", ACCOUNT_IMAP, "imap", "secret", tls),
+                                           account("Imap", ACCOUNT_IMAP, "imap", "secret", true),
                                            account("Broken", ACCOUNT_POP3, "pop", "wrong", false)};
   configure(accounts);
 

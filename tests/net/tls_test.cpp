@@ -1,14 +1,19 @@
 // Implicit TLS against a real OpenSSL server on loopback (in this process,
 // with certificates made at test time), and against peers that do not speak
 // TLS at all or give up halfway through the handshake.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -53,15 +58,26 @@ std::unique_ptr<Credentials> MakeCredentials(bool expired) {
   return c;
 }
 
+// The server blocks, with a bound, so a failing test cannot hang it.
+void BlockWithTimeout(int fd) {
+#ifdef _WIN32
+  u_long non_blocking = 0;
+  ioctlsocket(fd, FIONBIO, &non_blocking);
+  DWORD limit = 10000;
+#else
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  timeval limit{10, 0};
+#endif
+  const char* value = reinterpret_cast<const char*>(&limit);
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, value, sizeof limit);
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, value, sizeof limit);
+}
+
 // Runs `script` as the TLS server of one connection accepted by `peer`.
 void ServeTls(Peer& peer, bool expired, std::function<void(SSL*)> script) {
   peer.Serve([expired, script = std::move(script)](PeerConnection& connection) {
     int fd = static_cast<int>(connection.socket());
-    // Blocking with a bound, so a failing test cannot hang the server.
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    timeval limit{10, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    BlockWithTimeout(fd);
     auto credentials = MakeCredentials(expired);
     SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
     SSL_CTX_use_certificate(ctx, credentials->cert);
@@ -199,7 +215,7 @@ TEST(TlsPeer, HandshakeIntoAClosedSendingSideFailsWithoutSigpipe) {
   ExposedSocket sock;
   sock.Connect("127.0.0.1", peer.Port());  // TLS is still off: TCP only
   ASSERT_EQ(sock.LastError(), kOk);
-  ASSERT_EQ(shutdown(static_cast<int>(sock.Socket()), SHUT_WR), 0);
+  ASSERT_EQ(net::SocketApi::Default()->ShutdownSend(sock.Socket()), 0);
   // The client hello meets EPIPE inside the TLS library.
   sock.StartTls();
   EXPECT_EQ(sock.LastError(), 10091);
@@ -214,6 +230,23 @@ TEST(TlsPeer, SilentPeerDuringHandshakeTimesOut) {
   sock->IoTimeout = 200;
   sock->Connect("127.0.0.1", peer.Port());
   EXPECT_EQ(sock->LastError(), 10060);
+  sock->Close();
+}
+
+TEST(TlsPeer, AbortDuringTheHandshakeReturnsPromptly) {
+  Peer peer;
+  peer.Serve([](PeerConnection& c) { c.WaitForClose(); });
+  auto sock = NewTlsClient();  // waits up to 60 s for each step
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(100ms);
+    sock->AbortSocket();
+  });
+  auto start = std::chrono::steady_clock::now();
+  sock->Connect("127.0.0.1", peer.Port());
+  auto took = std::chrono::steady_clock::now() - start;
+  stopper.join();
+  EXPECT_EQ(sock->LastError(), TBlockSocket::kErrAborted);
+  EXPECT_LT(took, 5s);
   sock->Close();
 }
 

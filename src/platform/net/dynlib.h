@@ -16,6 +16,8 @@ inline constexpr bool kWindowsNames = false;
 // An opened library; null when it could not be opened.
 using Library = void*;
 
+// On Windows a bare name is looked up in the application's folder and the
+// system folders only, never in the current directory.
 Library Open(const std::string& name);
 // The address of an exported symbol, null when the library has none.
 void* Symbol(Library library, const char* name);

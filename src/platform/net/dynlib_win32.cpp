@@ -7,7 +7,10 @@ namespace platform::dynlib {
 Library Open(const std::string& name) {
   // No "cannot find the DLL" message box for an optional library.
   UINT old = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  HMODULE module = LoadLibraryA(name.c_str());
+  // Only the application's folder and the system folders: a bare name would
+  // also search the current directory, where anyone could plant a DLL that
+  // then runs inside the host.
+  HMODULE module = LoadLibraryExA(name.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
   SetErrorMode(old);
   return reinterpret_cast<Library>(module);
 }
