@@ -40,7 +40,7 @@ function(pe_imports dll objdump out)
 endfunction()
 
 # The system DLLs the plug-in may import: a user's Windows has them all.
-set(PE_SYSTEM_DLLS COMCTL32 GDI32 KERNEL32 MSVCRT SHELL32 USER32 WINMM WS2_32)
+set(PE_SYSTEM_DLLS COMCTL32 COMDLG32 GDI32 KERNEL32 MSVCRT SHELL32 USER32 WINMM WS2_32)
 # Those OpenSSL may import besides.
 set(PE_WINDOWS_DLLS ${PE_SYSTEM_DLLS} ADVAPI32)
 

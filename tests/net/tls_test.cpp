@@ -15,6 +15,12 @@
 #include <sys/time.h>
 #endif
 
+#ifdef MSG_NOSIGNAL
+constexpr int kNoSignal = MSG_NOSIGNAL;
+#else
+constexpr int kNoSignal = 0;  // Winsock raises no signal
+#endif
+
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -285,7 +291,7 @@ TEST(TlsPeer, RecordTrickledByteByByteEndsAtTheWholeReadBound) {
     Write(ssl, "* OK " + std::string(200, 'x') + "\r\n");
     const int fd = SSL_get_rfd(ssl);
     char byte;
-    while (BIO_read(record, &byte, 1) == 1 && send(fd, &byte, 1, MSG_NOSIGNAL) == 1) {
+    while (BIO_read(record, &byte, 1) == 1 && send(fd, &byte, 1, kNoSignal) == 1) {
       std::this_thread::sleep_for(20ms);
     }
   });
