@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "imap_def.h"
-#include "imap_main.h"
+#include "imap_state.h"
 #include "ini_file.h"
 #include "platform/env.h"
 

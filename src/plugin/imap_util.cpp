@@ -7,7 +7,7 @@
 #include <set>
 #include <vector>
 
-#include "imap_main.h"
+#include "imap_state.h"
 #include "platform/platform.h"
 
 int32_t mail_group_id = -1;
