@@ -1,7 +1,8 @@
 // The plug-in's lifecycle state: who it is to the host, the host call, its
 // directory and mail.ini, its windows and the checker thread, and the
-// registration of dialogs with the host. Every other unit reads this one;
-// imap_main, which sets it from the host's events, sits on top of them all.
+// registration of dialogs with the host. It sits beneath the other units,
+// which include it; imap_main, which dispatches the host's events, sits on
+// top of them all.
 #pragma once
 
 #include <atomic>
