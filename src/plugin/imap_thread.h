@@ -27,7 +27,7 @@ constexpr uint32_t CHECK_ALL = 1025;
 constexpr uint32_t CHECK_ACCOUNT = 1026;  // wParam: the account's key
 constexpr uint32_t STOP_CHECKER = 1027;
 // Sent (blocking) to the preferences page after every check: refill the
-// account list.
+// account list. A window message, so its number may repeat a request's.
 constexpr uint32_t REFRESH_ACCOUNTS = 1025;
 // The checker's timer period and the pause before each account of CHECK_ALL.
 constexpr uint32_t CHECK_TIMER_MS = 5000;
