@@ -144,7 +144,7 @@ imap_info settled(imap_info account) {
   return account;
 }
 
-std::string account_name(const char* base, size_t index) {
+std::string account_name(std::string_view base, size_t index) {
   return std::string(base) + "(" + std::to_string(index) + ")";
 }
 

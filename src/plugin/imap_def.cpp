@@ -31,7 +31,7 @@ void display_address(imap_info& a) { a.display = a.address; }
 
 constexpr bool REQUIRED = true;
 
-constexpr account_setting setting(const char* key, account_setting::kind_t kind,
+constexpr account_setting setting(std::string_view key, account_setting::kind_t kind,
                                   account_setting::fallback_fn fallback, bool required) {
   account_setting result{};
   result.key = key;
@@ -41,20 +41,22 @@ constexpr account_setting setting(const char* key, account_setting::kind_t kind,
   result.required = required;
   return result;
 }
-constexpr account_setting number(const char* key, int32_t imap_info::*member, int32_t default_value,
+constexpr account_setting number(std::string_view key, int32_t imap_info::*member,
+                                 int32_t default_value,
                                  account_setting::fallback_fn fallback = nullptr) {
   account_setting result = setting(key, account_setting::NUMBER, fallback, false);
   result.number = member;
   result.number_default = default_value;
   return result;
 }
-constexpr account_setting flag(const char* key, uint8_t imap_info::*member, int32_t default_value) {
+constexpr account_setting flag(std::string_view key, uint8_t imap_info::*member,
+                               int32_t default_value) {
   account_setting result = setting(key, account_setting::FLAG, nullptr, false);
   result.flag = member;
   result.number_default = default_value;
   return result;
 }
-constexpr account_setting text(const char* key, std::string imap_info::*member,
+constexpr account_setting text(std::string_view key, std::string imap_info::*member,
                                const char* default_value = "",
                                account_setting::fallback_fn fallback = nullptr,
                                bool required = false) {
@@ -63,7 +65,7 @@ constexpr account_setting text(const char* key, std::string imap_info::*member,
   result.text_default = default_value;
   return result;
 }
-constexpr account_setting password(const char* key, std::string imap_info::*member) {
+constexpr account_setting password(std::string_view key, std::string imap_info::*member) {
   account_setting result = setting(key, account_setting::PASSWORD, nullptr, REQUIRED);
   result.text = member;
   return result;

@@ -38,6 +38,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -108,7 +109,7 @@ struct account_setting {
   // empty); may read the settings before it in the table.
   using fallback_fn = void (*)(imap_info& account);
 
-  const char* key;  // mail.ini writes "port(3)" for account 3
+  std::string_view key;  // mail.ini writes "port(3)" for account 3
   kind_t kind;
   int32_t imap_info::*number;    // NUMBER
   uint8_t imap_info::*flag;      // FLAG
