@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "imap_def.h"
-#include "imap_main.h"
+#include "imap_state.h"
 #include "ini_file.h"
 #include "platform/env.h"
 
@@ -96,32 +96,24 @@ void load_options(const std::vector<option_line>& lines) {
   }
 }
 
-// Stores one account value into its slot.
+// Stores one account value into its slot; an unknown base name does
+// nothing.
 void store_account_value(const std::string& base, const std::string& value, imap_info* slot) {
-  if (base == "accttype" || base == "port" || base == "attempt" || base == "unseen" ||
-      base == "ssl") {
-    const int32_t number = profile_int(value);
-    if (base == "accttype") slot->accttype = number;
-    if (base == "port") slot->port = number;
-    if (base == "attempt") slot->attempt = number;
-    if (base == "unseen") slot->unseen = number != 0 ? 1 : 0;
-    if (base == "ssl") slot->ssl = number != 0 ? 1 : 0;
-  } else if (base == "address") {
-    slot->address = value;
-  } else if (base == "username") {
-    slot->username = value;
-  } else if (base == "password") {
-    slot->password = unscramble_password(value);
-  } else if (base == "mailbox") {
-    slot->mailbox = value;
-  } else if (base == "hostname") {
-    slot->hostname = value;
-  } else if (base == "client") {
-    slot->client = value;
-  } else if (base == "arguments") {
-    slot->arguments = value;
-  } else if (base == "display") {
-    slot->display = value;
+  for (const account_setting& setting : ACCOUNT_SETTINGS) {
+    if (base != setting.key) continue;
+    switch (setting.kind) {
+      case account_setting::NUMBER:
+      case account_setting::FLAG:
+        setting.set_number(*slot, profile_int(value));
+        break;
+      case account_setting::TEXT:
+        setting.set_text(*slot, value);
+        break;
+      case account_setting::PASSWORD:
+        setting.set_text(*slot, unscramble_password(value));
+        break;
+    }
+    return;
   }
 }
 
@@ -138,27 +130,21 @@ bool account_key(const std::string& name, std::string* base, int32_t* index) {
 }
 
 bool complete(const imap_info& slot) {
-  return !slot.username.empty() && !slot.password.empty() && !slot.hostname.empty();
+  for (const account_setting& setting : ACCOUNT_SETTINGS) {
+    if (setting.required && setting.is_empty(slot)) return false;
+  }
+  return true;
 }
 
 // The settings a complete slot gives the table.
 imap_info settled(imap_info account) {
-  if (account.port == 0) {
-    account.port = account.accttype == ACCOUNT_POP3 ? POP3_DEFAULT_PORT : IMAP_DEFAULT_PORT;
+  for (const account_setting& setting : ACCOUNT_SETTINGS) {
+    if (setting.fallback != nullptr && setting.is_empty(account)) setting.fallback(account);
   }
-  if (account.attempt == 0) {
-    account.attempt =
-        account.accttype == ACCOUNT_POP3 ? POP3_DEFAULT_INTERVAL : IMAP_DEFAULT_INTERVAL;
-  }
-  if (account.mailbox.empty()) account.mailbox = DEFAULT_MAILBOX;
-  if (account.address.empty()) account.address = account.username + "@" + account.hostname;
-  if (account.display.empty()) account.display = account.address;
   return account;
 }
 
-std::string decimal(int32_t value) { return std::to_string(value); }
-
-std::string account_name(const char* base, size_t index) {
+std::string account_name(std::string_view base, size_t index) {
   return std::string(base) + "(" + std::to_string(index) + ")";
 }
 
@@ -214,25 +200,16 @@ bool save_config(std::string* error) {
   if (saved) {
     const std::vector<imap_info> accounts = account_table.snapshot();
     std::vector<ini_file::key_value> keys;
-    keys.reserve(OPTION_COUNT + accounts.size() * 13);
+    keys.reserve(OPTION_COUNT + accounts.size() * ACCOUNT_SETTINGS.size());
     for (const option_key& key : OPTION_KEYS) {
       keys.emplace_back(key.name, key.flag->load() != 0 ? "1" : "0");
     }
     for (size_t i = 0; i < accounts.size(); ++i) {
-      const imap_info& a = accounts[i];
-      keys.emplace_back(account_name("accttype", i), decimal(a.accttype));
-      keys.emplace_back(account_name("address", i), a.address);
-      keys.emplace_back(account_name("username", i), a.username);
-      keys.emplace_back(account_name("password", i), scramble_password(a.password));
-      keys.emplace_back(account_name("mailbox", i), a.mailbox);
-      keys.emplace_back(account_name("unseen", i), a.unseen != 0 ? "1" : "0");
-      keys.emplace_back(account_name("hostname", i), a.hostname);
-      keys.emplace_back(account_name("client", i), a.client);
-      keys.emplace_back(account_name("arguments", i), a.arguments);
-      keys.emplace_back(account_name("display", i), a.display);
-      keys.emplace_back(account_name("port", i), decimal(a.port));
-      keys.emplace_back(account_name("attempt", i), decimal(a.attempt));
-      keys.emplace_back(account_name("ssl", i), a.ssl != 0 ? "1" : "0");
+      for (const account_setting& setting : ACCOUNT_SETTINGS) {
+        std::string text = setting.text_of(accounts[i]);
+        if (setting.kind == account_setting::PASSWORD) text = scramble_password(text);
+        keys.emplace_back(account_name(setting.key, i), std::move(text));
+      }
     }
     file.replace_section(SECTION, keys);
     saved = file.save(path, &reason);

@@ -19,20 +19,60 @@ std::atomic<uint8_t> use_header{0};
 
 namespace {
 
+void port_by_type(imap_info& a) {
+  a.port = a.accttype == ACCOUNT_POP3 ? POP3_DEFAULT_PORT : IMAP_DEFAULT_PORT;
+}
+void interval_by_type(imap_info& a) {
+  a.attempt = a.accttype == ACCOUNT_POP3 ? POP3_DEFAULT_INTERVAL : IMAP_DEFAULT_INTERVAL;
+}
+void default_mailbox(imap_info& a) { a.mailbox = DEFAULT_MAILBOX; }
+void address_of_user(imap_info& a) { a.address = a.username + "@" + a.hostname; }
+void display_address(imap_info& a) { a.display = a.address; }
+
+constexpr bool REQUIRED = true;
+
+constexpr account_setting setting(std::string_view key, account_setting::kind_t kind,
+                                  account_setting::fallback_fn fallback, bool required) {
+  account_setting result{};
+  result.key = key;
+  result.kind = kind;
+  result.text_default = "";
+  result.fallback = fallback;
+  result.required = required;
+  return result;
+}
+constexpr account_setting number(std::string_view key, int32_t imap_info::*member,
+                                 int32_t default_value,
+                                 account_setting::fallback_fn fallback = nullptr) {
+  account_setting result = setting(key, account_setting::NUMBER, fallback, false);
+  result.number = member;
+  result.number_default = default_value;
+  return result;
+}
+constexpr account_setting flag(std::string_view key, uint8_t imap_info::*member,
+                               int32_t default_value) {
+  account_setting result = setting(key, account_setting::FLAG, nullptr, false);
+  result.flag = member;
+  result.number_default = default_value;
+  return result;
+}
+constexpr account_setting text(std::string_view key, std::string imap_info::*member,
+                               const char* default_value = "",
+                               account_setting::fallback_fn fallback = nullptr,
+                               bool required = false) {
+  account_setting result = setting(key, account_setting::TEXT, fallback, required);
+  result.text = member;
+  result.text_default = default_value;
+  return result;
+}
+constexpr account_setting password(std::string_view key, std::string imap_info::*member) {
+  account_setting result = setting(key, account_setting::PASSWORD, nullptr, REQUIRED);
+  result.text = member;
+  return result;
+}
+
 void copy_settings(const imap_info& from, imap_info& to) {
-  to.accttype = from.accttype;
-  to.address = from.address;
-  to.username = from.username;
-  to.password = from.password;
-  to.mailbox = from.mailbox;
-  to.unseen = from.unseen;
-  to.hostname = from.hostname;
-  to.attempt = from.attempt;
-  to.port = from.port;
-  to.client = from.client;
-  to.arguments = from.arguments;
-  to.ssl = from.ssl;
-  to.display = from.display;
+  for (const account_setting& setting : ACCOUNT_SETTINGS) setting.copy(from, to);
 }
 
 // What loading, appending and replacing have in common: the account is due
@@ -59,6 +99,77 @@ std::string identity(const imap_info& account) {
 }
 
 }  // namespace
+
+constexpr std::array<account_setting, 13> ACCOUNT_SETTINGS = {
+    number("accttype", &imap_info::accttype, ACCOUNT_IMAP),
+    text("address", &imap_info::address, "", address_of_user),
+    text("username", &imap_info::username, "", nullptr, REQUIRED),
+    password("password", &imap_info::password),
+    text("mailbox", &imap_info::mailbox, DEFAULT_MAILBOX, default_mailbox),
+    flag("unseen", &imap_info::unseen, 1),
+    text("hostname", &imap_info::hostname, "", nullptr, REQUIRED),
+    text("client", &imap_info::client),
+    text("arguments", &imap_info::arguments),
+    text("display", &imap_info::display, "", display_address),
+    number("port", &imap_info::port, IMAP_DEFAULT_PORT, port_by_type),
+    number("attempt", &imap_info::attempt, IMAP_DEFAULT_INTERVAL, interval_by_type),
+    flag("ssl", &imap_info::ssl, 0),
+};
+
+bool account_setting::is_empty(const imap_info& account) const {
+  switch (kind) {
+    case NUMBER:
+      return account.*number == 0;
+    case FLAG:
+      return account.*flag == 0;
+    case TEXT:
+    case PASSWORD:
+      break;
+  }
+  return (account.*text).empty();
+}
+
+std::string account_setting::text_of(const imap_info& account) const {
+  switch (kind) {
+    case NUMBER:
+      return std::to_string(account.*number);
+    case FLAG:
+      return account.*flag != 0 ? "1" : "0";
+    case TEXT:
+    case PASSWORD:
+      break;
+  }
+  return account.*text;
+}
+
+void account_setting::set_number(imap_info& account, int32_t value) const {
+  if (kind == NUMBER) account.*number = value;
+  if (kind == FLAG) account.*flag = value != 0 ? 1 : 0;
+}
+
+void account_setting::set_text(imap_info& account, std::string value) const {
+  if (kind == TEXT || kind == PASSWORD) account.*text = std::move(value);
+}
+
+void account_setting::set_default(imap_info& account) const {
+  set_number(account, number_default);
+  set_text(account, text_default);
+}
+
+void account_setting::copy(const imap_info& from, imap_info& to) const {
+  switch (kind) {
+    case NUMBER:
+      to.*number = from.*number;
+      break;
+    case FLAG:
+      to.*flag = from.*flag;
+      break;
+    case TEXT:
+    case PASSWORD:
+      to.*text = from.*text;
+      break;
+  }
+}
 
 int64_t next_check_time(int64_t now, int32_t attempt) {
   return now + static_cast<int64_t>(attempt) * 60;
@@ -186,10 +297,7 @@ account_ref account_table_t::new_key() {
 
 void set_new_account_defaults(imap_info& settings) {
   settings = imap_info();
-  settings.port = IMAP_DEFAULT_PORT;
-  settings.mailbox = DEFAULT_MAILBOX;
-  settings.attempt = IMAP_DEFAULT_INTERVAL;
-  settings.unseen = 1;
+  for (const account_setting& setting : ACCOUNT_SETTINGS) setting.set_default(settings);
 }
 
 void copy_account_settings(const imap_info& source, imap_info& destination) {

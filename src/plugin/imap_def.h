@@ -33,10 +33,12 @@
 // `account_edit` belongs to the user-interface thread alone.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -59,8 +61,8 @@ constexpr int32_t MAX_ACCOUNTS = 20;
 constexpr int32_t ACCOUNT_IMAP = 0;
 constexpr int32_t ACCOUNT_POP3 = 1;
 
-// One mail account. The thirteen settings are what mail.ini stores; the
-// run-time fields are never stored. Times are local seconds (seconds since
+// One mail account. The thirteen settings are what mail.ini stores (see
+// ACCOUNT_SETTINGS); the run-time fields are never stored. Times are local seconds (seconds since
 // 1970-01-01 00:00:00 of the local wall clock, no time-zone adjustment).
 struct imap_info {
   // Settings.
@@ -69,6 +71,7 @@ struct imap_info {
   std::string username;
   std::string password;  // plain in memory, scrambled in mail.ini
   std::string mailbox;
+  uint8_t unseen = 0;  // 1 counts UNSEEN, 0 counts RECENT
   std::string hostname;
   int32_t attempt = 0;  // minutes between checks
   int32_t port = 0;
@@ -82,7 +85,6 @@ struct imap_info {
   int32_t entry_id = 0;                       // -1: no entry
   int32_t new_count = 0;
   int32_t total_count = 0;
-  uint8_t unseen = 0;  // setting: 1 counts UNSEEN, 0 counts RECENT
   int32_t recent_count = 0;
   int32_t exists_count = 0;
   int64_t last_checked = 0;  // 0: never
@@ -93,6 +95,44 @@ struct imap_info {
   // Changes whenever the settings of the table record are replaced.
   uint32_t settings_version = 0;
 };
+
+// One setting of an account. ACCOUNT_SETTINGS describes each setting once;
+// copying, new-account defaults, loading, saving and the tests read it.
+struct account_setting {
+  enum kind_t : uint8_t {
+    NUMBER,    // int32_t, written in decimal
+    FLAG,      // uint8_t, written as 0 or 1
+    TEXT,      // std::string, written as it is
+    PASSWORD,  // std::string, plain in memory and scrambled in mail.ini
+  };
+  // Gives a loaded account a value for the setting when it has none (0 or
+  // empty); may read the settings before it in the table.
+  using fallback_fn = void (*)(imap_info& account);
+
+  std::string_view key;  // mail.ini writes "port(3)" for account 3
+  kind_t kind;
+  int32_t imap_info::*number;    // NUMBER
+  uint8_t imap_info::*flag;      // FLAG
+  std::string imap_info::*text;  // TEXT and PASSWORD
+  int32_t number_default;        // of a new account (NUMBER and FLAG)
+  const char* text_default;      // of a new account (TEXT and PASSWORD)
+  fallback_fn fallback;          // null: 0 or empty stays
+  bool required;                 // a loaded account without it is dropped
+
+  // 0 or empty.
+  bool is_empty(const imap_info& account) const;
+  // The value as text, a flag as "0" or "1", the password in plain.
+  std::string text_of(const imap_info& account) const;
+  // NUMBER and FLAG; a flag becomes 1 for any value but 0.
+  void set_number(imap_info& account, int32_t value) const;
+  // TEXT and PASSWORD.
+  void set_text(imap_info& account, std::string value) const;
+  void set_default(imap_info& account) const;
+  void copy(const imap_info& from, imap_info& to) const;
+};
+
+// In the order mail.ini has always written them.
+extern const std::array<account_setting, 13> ACCOUNT_SETTINGS;
 
 // The edit record of the account dialogs: `index` is the table index of the
 // account being edited, -1 while a new account is entered.

@@ -1,7 +1,6 @@
 #include "imap_main.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 #include "imap_start.h"
@@ -9,23 +8,7 @@
 #include "imap_windows.h"
 #include "platform/env.h"
 
-const char PLUGIN_ID[] = "5D1C7A42-93E0-4B8F-A6D2-71C0E94F3B58";
-const char PLUGIN_NAME[] = "E-Mail Plugin";
-const char PLUGIN_PUBLISHER[] = "The E-Mail Plugin Team";
-const char PLUGIN_VERSION[] = "1.5";
-const char PLUGIN_DESCRIPTION[] = "This plugin implements IMAP and POP3 mail checking.";
-const char CONFIG_FILE_NAME[] = "mail.ini";
-
-std::atomic<host_call_fn> host_call{nullptr};
-char* plugin_dir = nullptr;
-uint32_t checker_thread_id = 0;
-platform::thread_handle checker_thread_handle = nullptr;
-std::atomic<platform::window_handle> prefs_page_window{nullptr};
-platform::window_handle account_dialog_window = nullptr;
-
 namespace {
-
-std::string kept_config_path;
 
 // Compares over the whole text, folding only the ASCII letters A to Z.
 bool equals_ascii_nocase(const char* a, const char* b) {
@@ -49,11 +32,6 @@ void copy_text(char (&buffer)[N], const char* text) {
   buffer[length] = '\0';
 }
 
-void free_plugin_dir() {
-  std::free(plugin_dir);
-  plugin_dir = nullptr;
-}
-
 void on_load(plugin_info_record* info) {
   if (info == nullptr) return;
   copy_text(info->id, PLUGIN_ID);
@@ -62,17 +40,9 @@ void on_load(plugin_info_record* info) {
   copy_text(info->version, PLUGIN_VERSION);
   copy_text(info->description, PLUGIN_DESCRIPTION);
 
-  // A second "load" must not leak the first copy. Without a directory the
-  // plug-in has no file of its own: a mail.ini in whatever the current
-  // directory is belongs to someone else.
-  free_plugin_dir();
-  kept_config_path.clear();
-  if (const char* dir = info->plugin_dir) {
-    const size_t length = std::strlen(dir);
-    plugin_dir = static_cast<char*>(std::malloc(length + 1));
-    if (plugin_dir != nullptr) std::memcpy(plugin_dir, dir, length + 1);
-    kept_config_path = std::string(dir) + CONFIG_FILE_NAME;
-  }
+  // Without a directory the plug-in has no file of its own: a mail.ini in
+  // whatever the current directory is belongs to someone else.
+  set_plugin_dir(info->plugin_dir);
 
   host_call.store(info->host_call);
   remembered_program_path.clear();
@@ -95,8 +65,8 @@ void on_final_unload() {
       "If you chose \"No\" you will have to re-enter the account details if you reload this "
       "plugin.",
       "Confirm", platform::MB_YES_NO | platform::MB_ICON_QUESTION);
-  if (answer == platform::ANSWER_NO && !kept_config_path.empty()) {
-    platform::env()->delete_file(kept_config_path);
+  if (answer == platform::ANSWER_NO && !config_path().empty()) {
+    platform::env()->delete_file(config_path());
   }
 }
 
@@ -124,32 +94,6 @@ int32_t EMAIL_CALL plugin_main(const char* event, void* record) {
     on_prefs_action(static_cast<prefs_action_record*>(record));
   }
   return 0;
-}
-
-int32_t call_host(const char* function, void* record) {
-  host_call_fn call = host_call.load();
-  return call != nullptr ? call(PLUGIN_ID, function, record) : 0;
-}
-
-const std::string& config_path() { return kept_config_path; }
-
-platform::window_handle open_host_dialog(int template_id, platform::window_handle parent,
-                                         platform::dialog_proc proc) {
-  platform::window_handle window =
-      platform::create_dialog(this_module(), template_id, parent, proc);
-  dialog_record record;
-  init_record(&record);
-  record.window = window;
-  call_host("dialogAdd", &record);
-  return window;
-}
-
-void close_host_dialog(platform::window_handle window) {
-  dialog_record record;
-  init_record(&record);
-  record.window = window;
-  call_host("dialogRemove", &record);
-  platform::destroy_window(window);
 }
 
 // The kept path is a C++ object with its own static destructor; the heap

@@ -1,12 +1,11 @@
-// The exports, the event dispatch and the lifecycle of the plug-in, with the
-// globals every unit shares and the registration of dialogs with the host.
+// The two exports and the dispatch of the host's events; the top of the
+// plug-in. The state the events drive lives in imap_state.h, included here
+// for the callers of the exports (the tests) that look at it.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <string>
 
-#include "platform/platform.h"
+#include "imap_state.h"
 #include "plugin.h"
 
 #if defined(_WIN32)
@@ -19,44 +18,6 @@ extern "C" {
 EMAIL_EXPORT int32_t EMAIL_CALL plugin_version(void);
 EMAIL_EXPORT int32_t EMAIL_CALL plugin_main(const char* event, void* record);
 }
-
-// Identity reported to the host.
-extern const char PLUGIN_ID[];
-extern const char PLUGIN_NAME[];
-extern const char PLUGIN_PUBLISHER[];
-extern const char PLUGIN_VERSION[];
-extern const char PLUGIN_DESCRIPTION[];
-extern const char CONFIG_FILE_NAME[];  // "mail.ini"
-
-// Lifecycle globals. The host call and the preferences page are read by the
-// checker thread as well, so they are atomic; the others belong to the
-// user-interface thread.
-extern std::atomic<host_call_fn> host_call;
-extern char* plugin_dir;
-extern uint32_t checker_thread_id;
-extern platform::thread_handle checker_thread_handle;
-extern std::atomic<platform::window_handle> prefs_page_window;
-extern platform::window_handle account_dialog_window;
-
-// Calls the host function `function` with `record`; returns 0 without a call
-// while no host call is set.
-int32_t call_host(const char* function, void* record);
-
-// The full path of mail.ini. Known from "load" on and kept after "unload",
-// which releases plugin_dir, so that "finalUnload" finds the file whichever
-// of the two the host sends first. Empty when the host gave no directory:
-// then there is no file to read, write or delete.
-const std::string& config_path();
-
-// The plug-in module, whose resources hold the dialog templates.
-platform::module_handle this_module();
-
-// Creates a modeless dialog from the module's template and registers it with
-// the host ("dialogAdd"); returns the window (0 when it could not be made).
-platform::window_handle open_host_dialog(int template_id, platform::window_handle parent,
-                                         platform::dialog_proc proc);
-// Unregisters the dialog ("dialogRemove") and destroys it.
-void close_host_dialog(platform::window_handle window);
 
 // Releases the module's globals when the library is detached.
 void release_module_globals();

@@ -5,7 +5,7 @@
 
 #include "imap_config.h"
 #include "imap_def.h"
-#include "imap_main.h"
+#include "imap_state.h"
 #include "imap_thread.h"
 #include "imap_util.h"
 #include "platform/env.h"

@@ -1,11 +1,12 @@
 #include "imap_thread.h"
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "imap_def.h"
-#include "imap_main.h"
+#include "imap_state.h"
 #include "imap_util.h"
 #include "imap_windows.h"
 #include "imapsend.h"
@@ -396,6 +397,16 @@ int32_t check_account(account_ref key, checker_control& control) {
     platform::send_message_timeout(page, REFRESH_ACCOUNTS, 0, 0, REFRESH_TIMEOUT_MS, &ignored);
   }
   return result;
+}
+
+bool post_to_checker(uint32_t message, uintptr_t wparam) {
+  const uint32_t thread = checker_thread_id;
+  if (thread == 0) return false;
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (!platform::post_thread_message(thread, message, wparam, 0)) {
+    if (std::chrono::steady_clock::now() > give_up) return false;
+  }
+  return true;
 }
 
 uint32_t checker_thread(void* argument) {

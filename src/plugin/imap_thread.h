@@ -22,8 +22,12 @@
 
 class TTCPBlockSocket;
 
+// Requests to the checker thread (thread messages).
+constexpr uint32_t CHECK_ALL = 1025;
+constexpr uint32_t CHECK_ACCOUNT = 1026;  // wParam: the account's key
+constexpr uint32_t STOP_CHECKER = 1027;
 // Sent (blocking) to the preferences page after every check: refill the
-// account list.
+// account list. A window message, so its number may repeat a request's.
 constexpr uint32_t REFRESH_ACCOUNTS = 1025;
 // The checker's timer period and the pause before each account of CHECK_ALL.
 constexpr uint32_t CHECK_TIMER_MS = 5000;
@@ -58,6 +62,13 @@ class checker_control {
   std::mutex lock_;
   TTCPBlockSocket* socket_ = nullptr;  // guarded by lock_
 };
+
+// Posts a request to the checker thread, repeating a refused post at once
+// until it is accepted. A thread that has only just started may not have its
+// queue yet; a post is given up when there is no checker thread (id 0) or
+// when it is still refused after a second, so that a checker that is gone
+// cannot hang the caller. Returns whether the request was posted.
+bool post_to_checker(uint32_t message, uintptr_t wparam);
 
 // Checks the account `account` once: shows the checking icon, counts its
 // mail over POP3 or IMAP, tells the user (icon, entry text, tooltip, alert,

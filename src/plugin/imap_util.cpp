@@ -1,13 +1,13 @@
 #include "imap_util.h"
 
-#include <chrono>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
 #include <vector>
 
-#include "imap_main.h"
+#include "imap_state.h"
+#include "imap_thread.h"
 #include "platform/platform.h"
 
 int32_t mail_group_id = -1;
@@ -390,16 +390,6 @@ void launch_client(account_ref account) {
   });
   if (client.empty()) return;
   platform::launch_program(client, arguments);
-}
-
-bool post_to_checker(uint32_t message, uintptr_t wparam) {
-  const uint32_t thread = checker_thread_id;
-  if (thread == 0) return false;
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-  while (!platform::post_thread_message(thread, message, wparam, 0)) {
-    if (std::chrono::steady_clock::now() > give_up) return false;
-  }
-  return true;
 }
 
 void begin_busy_cursor() {

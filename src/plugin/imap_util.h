@@ -44,11 +44,6 @@ constexpr int32_t MENU_CHECK_NOW = 4000;
 constexpr int32_t MENU_CHECK_ALL = 4001;
 constexpr int32_t MENU_LAUNCH_CLIENT = 4002;
 
-// Requests to the checker thread (thread messages).
-constexpr uint32_t CHECK_ALL = 1025;
-constexpr uint32_t CHECK_ACCOUNT = 1026;  // wParam: the account's key
-constexpr uint32_t STOP_CHECKER = 1027;
-
 // The host's id of the mail group; -1 while there is none. User-interface
 // thread only.
 extern int32_t mail_group_id;
@@ -98,13 +93,6 @@ void free_live_alerts();
 
 // Starts the account's e-mail program with its arguments, if it has one.
 void launch_client(account_ref account);
-
-// Posts a request to the checker thread, repeating a refused post at once
-// until it is accepted. A thread that has only just started may not have its
-// queue yet; a post is given up when there is no checker thread (id 0) or
-// when it is still refused after a second, so that a checker that is gone
-// cannot hang the caller. Returns whether the request was posted.
-bool post_to_checker(uint32_t message, uintptr_t wparam);
 
 // The wait cursor while the user-interface thread is busy.
 void begin_busy_cursor();

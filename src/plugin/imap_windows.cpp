@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "imap_def.h"
-#include "imap_main.h"
 #include "imap_start.h"
+#include "imap_state.h"
 #include "imap_thread.h"
 #include "imap_util.h"
 

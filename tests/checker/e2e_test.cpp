@@ -19,6 +19,7 @@
 #include "imap_config.h"
 #include "imap_def.h"
 #include "imap_main.h"
+#include "imap_thread.h"
 #include "imap_util.h"
 #include "platform/platform.h"
 #include "test_support.h"

@@ -18,12 +18,15 @@
 
 namespace {
 
-// The thirteen settings joined by "|", in the order of the file.
+// The settings joined by "|", in the order of the file, the password in
+// plain.
 std::string describe(const imap_info& a) {
-  return std::to_string(a.accttype) + "|" + a.address + "|" + a.username + "|" + a.password + "|" +
-         a.mailbox + "|" + std::to_string(a.unseen) + "|" + a.hostname + "|" + a.client + "|" +
-         a.arguments + "|" + a.display + "|" + std::to_string(a.port) + "|" +
-         std::to_string(a.attempt) + "|" + std::to_string(a.ssl);
+  std::string text;
+  for (const account_setting& setting : ACCOUNT_SETTINGS) {
+    if (&setting != &ACCOUNT_SETTINGS.front()) text += '|';
+    text += setting.text_of(a);
+  }
+  return text;
 }
 
 std::vector<std::string> loaded_accounts() {
@@ -104,7 +107,8 @@ TEST_F(ConfigTest, AccountKeysAndTheirFallbacks) {
       {"unknown base names are ignored", complete("0") + "colour(0)=red\r\n", {plain}},
       {"incomplete slots are dropped",
        complete("0", "a") + "username(1)=b\r\nhostname(1)=h\r\n" +
-           "username(2)=c\r\npassword(2)=\r\nhostname(2)=h\r\n" + "password(3)=031039\r\n",
+           "username(2)=c\r\npassword(2)=\r\nhostname(2)=h\r\n" + "password(3)=031039\r\n" +
+           "username(4)=d\r\npassword(4)=031039\r\n",
        {"0|a@h|a|pw|INBOX|0|h|||a@h|143|5|0"}},
       {"gaps close, index order wins over file order",
        complete("7", "c") + complete("0", "a") + complete("4", "b"),

@@ -10,6 +10,7 @@
 
 #include "contacts_fixture.h"
 #include "host.h"
+#include "imap_thread.h"
 #include "launches.h"
 #include "platform/platform.h"
 

@@ -12,6 +12,7 @@
 
 #include "bitmaps.h"
 #include "contacts_fixture.h"
+#include "imap_thread.h"
 #include "platform/platform.h"
 
 namespace {
