@@ -732,6 +732,21 @@ TNexaClient::TNexaClient(std::unique_ptr<TTCPBlockSocket> sock)
 
 TNexaClient::~TNexaClient() = default;
 
+bool TNexaClient::ConnectSocket() {
+  Sock->Close();
+  Sock->ClearInputBuffer();
+  Sock->BindLocal(BindAddress, "0");
+  if (ImplicitTls) Sock->SetTlsEnabled(true);
+  BoundCommand();
+  if (Sock->LastError() == 0) Sock->Connect(Host, Port);
+  return Sock->LastError() == 0;
+}
+
+void TNexaClient::DropReply(std::vector<std::string>* lines) {
+  std::vector<std::string>().swap(*lines);
+  Sock->Close();
+}
+
 void TNexaClient::BoundCommand() {
   const int64_t bound = static_cast<int64_t>(Timeout) * TBlockSocket::kWholeReadTimeouts;
   Sock->SetDeadline(Timeout > 0 ? static_cast<int>(std::min<int64_t>(bound, INT32_MAX)) : -1);
