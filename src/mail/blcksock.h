@@ -31,6 +31,9 @@ class TBlockSocket {
   static constexpr int kErrTimedOut = 10060;        // no input within one wait
   static constexpr int kErrTlsUnavailable = 10043;  // TLS library or context missing
   static constexpr int kErrTlsFailed = 10091;       // the TLS library reported a failure
+  static constexpr int kErrNotSocket = 10038;       // no socket: closed or never made
+  static constexpr int kErrNotStarted = 10093;      // the sockets layer did not start
+  static constexpr int kErrHostNotFound = 11001;    // the name gave no usable address
 
   // Bounds that keep a hostile peer from growing memory without end. Past
   // them a read fails with kErrTooLong and the connection stays unusable
