@@ -11,11 +11,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/code_page.h"
 #include "text.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace {
 
@@ -519,13 +516,4 @@ TMimeCharset CharsetFromCodePage(unsigned codePage) {
   return TMimeCharset::CP1252;
 }
 
-TMimeCharset SystemCharset() {
-#ifdef _WIN32
-  return CharsetFromCodePage(GetACP());
-#else
-  // POSIX has no ANSI code page, and a UTF-8 locale is no 8-bit one. The
-  // texts go to a host that expects Windows text, so use the code page that
-  // Windows itself falls back to.
-  return CharsetFromCodePage(1252);
-#endif
-}
+TMimeCharset SystemCharset() { return CharsetFromCodePage(platform::active_code_page()); }
