@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "imap_main.h"
+#include "platform/env.h"
 #include "platform/platform.h"
 
 int32_t mail_group_id = -1;
@@ -387,7 +388,7 @@ void launch_client(account_ref account) {
     arguments = a.arguments;
   });
   if (client.empty()) return;
-  platform::launch_program(client, arguments);
+  platform::env()->launch_program(client, arguments);
 }
 
 bool post_to_checker(uint32_t message, uintptr_t wparam) {

@@ -81,9 +81,14 @@ class Win32Env : public Env {
   uintptr_t start_thread_timer(uint32_t period_ms) override { return set_thread_timer(period_ms); }
   void stop_thread_timer(uintptr_t id) override { kill_thread_timer(id); }
 
-  void play_sound_file(const std::string& path) override { platform::play_sound_file(path); }
-  void play_sound_resource(const void* module, int id) override {
-    platform::play_sound_resource(module, id);
+  sound_result play_sound_file(const std::string& path) override {
+    return platform::play_sound_file(path);
+  }
+  sound_result play_sound_resource(const void* module, int id) override {
+    return platform::play_sound_resource(module, id);
+  }
+  void launch_program(const std::string& file, const std::string& arguments) override {
+    platform::launch_program(file, arguments);
   }
 
   bool file_exists(const std::string& path) override {
