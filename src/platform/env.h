@@ -136,8 +136,9 @@ PLATFORM_API Env* default_env();
 
 // The environment in use; default_env() unless a test installed another.
 PLATFORM_API Env* env();
-// Installs `e` (null restores the default). Not thread-safe: tests call it
-// while no other thread uses the environment.
+// Installs `e` (null restores the default). A call already under way ends
+// in the Env it began in, so a replaced Env must stay alive; tests install
+// theirs while no other thread uses the environment.
 PLATFORM_API void set_env(Env* e);
 
 }  // namespace platform
