@@ -80,7 +80,7 @@ bool TBlockSocket::Aborted() const { return aborted_.load(); }
 
 int TBlockSocket::WaitFor(int events, int timeout) {
   if (aborted_.load()) return kErrAborted;
-  if (socket_ == net::kNoHandle) return 10038;
+  if (socket_ == net::kNoHandle) return kErrNotSocket;
   int ready = 0;
   int rc = api_->Wait(socket_, events, timeout, abort_wait_, &ready);
   if (rc == net::kErrInterrupted) return kErrAborted;
@@ -120,7 +120,7 @@ void TBlockSocket::SetDeadline(int ms) {
 bool TBlockSocket::EnsureSocket(net::Family family) {
   if (socket_ != net::kNoHandle) return true;
   net::Handle handle = net::kNoHandle;
-  int rc = layer_ok_ ? api_->Open(family, &handle) : 10093;
+  int rc = layer_ok_ ? api_->Open(family, &handle) : kErrNotStarted;
   if (rc != 0) {
     last_error_ = rc;
     return false;
@@ -138,7 +138,7 @@ bool TBlockSocket::EnsureSocket(net::Family family) {
 // that treat 0.0.0.0 as a local address.
 bool TBlockSocket::ResolveOne(const std::string& host, const std::string& port, net::Address* out) {
   if (!layer_ok_) {
-    last_error_ = 10093;
+    last_error_ = kErrNotStarted;
     return false;
   }
   net::Family family = socket_ != net::kNoHandle ? socket_family_ : net::Family::kAny;
@@ -158,7 +158,7 @@ bool TBlockSocket::ResolveOne(const std::string& host, const std::string& port, 
     if (a.family == net::Family::kIPv6 && !v6) v6 = &a;
   }
   if (!v4 && !v6) {
-    last_error_ = 11001;
+    last_error_ = kErrHostNotFound;
     return false;
   }
   *out = v4 ? *v4 : *v6;
@@ -233,7 +233,7 @@ int TBlockSocket::PlainSend(const void* buffer, int length) {
     return -1;
   }
   int sent = 0;
-  int rc = socket_ == net::kNoHandle ? 10038 : api_->Send(socket_, buffer, length, &sent);
+  int rc = socket_ == net::kNoHandle ? kErrNotSocket : api_->Send(socket_, buffer, length, &sent);
   if (rc == net::kErrWouldBlock) {
     int wait = 0;
     rc = NextWait(&wait) ? WaitFor(net::kWritable, wait) : kErrTimedOut;
@@ -248,7 +248,8 @@ int TBlockSocket::PlainSend(const void* buffer, int length) {
 
 int TBlockSocket::PlainReceive(void* buffer, int length) {
   int received = 0;
-  int rc = socket_ == net::kNoHandle ? 10038 : api_->Receive(socket_, buffer, length, &received);
+  int rc =
+      socket_ == net::kNoHandle ? kErrNotSocket : api_->Receive(socket_, buffer, length, &received);
   if (rc != 0) {
     last_error_ = rc;
     return 0;
@@ -731,6 +732,21 @@ TNexaClient::TNexaClient(std::unique_ptr<TTCPBlockSocket> sock)
     : Sock(sock ? std::move(sock) : std::make_unique<TTCPBlockSocket>()) {}
 
 TNexaClient::~TNexaClient() = default;
+
+bool TNexaClient::ConnectSocket() {
+  Sock->Close();
+  Sock->ClearInputBuffer();
+  Sock->BindLocal(BindAddress, "0");
+  if (ImplicitTls) Sock->SetTlsEnabled(true);
+  BoundCommand();
+  if (Sock->LastError() == 0) Sock->Connect(Host, Port);
+  return Sock->LastError() == 0;
+}
+
+void TNexaClient::DropReply(std::vector<std::string>* lines) {
+  std::vector<std::string>().swap(*lines);
+  Sock->Close();
+}
 
 void TNexaClient::BoundCommand() {
   const int64_t bound = static_cast<int64_t>(Timeout) * TBlockSocket::kWholeReadTimeouts;

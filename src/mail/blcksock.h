@@ -31,6 +31,9 @@ class TBlockSocket {
   static constexpr int kErrTimedOut = 10060;        // no input within one wait
   static constexpr int kErrTlsUnavailable = 10043;  // TLS library or context missing
   static constexpr int kErrTlsFailed = 10091;       // the TLS library reported a failure
+  static constexpr int kErrNotSocket = 10038;       // no socket: closed or never made
+  static constexpr int kErrNotStarted = 10093;      // the sockets layer did not start
+  static constexpr int kErrHostNotFound = 11001;    // the name gave no usable address
 
   // Bounds that keep a hostile peer from growing memory without end. Past
   // them a read fails with kErrTooLong and the connection stays unusable
@@ -296,9 +299,20 @@ class TNexaClient {
   std::string BindAddress = "0.0.0.0";
   // Longest wait for input in one step of a read, in ms.
   int32_t Timeout = 5000;
+  // TLS from the first byte.
+  bool ImplicitTls = false;
   std::unique_ptr<TTCPBlockSocket> Sock;
 
  protected:
+  // The connect step of every session: closes what is open, binds
+  // BindAddress, enables TLS when ImplicitTls, and connects to Host and
+  // Port, the TLS handshake and the greeting bounded as one command (see
+  // BoundCommand). False, with the reason in Sock->LastError(), when no
+  // connection came up; nothing is sent or read.
+  bool ConnectSocket();
+  // For a reply that passed its bound: frees `lines` with their memory and
+  // closes the connection, since where the next reply would begin is lost.
+  void DropReply(std::vector<std::string>* lines);
   // Bounds the command about to be sent (or the greeting about to be read),
   // its whole reply included, by kWholeReadTimeouts times Timeout, so a
   // server that paces its reply line by line cannot hold the session; no

@@ -6,31 +6,19 @@
 #include <string_view>
 #include <utility>
 
-namespace {
+#include "text.h"
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
-  return s;
-}
+namespace {
 
 // The text before / after the first `delimiter` (all of it when absent),
 // trimmed.
 std::string_view LeftPart(std::string_view s, std::string_view delimiter) {
-  return Trim(s.substr(0, s.find(delimiter)));
+  return TrimBlanks(s.substr(0, s.find(delimiter)));
 }
 
 std::string_view RightPart(std::string_view s, std::string_view delimiter) {
   const size_t at = s.find(delimiter);
-  return Trim(at == s.npos ? s : s.substr(at + delimiter.size()));
-}
-
-std::string Upper(std::string_view s) {
-  std::string u(s);
-  for (char& c : u) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return u;
+  return TrimBlanks(at == s.npos ? s : s.substr(at + delimiter.size()));
 }
 
 // An optionally signed decimal after leading blanks, nothing else; false for
@@ -94,7 +82,7 @@ TIMAPSend::TIMAPSend(std::unique_ptr<TTCPBlockSocket> sock) : TNexaClient(std::m
 TIMAPSend::~TIMAPSend() = default;
 
 std::string TIMAPSend::SendCommand(const std::string& command) {
-  if (command.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+  if (HasLineBreak(command)) {
     ReplyLines.clear();
     ReplyLine.clear();
     return std::string();
@@ -143,11 +131,10 @@ std::string TIMAPSend::ReadResult() {
   if (overflow) {
     // The server does not end its reply; the rest of the stream cannot be
     // placed, so the connection goes too.
-    std::vector<std::string>().swap(ReplyLines);
-    Sock->Close();
+    DropReply(&ReplyLines);
     return std::string();
   }
-  return Upper(LeftPart(RightPart(ReplyLine, " "), " "));
+  return UpperAscii(LeftPart(RightPart(ReplyLine, " "), " "));
 }
 
 void TIMAPSend::JoinLiterals() {
@@ -189,9 +176,9 @@ bool TIMAPSend::ReadCapabilities() {
 }
 
 std::string TIMAPSend::FindCapability(const std::string& name) const {
-  const std::string wanted = Upper(name);
+  const std::string wanted = UpperAscii(name);
   for (const std::string& capability : Capabilities) {
-    if (Upper(capability).compare(0, wanted.size(), wanted) == 0) return capability;
+    if (UpperAscii(capability).compare(0, wanted.size(), wanted) == 0) return capability;
   }
   return std::string();
 }
@@ -202,13 +189,7 @@ bool TIMAPSend::Login() {
   SelectedRecent = 0;
   AuthDone = false;
 
-  Sock->Close();
-  Sock->BindLocal(BindAddress, "0");
-  if (ImplicitTls) Sock->SetTlsEnabled(true);
-  // The TLS handshake and the greeting count as one command.
-  BoundCommand();
-  if (Sock->LastError() == 0) Sock->Connect(Host, Port);
-  if (Sock->LastError() != 0) return false;
+  if (!ConnectSocket()) return false;
 
   const std::string greeting = Sock->ReadLine(Timeout);
   if (greeting.compare(0, 9, "* PREAUTH") == 0) {
@@ -233,7 +214,7 @@ void TIMAPSend::ParseExamine() {
   SelectedCount = 0;
   SelectedRecent = 0;
   for (const std::string& item : ReplyLines) {
-    const std::string u = Upper(item);
+    const std::string u = UpperAscii(item);
     if (u.find(" EXISTS") != std::string::npos) {
       SelectedCount = Count(RightPart(LeftPart(u, " EXISTS"), "* "), 0);
     }
@@ -244,14 +225,14 @@ void TIMAPSend::ParseExamine() {
 }
 
 int32_t TIMAPSend::StatusValue(const std::string& mailbox, const std::string& item) {
-  const std::string v = Upper(item);
+  const std::string v = UpperAscii(item);
   if (SendCommand("STATUS " + Quoted(mailbox) + " (" + v + ")") != "OK") return -1;
   JoinLiterals();
   // The server may echo the name quoted, with its escapes.
-  const std::string name = Upper(mailbox);
-  const std::string quoted = Upper(Quoted(mailbox));
+  const std::string name = UpperAscii(mailbox);
+  const std::string quoted = UpperAscii(Quoted(mailbox));
   for (const std::string& reply : ReplyLines) {
-    const std::string u = Upper(reply);
+    const std::string u = UpperAscii(reply);
     if (u.compare(0, 2, "* ") != 0) continue;
     size_t at = u.find(quoted);
     size_t after = at == std::string::npos ? at : at + quoted.size();
@@ -262,7 +243,7 @@ int32_t TIMAPSend::StatusValue(const std::string& mailbox, const std::string& it
     // The item is looked for after the name, which may itself contain it.
     if (at == std::string::npos || u.find(v, after) == std::string::npos) continue;
     const std::string_view rest = RightPart(std::string_view(u).substr(after), v);
-    return Count(Trim(LeftPart(rest, ")")), -1);
+    return Count(TrimBlanks(LeftPart(rest, ")")), -1);
   }
   return -1;
 }

@@ -59,8 +59,6 @@ class TIMAPSend : public TNexaClient {
   std::string SelectedFolder;
   int32_t SelectedCount = 0;
   int32_t SelectedRecent = 0;
-  // TLS from the first byte.
-  bool ImplicitTls = false;
 
  protected:
   // Sends "S<n> <command>" and reads the reply; returns the upper-case

@@ -11,30 +11,17 @@
 #include <cstdint>
 #include <cstring>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "platform/code_page.h"
+#include "text.h"
 
 namespace {
 
 constexpr std::uint32_t kReplacementChar = 0xFFFD;
 
-// Header parsing treats every control character as a blank, as mail software
-// of the time did.
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
-
-char ToUpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
 bool StartsWithNoCase(std::string_view s, std::string_view upperPrefix) {
   if (s.size() < upperPrefix.size()) return false;
   for (std::size_t i = 0; i < upperPrefix.size(); ++i) {
-    if (ToUpperAscii(s[i]) != upperPrefix[i]) return false;
+    if (UpperAscii(s[i]) != upperPrefix[i]) return false;
   }
   return true;
 }
@@ -337,7 +324,7 @@ std::size_t FindWordEnd(std::string_view v, std::size_t from) {
   return std::string_view::npos;
 }
 
-bool AllBlanks(std::string_view s) { return std::all_of(s.begin(), s.end(), IsBlank); }
+bool AllBlanks(std::string_view s) { return std::all_of(s.begin(), s.end(), IsBlankOrControl); }
 
 char* Copy(std::string_view s, char* out) {
   if (!s.empty()) std::memcpy(out, s.data(), s.size());
@@ -351,7 +338,7 @@ bool ParseWord(std::string_view word, std::string_view* charset, char* letter,
   const std::string_view inner = word.substr(2, word.size() - 4);
   const std::size_t p = inner.find('?');
   if (p == std::string_view::npos || p + 2 >= inner.size() || inner[p + 2] != '?') return false;
-  *letter = ToUpperAscii(inner[p + 1]);
+  *letter = UpperAscii(inner[p + 1]);
   if (*letter != 'B' && *letter != 'Q') return false;
   *charset = inner.substr(0, p);
   *text = inner.substr(p + 3);
@@ -388,7 +375,7 @@ void TMessHeader::ParseHeaderLines(const std::vector<std::string>& lines, TMimeC
       continue;
     }
     const std::string_view value = std::string_view(s).substr(s.find(':') + 1);
-    *field = DecodeEncodedWords(Trim(value), target);
+    *field = DecodeEncodedWords(TrimBlanks(value), target);
   }
 }
 
@@ -398,15 +385,15 @@ std::string UnfoldHeader(const std::vector<std::string>& lines, std::size_t& i) 
     while (i < lines.size()) {
       const std::string& t = lines[i];
       // TAB is a blank too, so a line starting with one continues the field.
-      if (t.empty() || !IsBlank(t.front())) break;
+      if (t.empty() || !IsBlankOrControl(t.front())) break;
       const std::size_t start = s.size() + 1;
       s += ' ';
-      s += Trim(t);
+      s += TrimBlanks(t);
       std::replace(s.begin() + static_cast<std::ptrdiff_t>(start), s.end(), '\t', ' ');
       ++i;
     }
   }
-  while (!s.empty() && IsBlank(s.back())) s.pop_back();
+  while (!s.empty() && IsBlankOrControl(s.back())) s.pop_back();
   return s;
 }
 
@@ -529,13 +516,4 @@ TMimeCharset CharsetFromCodePage(unsigned codePage) {
   return TMimeCharset::CP1252;
 }
 
-TMimeCharset SystemCharset() {
-#ifdef _WIN32
-  return CharsetFromCodePage(GetACP());
-#else
-  // POSIX has no ANSI code page, and a UTF-8 locale is no 8-bit one. The
-  // texts go to a host that expects Windows text, so use the code page that
-  // Windows itself falls back to.
-  return CharsetFromCodePage(1252);
-#endif
-}
+TMimeCharset SystemCharset() { return CharsetFromCodePage(platform::active_code_page()); }

@@ -63,6 +63,6 @@ std::string ConvertCharset(std::string_view bytes, TMimeCharset from, TMimeChars
 // to Windows-1252.
 TMimeCharset CharsetFromCodePage(unsigned codePage);
 
-// The charset of the system's active 8-bit code page: GetACP() on Windows,
-// Windows-1252 elsewhere.
+// The charset of the system's active 8-bit code page
+// (platform::active_code_page).
 TMimeCharset SystemCharset();

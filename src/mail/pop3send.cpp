@@ -6,18 +6,9 @@
 #include <utility>
 
 #include "md5.h"
+#include "text.h"
 
 namespace {
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
-  return s;
-}
-
-bool HasLineBreak(std::string_view s) {
-  return s.find_first_of(std::string_view("\r\n\0", 3)) != s.npos;
-}
 
 // A whole number that fits; anything else (a sign included) gives 0.
 int32_t WholeNumber(std::string_view s) {
@@ -66,8 +57,7 @@ int32_t TPOP3Send::ReadReplyKeeping(bool multiline, bool header_only) {
       } else if (used > kMaxReplyBytes) {
         // The server does not end the reply; where the next one would begin
         // is lost, so the connection goes too.
-        std::vector<std::string>().swap(ReplyLines);
-        Sock->Close();
+        DropReply(&ReplyLines);
         good = false;
         break;
       }
@@ -83,14 +73,7 @@ int32_t TPOP3Send::ReadReplyKeeping(bool multiline, bool header_only) {
 bool TPOP3Send::OpenConnection() {
   MessageCount = 0;
   MailboxSize = 0;
-  Sock->Close();
-  Sock->ClearInputBuffer();
-  Sock->BindLocal(BindAddress, "0");
-  if (ImplicitTls) Sock->SetTlsEnabled(true);
-  // The TLS handshake and the greeting count as one command.
-  BoundCommand();
-  if (Sock->LastError() == 0) Sock->Connect(Host, Port);
-  return Sock->LastError() == 0;
+  return ConnectSocket();
 }
 
 bool TPOP3Send::SendCommand(const std::string& command) {
@@ -118,9 +101,10 @@ bool TPOP3Send::Login() {
   // The timestamp is the text between the first "<" and the next ">".
   const std::string_view greeting = ReplyLine;
   const size_t open = greeting.find('<');
-  const std::string_view after = Trim(open == greeting.npos ? greeting : greeting.substr(open + 1));
+  const std::string_view after =
+      TrimBlanks(open == greeting.npos ? greeting : greeting.substr(open + 1));
   if (after != greeting) {
-    const std::string_view inside = Trim(after.substr(0, after.find('>')));
+    const std::string_view inside = TrimBlanks(after.substr(0, after.find('>')));
     if (inside != after) ApopTimestamp = "<" + std::string(inside) + ">";
   }
 
@@ -140,10 +124,10 @@ bool TPOP3Send::Stat() {
   if (!Exchange("STAT", false)) return false;
   const std::string_view line = ReplyLine;
   const size_t ok = line.find("+OK ");
-  const std::string_view rest = Trim(ok == line.npos ? line : line.substr(ok + 4));
+  const std::string_view rest = TrimBlanks(ok == line.npos ? line : line.substr(ok + 4));
   const size_t blank = rest.find(' ');
-  MessageCount = WholeNumber(Trim(rest.substr(0, blank)));
-  MailboxSize = WholeNumber(Trim(blank == rest.npos ? rest : rest.substr(blank + 1)));
+  MessageCount = WholeNumber(TrimBlanks(rest.substr(0, blank)));
+  MailboxSize = WholeNumber(TrimBlanks(blank == rest.npos ? rest : rest.substr(blank + 1)));
   return true;
 }
 

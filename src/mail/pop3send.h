@@ -69,8 +69,6 @@ class TPOP3Send : public TNexaClient {
   std::string ApopTimestamp;
   std::vector<std::string> Capabilities;
   TPOP3AuthType AuthMode = TPOP3AuthType::Any;
-  // TLS from the first byte.
-  bool ImplicitTls = false;
 
  private:
   bool OpenConnection();

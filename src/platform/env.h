@@ -1,5 +1,6 @@
-// The environment seam: clock, sleeps and files. The plug-in reaches these
-// only through env(), so a test can install a fake that overrides one call
+// The environment seam: clock, sleeps, the thread timer, sounds, program
+// launches and files. The plug-in reaches these only through env(), so a
+// test (or the substitute host) can install a fake that overrides one call
 // (derive from EnvWrapper) and leaves the rest to the real system.
 #pragma once
 
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "platform/export.h"
+#include "platform/platform.h"
 
 namespace platform {
 
@@ -39,8 +41,11 @@ class PLATFORM_API Env {
   virtual void stop_thread_timer(uintptr_t id) = 0;
   // Sounds (platform.h play_sound_file / play_sound_resource), here so that
   // a test can hear what is played without a sound device.
-  virtual void play_sound_file(const std::string& path) = 0;
-  virtual void play_sound_resource(const void* module, int id) = 0;
+  virtual sound_result play_sound_file(const std::string& path) = 0;
+  virtual sound_result play_sound_resource(const void* module, int id) = 0;
+  // Starts a program (platform.h launch_program), here so that a test can
+  // see what would be started instead of starting it.
+  virtual void launch_program(const std::string& file, const std::string& arguments) = 0;
 
   virtual bool file_exists(const std::string& path) = 0;
   // Returns false when the file could not be deleted (or did not exist).
@@ -81,9 +86,14 @@ class PLATFORM_API EnvWrapper : public Env {
     return target_->start_thread_timer(period_ms);
   }
   void stop_thread_timer(uintptr_t id) override { target_->stop_thread_timer(id); }
-  void play_sound_file(const std::string& path) override { target_->play_sound_file(path); }
-  void play_sound_resource(const void* module, int id) override {
-    target_->play_sound_resource(module, id);
+  sound_result play_sound_file(const std::string& path) override {
+    return target_->play_sound_file(path);
+  }
+  sound_result play_sound_resource(const void* module, int id) override {
+    return target_->play_sound_resource(module, id);
+  }
+  void launch_program(const std::string& file, const std::string& arguments) override {
+    target_->launch_program(file, arguments);
   }
   bool file_exists(const std::string& path) override { return target_->file_exists(path); }
   bool delete_file(const std::string& path) override { return target_->delete_file(path); }
@@ -126,8 +136,9 @@ PLATFORM_API Env* default_env();
 
 // The environment in use; default_env() unless a test installed another.
 PLATFORM_API Env* env();
-// Installs `e` (null restores the default). Not thread-safe: tests call it
-// while no other thread uses the environment.
+// Installs `e` (null restores the default). A call already under way ends
+// in the Env it began in, so a replaced Env must stay alive; tests install
+// theirs while no other thread uses the environment.
 PLATFORM_API void set_env(Env* e);
 
 }  // namespace platform

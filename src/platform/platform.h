@@ -2,8 +2,18 @@
 // system and its window system, with one back end for Win32 and one for POSIX.
 // The plug-in's units include only this header; <windows.h> stays inside the
 // Win32 back end. The layer translates, it does not decide.
+//
+// One seam per facility. The clock, sleeps, the thread timer, sounds,
+// program launches and files are called through platform::env()
+// (platform/env.h) and faked there, with an EnvWrapper installed by
+// set_env; the timer, sound and launch functions below are what the default
+// Env calls, and nothing else calls them. The window system (dialogs,
+// controls, message boxes, the open-file dialog, thread messages) is called
+// here directly and, on POSIX, played by whoever plays the user through
+// posix/window_system.h.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -152,8 +162,8 @@ PLATFORM_API cursor_handle set_cursor(cursor_handle cursor);
 // and returns at once; the program runs on its own and nothing reports
 // whether it could be started. On Windows this is ShellExecute "open". On
 // POSIX the arguments are split into words as a shell would split them,
-// without running a shell, and the program is detached from this process;
-// whoever plays the user may record launches instead (posix/window_system.h).
+// without running a shell (posix::split_words; nothing starts when they do
+// not split), and the program is detached from this process.
 PLATFORM_API void launch_program(const std::string& file, const std::string& arguments);
 
 // Thread messages. Every thread has an id; it gets a message queue the first
@@ -213,12 +223,19 @@ PLATFORM_API void close_thread(thread_handle thread);
 // ends, so that a thread left running in it never runs into unmapped code.
 PLATFORM_API void keep_module_loaded(const void* address);
 
+// What became of a sound: the size of its WAVE data in bytes (0 when it
+// could not be read, and on Windows, where the system reads it) and whether
+// it went to a sound output.
+struct sound_result {
+  size_t bytes = 0;
+  bool to_output = false;
+};
 // Plays a sound asynchronously: the WAVE file at `path`, or the WAVE
 // resource `id` of `module` (PlaySound with SND_ASYNC). On POSIX the sound
-// goes to the system's sound output when there is one (ALSA's aplay), and
-// whoever plays the user is told of every sound (posix/window_system.h).
-PLATFORM_API void play_sound_file(const std::string& path);
-PLATFORM_API void play_sound_resource(module_handle module, int id);
+// goes to the system's sound output when there is one (ALSA's aplay, or the
+// player set with posix::set_sound_player).
+PLATFORM_API sound_result play_sound_file(const std::string& path);
+PLATFORM_API sound_result play_sound_resource(module_handle module, int id);
 
 // Local seconds (see Env::local_seconds) as "ddd mmm dd HH:mm:ss yyyy": the
 // abbreviated day and month names of the user's locale, two-digit day,

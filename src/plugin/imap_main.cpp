@@ -7,20 +7,9 @@
 #include "imap_util.h"
 #include "imap_windows.h"
 #include "platform/env.h"
+#include "text.h"
 
 namespace {
-
-// Compares over the whole text, folding only the ASCII letters A to Z.
-bool equals_ascii_nocase(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    unsigned char x = static_cast<unsigned char>(*a);
-    unsigned char y = static_cast<unsigned char>(*b);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-    if (x != y) return false;
-    if (x == 0) return true;
-  }
-}
 
 // Writes the text and its NUL and nothing after them: the description
 // buffer is only as wide as the host made it, which may be no more than the
@@ -76,21 +65,22 @@ int32_t EMAIL_CALL plugin_version(void) { return 1; }
 
 int32_t EMAIL_CALL plugin_main(const char* event, void* record) {
   if (event == nullptr) return 0;
-  if (equals_ascii_nocase(event, "load")) {
+  const std::string_view name = event;
+  if (SameTextAscii(name, "load")) {
     on_load(static_cast<plugin_info_record*>(record));
-  } else if (equals_ascii_nocase(event, "initialLoad")) {
+  } else if (SameTextAscii(name, "initialLoad")) {
     on_initial_load();
-  } else if (equals_ascii_nocase(event, "start")) {
+  } else if (SameTextAscii(name, "start")) {
     on_start();
-  } else if (equals_ascii_nocase(event, "stop")) {
+  } else if (SameTextAscii(name, "stop")) {
     on_stop();
-  } else if (equals_ascii_nocase(event, "unload")) {
+  } else if (SameTextAscii(name, "unload")) {
     on_unload();
-  } else if (equals_ascii_nocase(event, "finalUnload")) {
+  } else if (SameTextAscii(name, "finalUnload")) {
     on_final_unload();
-  } else if (equals_ascii_nocase(event, "prefsShow")) {
+  } else if (SameTextAscii(name, "prefsShow")) {
     on_prefs_show(static_cast<prefs_show_record*>(record));
-  } else if (equals_ascii_nocase(event, "prefsAction")) {
+  } else if (SameTextAscii(name, "prefsAction")) {
     on_prefs_action(static_cast<prefs_action_record*>(record));
   }
   return 0;

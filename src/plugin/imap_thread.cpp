@@ -14,6 +14,7 @@
 #include "platform/env.h"
 #include "platform/platform.h"
 #include "pop3send.h"
+#include "text.h"
 
 const char SOUND_FILE_NAME[] = "mailnotify.wav";
 
@@ -108,16 +109,6 @@ bool run_imap(account_ref key, imap_info& account, bool header, std::vector<std:
   return true;
 }
 
-bool is_blank_or_control(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-std::string trimmed(const std::string& text) {
-  size_t first = 0;
-  size_t last = text.size();
-  while (first < last && is_blank_or_control(text[first])) ++first;
-  while (last > first && is_blank_or_control(text[last - 1])) --last;
-  return text.substr(first, last - first);
-}
-
 // Longest sender or subject shown, in characters.
 constexpr size_t MAX_SHOWN_FIELD = 256;
 
@@ -129,18 +120,18 @@ std::string shown_field(std::string text) {
   std::replace_if(
       text.begin(), text.end(),
       [](char c) { return static_cast<unsigned char>(c) < ' ' || c == '\x7F'; }, ' ');
-  text = trimmed(text);
-  return text.size() > MAX_SHOWN_FIELD ? trimmed(text.substr(0, MAX_SHOWN_FIELD)) : text;
+  const std::string_view shown = TrimBlanks(text);
+  return std::string(shown.size() > MAX_SHOWN_FIELD ? TrimBlanks(shown.substr(0, MAX_SHOWN_FIELD))
+                                                    : shown);
 }
 
 // Every "re:" removed, in any letter case, in one pass from the left.
 std::string without_re(const std::string& subject) {
-  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
   std::string out;
   out.reserve(subject.size());
   for (size_t i = 0; i < subject.size();) {
-    if (i + 3 <= subject.size() && lower(subject[i]) == 'r' && lower(subject[i + 1]) == 'e' &&
-        subject[i + 2] == ':') {
+    if (i + 3 <= subject.size() && LowerAscii(subject[i]) == 'r' &&
+        LowerAscii(subject[i + 1]) == 'e' && subject[i + 2] == ':') {
       i += 3;
     } else {
       out += subject[i++];

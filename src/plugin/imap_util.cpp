@@ -8,6 +8,7 @@
 
 #include "imap_state.h"
 #include "imap_thread.h"
+#include "platform/env.h"
 #include "platform/platform.h"
 
 int32_t mail_group_id = -1;
@@ -389,7 +390,7 @@ void launch_client(account_ref account) {
     arguments = a.arguments;
   });
   if (client.empty()) return;
-  platform::launch_program(client, arguments);
+  platform::env()->launch_program(client, arguments);
 }
 
 void begin_busy_cursor() {

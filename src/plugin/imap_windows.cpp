@@ -9,6 +9,7 @@
 #include "imap_state.h"
 #include "imap_thread.h"
 #include "imap_util.h"
+#include "text.h"
 
 platform::window_handle options_dialog_window = nullptr;
 std::string remembered_program_path;
@@ -332,9 +333,7 @@ std::string application_title(const std::string& program_path) {
   std::string title = slash == std::string::npos ? program_path : program_path.substr(slash + 1);
   const size_t dot = title.find('.');
   if (dot != std::string::npos) title.erase(dot);
-  for (size_t i = 1; i < title.size(); ++i) {
-    if (title[i] >= 'A' && title[i] <= 'Z') title[i] = static_cast<char>(title[i] - 'A' + 'a');
-  }
+  for (size_t i = 1; i < title.size(); ++i) title[i] = LowerAscii(title[i]);
   return title;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/env.h"
+#include "text.h"
 
 namespace {
 
@@ -211,17 +212,7 @@ void ini_file::replace_section(const std::string& section, const std::vector<key
   lines_ = std::move(result);
 }
 
-bool ini_file::same_name(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
+bool ini_file::same_name(const std::string& a, const std::string& b) { return SameTextAscii(a, b); }
 
 std::string ini_file::text() const {
   size_t length = byte_order_mark_.size();

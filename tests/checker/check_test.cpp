@@ -528,7 +528,7 @@ TEST(NotificationSoundDeathTest, PlayerThatReadsNothingLeavesTheProcessAlive) {
         // sanitizer) adds it now, not while the count is watched.
         std::thread([] {}).join();
         const int before = thread_count();
-        platform::play_sound_resource(this_module(), SOUND_RESOURCE_ID);
+        platform::default_env()->play_sound_resource(this_module(), SOUND_RESOURCE_ID);
         // Alive once the feeding thread has given up on the closed pipe.
         for (int i = 0; i < 2000 && thread_count() > before; ++i) {
           std::this_thread::sleep_for(std::chrono::milliseconds(10));

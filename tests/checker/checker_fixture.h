@@ -80,10 +80,14 @@ class fake_env : public platform::EnvWrapper {
   bool file_exists(const std::string& path) override {
     return path == SOUND_FILE_NAME ? sound_file_exists.load() : target()->file_exists(path);
   }
-  void play_sound_file(const std::string& path) override { events().add("sound file " + path); }
-  void play_sound_resource(const void* module, int id) override {
+  platform::sound_result play_sound_file(const std::string& path) override {
+    events().add("sound file " + path);
+    return {};
+  }
+  platform::sound_result play_sound_resource(const void* module, int id) override {
     events().add(std::string("sound resource ") + std::to_string(id) +
                  (module == this_module() ? "" : " of another module"));
+    return {};
   }
 
   std::atomic<int64_t> now_ms{1700000000000};

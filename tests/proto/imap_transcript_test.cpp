@@ -9,7 +9,6 @@
 
 #include "imapsend.h"
 #include "scripted_server.h"
-#include "ssl_openssl.h"
 
 namespace {
 
@@ -232,28 +231,6 @@ TEST(ImapClient, Defaults) {
   EXPECT_EQ(client.Timeout, 60000);
   EXPECT_TRUE(client.Sock->LineEndAny);
   EXPECT_EQ(client.TagCounter, 0);
-}
-
-// Without the TLS library a TLS account fails before any connection is made.
-TEST(ImapClient, ImplicitTlsWithoutTheLibraryNeverConnects) {
-  Peer peer;
-  TlsSession::SetLibraryNamesForTesting({"email-test-no-such-ssl-library"},
-                                        {"email-test-no-such-crypto-library"});
-  TIMAPSend client;
-  client.Port = peer.Port();
-  client.ImplicitTls = true;
-  const bool login = client.Login();
-  TlsSession::SetLibraryNamesForTesting({}, {});
-  EXPECT_FALSE(login);
-  EXPECT_EQ(client.Sock->LastError(), 10043);
-  EXPECT_EQ(client.Sock->GetRemoteSinPort(), 0);
-}
-
-TEST(ImapClient, RefusedConnectionFailsLogin) {
-  TIMAPSend client;
-  client.Port = Peer::ClosedPort();
-  EXPECT_FALSE(client.Login());
-  EXPECT_NE(client.Sock->LastError(), 0);
 }
 
 }  // namespace

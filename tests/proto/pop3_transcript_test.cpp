@@ -9,7 +9,6 @@
 
 #include "pop3send.h"
 #include "scripted_server.h"
-#include "ssl_openssl.h"
 
 namespace {
 
@@ -211,28 +210,6 @@ TEST(Pop3Client, UserNameWithLineBreakNeverConnects) {
   client.UserName = std::string("bob\0", 4);
   EXPECT_FALSE(client.Login());
   EXPECT_EQ(client.Sock->GetRemoteSinPort(), 0);
-}
-
-// Without the TLS library a TLS account fails before any connection is made.
-TEST(Pop3Client, ImplicitTlsWithoutTheLibraryNeverConnects) {
-  Peer peer;
-  TlsSession::SetLibraryNamesForTesting({"email-test-no-such-ssl-library"},
-                                        {"email-test-no-such-crypto-library"});
-  TPOP3Send client;
-  client.Port = peer.Port();
-  client.ImplicitTls = true;
-  const bool login = client.Login();
-  TlsSession::SetLibraryNamesForTesting({}, {});
-  EXPECT_FALSE(login);
-  EXPECT_EQ(client.Sock->LastError(), 10043);
-  EXPECT_EQ(client.Sock->GetRemoteSinPort(), 0);
-}
-
-TEST(Pop3Client, RefusedConnectionFailsLogin) {
-  TPOP3Send client;
-  client.Port = Peer::ClosedPort();
-  EXPECT_FALSE(client.Login());
-  EXPECT_NE(client.Sock->LastError(), 0);
 }
 
 }  // namespace

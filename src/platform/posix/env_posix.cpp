@@ -12,6 +12,7 @@
 
 #include "platform/env.h"
 #include "platform/platform.h"
+#include "platform/system_env.h"
 
 namespace platform {
 namespace {
@@ -59,7 +60,7 @@ class PosixWritableFile : public WritableFile {
   int fd_;
 };
 
-class PosixEnv : public Env {
+class PosixEnv : public SystemEnv {
  public:
   int64_t local_seconds() override {
     timespec now{};
@@ -75,14 +76,6 @@ class PosixEnv : public Env {
     timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
-  }
-
-  uintptr_t start_thread_timer(uint32_t period_ms) override { return set_thread_timer(period_ms); }
-  void stop_thread_timer(uintptr_t id) override { kill_thread_timer(id); }
-
-  void play_sound_file(const std::string& path) override { platform::play_sound_file(path); }
-  void play_sound_resource(const void* module, int id) override {
-    platform::play_sound_resource(module, id);
   }
 
   bool file_exists(const std::string& path) override { return access(path.c_str(), F_OK) == 0; }

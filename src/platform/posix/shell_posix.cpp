@@ -23,10 +23,8 @@ extern char** environ;
 namespace platform {
 namespace {
 
-std::mutex recorder_lock;
-posix::launch_recorder recorder;       // guarded by recorder_lock
-posix::sound_observer sound_listener;  // guarded by recorder_lock
-std::string sound_player;              // guarded by recorder_lock; empty: the system's
+std::mutex player_lock;
+std::string sound_player;  // guarded by player_lock; empty: the system's
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
@@ -109,20 +107,11 @@ bool spawn_detached(const std::string& file, std::vector<std::string>& words, in
 // ALSA's aplay when there is a sound card; empty when there is none.
 std::string sound_output() {
   {
-    std::lock_guard<std::mutex> hold(recorder_lock);
+    std::lock_guard<std::mutex> hold(player_lock);
     if (!sound_player.empty()) return sound_player;
   }
   std::string player;
   return access("/dev/snd", F_OK) == 0 && resolve_program("aplay", &player) ? "aplay" : "";
-}
-
-void tell_sound(const posix::sound_played& sound) {
-  posix::sound_observer tell;
-  {
-    std::lock_guard<std::mutex> hold(recorder_lock);
-    tell = sound_listener;
-  }
-  if (tell) tell(sound);
 }
 
 }  // namespace
@@ -171,42 +160,20 @@ bool split_words(const std::string& text, std::vector<std::string>* words) {
   return true;
 }
 
-void set_sound_observer(sound_observer observer) {
-  std::lock_guard<std::mutex> hold(recorder_lock);
-  sound_listener = std::move(observer);
-}
-
 void set_sound_player(const std::string& program) {
-  std::lock_guard<std::mutex> hold(recorder_lock);
+  std::lock_guard<std::mutex> hold(player_lock);
   sound_player = program;
-}
-
-void set_launch_recorder(launch_recorder r) {
-  std::lock_guard<std::mutex> hold(recorder_lock);
-  recorder = std::move(r);
 }
 
 }  // namespace posix
 
 void launch_program(const std::string& file, const std::string& arguments) {
-  posix::launch_request request{file, arguments, {}};
-  if (!posix::split_words(arguments, &request.words)) return;
-  posix::launch_recorder record;
-  {
-    std::lock_guard<std::mutex> hold(recorder_lock);
-    record = recorder;
-  }
-  if (record) {
-    record(request);
-    return;
-  }
-
-  spawn_detached(file, request.words, -1);
+  std::vector<std::string> words;
+  if (posix::split_words(arguments, &words)) spawn_detached(file, words, -1);
 }
 
-void play_sound_file(const std::string& path) {
-  posix::sound_played sound;
-  sound.file = path;
+sound_result play_sound_file(const std::string& path) {
+  sound_result sound;
   struct stat s {};
   if (stat(path.c_str(), &s) == 0) sound.bytes = static_cast<size_t>(s.st_size);
   const std::string player = sound_output();
@@ -214,12 +181,11 @@ void play_sound_file(const std::string& path) {
     std::vector<std::string> words{"-q", path};
     sound.to_output = spawn_detached(player, words, -1);
   }
-  tell_sound(sound);
+  return sound;
 }
 
-void play_sound_resource(module_handle module, int id) {
-  posix::sound_played sound;
-  sound.resource_id = id;
+sound_result play_sound_resource(module_handle module, int id) {
+  sound_result sound;
   const auto* bundle = static_cast<const resource_bundle*>(module);
   const resource_item* item = nullptr;
   for (size_t i = 0; bundle != nullptr && i < bundle->count; ++i) {
@@ -257,7 +223,7 @@ void play_sound_resource(module_handle module, int id) {
       close(feed);
     }).detach();
   }
-  tell_sound(sound);
+  return sound;
 }
 
 }  // namespace platform

@@ -72,33 +72,9 @@ PLATFORM_API size_t live_bitmap_count();
 // "arrow" or "wait": the cursor that is current now.
 PLATFORM_API std::string current_cursor_name();
 
-// A program launch: the program, the argument text as given, and the words
-// the program receives (argv without the program itself).
-struct launch_request {
-  std::string file;
-  std::string arguments;
-  std::vector<std::string> words;
-};
-// While a recorder is set, launches are handed to it instead of performed;
-// null performs them again.
-using launch_recorder = std::function<void(const launch_request&)>;
-PLATFORM_API void set_launch_recorder(launch_recorder recorder);
-
-// A sound the plug-in played: the WAVE file `file`, or the module's WAVE
-// resource `resource_id` (then `file` is empty), with the size of its data
-// in bytes (0 when it could not be read) and whether it went to the
-// system's sound output.
-struct sound_played {
-  std::string file;
-  int resource_id = 0;
-  size_t bytes = 0;
-  bool to_output = false;
-};
-// Told of every sound, on the thread that plays it; null stops telling.
-using sound_observer = std::function<void(const sound_played&)>;
-PLATFORM_API void set_sound_observer(sound_observer observer);
-// Sounds go to `program` (looked up in PATH like a launch) instead of the
-// system's sound output; it gets the words aplay gets: "-q" and the file, or
+// Sounds (platform.h play_sound_file / play_sound_resource) go to
+// `program` (looked up in PATH like a launch) instead of the system's sound
+// output; it gets the words aplay gets: "-q" and the file, or
 // "-q -" and the WAVE data on its standard input. Empty restores the system's.
 PLATFORM_API void set_sound_player(const std::string& program);
 

@@ -4,6 +4,7 @@
 
 #include "platform/env.h"
 #include "platform/platform.h"
+#include "platform/system_env.h"
 
 namespace platform {
 namespace {
@@ -61,7 +62,7 @@ class Win32WritableFile : public WritableFile {
   HANDLE file_;
 };
 
-class Win32Env : public Env {
+class Win32Env : public SystemEnv {
  public:
   int64_t local_seconds() override {
     FILETIME utc{};
@@ -77,14 +78,6 @@ class Win32Env : public Env {
   }
 
   void sleep_ms(uint32_t ms) override { Sleep(ms); }
-
-  uintptr_t start_thread_timer(uint32_t period_ms) override { return set_thread_timer(period_ms); }
-  void stop_thread_timer(uintptr_t id) override { kill_thread_timer(id); }
-
-  void play_sound_file(const std::string& path) override { platform::play_sound_file(path); }
-  void play_sound_resource(const void* module, int id) override {
-    platform::play_sound_resource(module, id);
-  }
 
   bool file_exists(const std::string& path) override {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;

@@ -117,13 +117,18 @@ void keep_module_loaded(const void* address) {
                      static_cast<LPCSTR>(address), &module);
 }
 
-void play_sound_file(const std::string& path) {
-  PlaySoundA(path.c_str(), nullptr, SND_FILENAME | SND_ASYNC);
+sound_result play_sound_file(const std::string& path) {
+  sound_result played;
+  played.to_output = PlaySoundA(path.c_str(), nullptr, SND_FILENAME | SND_ASYNC) != FALSE;
+  return played;
 }
 
-void play_sound_resource(module_handle module, int id) {
-  PlaySoundA(MAKEINTRESOURCEA(id), static_cast<HMODULE>(const_cast<void*>(module)),
-             SND_RESOURCE | SND_ASYNC);
+sound_result play_sound_resource(module_handle module, int id) {
+  sound_result played;
+  played.to_output =
+      PlaySoundA(MAKEINTRESOURCEA(id), static_cast<HMODULE>(const_cast<void*>(module)),
+                 SND_RESOURCE | SND_ASYNC) != FALSE;
+  return played;
 }
 
 std::string format_local_time(int64_t local_seconds) {

@@ -1,0 +1,7 @@
+#include "platform/code_page.h"
+
+namespace platform {
+
+unsigned active_code_page() { return 1252; }
+
+}  // namespace platform
