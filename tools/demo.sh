@@ -29,7 +29,7 @@ if [ "${1:-}" = "-i" ] || [ "${1:-}" = "--dir" ]; then
   else
     folder=$(mktemp -d)
   fi
-  exec "$host" --dir "$folder" < <(printf 'load\ninitialLoad\nstart\nlist\n'; cat)
+  exec "$host" --brief --dir "$folder" < <(printf 'load\ninitialLoad\nstart\nlist\n'; cat)
 fi
 
 work=$(mktemp -d)
@@ -130,4 +130,4 @@ seen() {
   echo list
   echo unload
   echo quit
-} | "$host" --dir "$work/plugin" | tee "$log" | iconv -f CP1252 -t UTF-8
+} | "$host" --brief --dir "$work/plugin" | tee "$log" | iconv -f CP1252 -t UTF-8
