@@ -61,27 +61,24 @@ std::string address(const void* p) {
   return buffer;
 }
 
+// How message boxes can be answered, by the names scripts use.
+const struct {
+  const char* name;
+  int32_t value;
+} kAnswers[] = {{"ok", platform::ANSWER_OK},
+                {"cancel", platform::ANSWER_CANCEL},
+                {"yes", platform::ANSWER_YES},
+                {"no", platform::ANSWER_NO}};
+
 const char* answer_name(int32_t answer) {
-  switch (answer) {
-    case 1:
-      return "ok";
-    case 2:
-      return "cancel";
-    case 6:
-      return "yes";
-    case 7:
-      return "no";
-    default:
-      return "?";
+  for (const auto& a : kAnswers) {
+    if (a.value == answer) return a.name;
   }
+  return "?";
 }
 
 bool parse_answer(const std::string& word, int32_t* answer) {
-  static const struct {
-    const char* name;
-    int32_t value;
-  } answers[] = {{"ok", 1}, {"cancel", 2}, {"yes", 6}, {"no", 7}};
-  for (const auto& a : answers) {
+  for (const auto& a : kAnswers) {
     if (word == a.name) {
       *answer = a.value;
       return true;
@@ -95,7 +92,7 @@ bool parse_answer(const std::string& word, int32_t* answer) {
 // Lines kept for "wait"; older ones are only in the log.
 constexpr size_t kRecentLines = 4096;
 
-substitute_host::substitute_host(std::ostream& log) : log_(log), answer_(6) {
+substitute_host::substitute_host(std::ostream& log) : log_(log), answer_(platform::ANSWER_YES) {
   current = this;
   observe_sounds([this](const std::string& what) { log_line("sound " + what); });
   install_message_box_answerer(
@@ -156,10 +153,14 @@ void substitute_host::record_launches(bool record) {
   }
 }
 
-void substitute_host::log_line(const std::string& line) {
+void substitute_host::log_line(const std::string& line, const std::string& brief) {
   {
     std::lock_guard<std::mutex> hold(log_lock_);
-    log_ << line << std::endl;
+    if (!brief_) {
+      log_ << line << std::endl;
+    } else if (!brief.empty()) {
+      log_ << brief << std::endl;
+    }
     ++lines_logged_;
     recent_lines_.push_back(line);
     if (recent_lines_.size() > kRecentLines) recent_lines_.pop_front();
@@ -202,7 +203,7 @@ int32_t substitute_host::answer_message_box(const std::string& text, const std::
                                             uint32_t style) {
   // Only the buttons can be told from a real Windows message box, so that is
   // what the log shows on every system.
-  const char* buttons = (style & 0x0F) == 4 ? "yes/no" : "ok";
+  const char* buttons = (style & 0x0F) == platform::MB_YES_NO ? "yes/no" : "ok";
   log_line("messagebox caption=" + quoted(caption) + " buttons=" + buttons +
            " text=" + quoted(text) + " -> " + answer_name(answer_));
   return answer_;
@@ -267,15 +268,21 @@ int32_t substitute_host::host_function(const char* plugin_id, const char* functi
   }
   auto text_of = [](const char* text) { return std::string(text != nullptr ? text : ""); };
   int32_t result = 0;
+  // What a person follows: the contact list and the alerts; the page's and
+  // the dialogs' registration only in the complete record.
+  std::string brief;
+  bool unusual = true;
   if (record == nullptr) {
     line += " record=null";
   } else if (name == "prefsInitialize") {
+    unusual = false;
     const auto* r = static_cast<const prefs_page_record*>(record);
     line += " size=" + std::to_string(r->size) + " f4=" + std::to_string(r->one) +
             " page=" + quoted(r->page_name) + " f12=" + std::to_string(r->zero);
   } else if (name == "dialogAdd" || name == "dialogRemove") {
     const auto* r = static_cast<const dialog_record*>(record);
     line += " size=" + std::to_string(r->size) + " window=" + address(r->window);
+    unusual = false;
     std::lock_guard<std::mutex> hold(model_lock_);
     dialogs_.erase(std::remove(dialogs_.begin(), dialogs_.end(), r->window), dialogs_.end());
     if (name == "dialogAdd") dialogs_.push_back(r->window);
@@ -285,12 +292,15 @@ int32_t substitute_host::host_function(const char* plugin_id, const char* functi
     const bitmap_handle bitmap =
         r->icon != nullptr && r->icon->bitmap != nullptr ? *r->icon->bitmap : nullptr;
     const std::string bitmap_name = icon_name(bitmap);
+    const std::string entry_name = "entry " + std::to_string(r->entry_id);
+    unusual = false;
     std::lock_guard<std::mutex> hold(model_lock_);
     if (name == "listAddEntry" && r->is_entry == 0) {
       const int32_t id = next_group_id_++;
       groups_[id] = group{id, text_of(r->text), text_of(r->tooltip)};
       r->group_id = id;
       line += " -> group " + std::to_string(id);
+      brief = "group " + std::to_string(id) + " added " + quoted(r->text);
     } else if (name == "listAddEntry") {
       result = next_entry_id_++;
       entry e;
@@ -307,26 +317,36 @@ int32_t substitute_host::host_function(const char* plugin_id, const char* functi
         e.menu.push_back(menu_item{text_of(m->label), m->callback, m->user_data});
       }
       entries_[result] = e;
+      brief = "entry " + std::to_string(result) + " added " + quoted(e.text) +
+              " icon=" + e.icon_name + " in group " + std::to_string(e.group);
     } else if (name == "listGetSectionCount") {
       for (const auto& [id, e] : entries_) result += e.group == r->group_id ? 1 : 0;
     } else if (name == "listRemoveEntry") {
       if (r->entry_id != -1) {
         entries_.erase(r->entry_id);
+        brief = entry_name + " removed";
       } else {
         groups_.erase(r->group_id);
+        brief = "group " + std::to_string(r->group_id) + " removed";
       }
     } else if (auto it = entries_.find(r->entry_id); it != entries_.end()) {
       if (name == "listUpdateText") {
         it->second.text = text_of(r->text);
         it->second.name = text_of(r->name);
+        brief = entry_name + " text " + quoted(r->text);
       } else if (name == "listUpdateTooltip") {
         it->second.tooltip = text_of(r->tooltip);
+        brief = entry_name + " tooltip " + quoted(r->tooltip);
       } else if (name == "listUpdateIcon") {
         it->second.icon = bitmap;
         it->second.icon_name = bitmap_name;
+        brief = entry_name + " icon " + bitmap_name;
+      } else {
+        unusual = true;
       }
     } else {
       line += " (no such entry)";
+      unusual = true;
     }
   } else if (name == "systraySetAlert") {
     const auto* r = static_cast<const alert_record*>(record);
@@ -346,8 +366,11 @@ int32_t substitute_host::host_function(const char* plugin_id, const char* functi
     const int32_t id = next_alert_id_++;
     alerts_[id] = alert{id, text_of(r->text), text_of(r->icon_name), r->callback, r->user_data};
     line += s.str() + " -> alert " + std::to_string(id);
+    brief = "alert " + std::to_string(id) + " " + quoted(r->text);
+    unusual = false;
   }
-  log_line(line + " -> " + std::to_string(result));
+  line += " -> " + std::to_string(result);
+  log_line(line, unusual ? line : brief);
   return result;
 }
 
@@ -493,199 +516,241 @@ void substitute_host::alert_event(int32_t alert_id, const std::string& event) {
   if (a.callback != nullptr) a.callback(0, 0, event.c_str(), 0, a.user_data);
 }
 
-const char* substitute_host::help() {
-  return "Commands (one per line; # starts a comment):\n"
-         "  load                 send \"load\" with the host's record and show the identity\n"
-         "  initialLoad | start | stop | unload | finalUnload\n"
-         "                       send that event without a record\n"
-         "  prefsShow SHOW X Y   send \"prefsShow\" (SHOW 1 shows, 0 hides)\n"
-         "  prefsAction N        send \"prefsAction\" with action N (0 Cancel, 1 Apply,\n"
-         "                       2 OK)\n"
-         "  dialogs              list the dialogs the plug-in registered\n"
-         "  show DIALOG          print the dialog's whole state: each control's id,\n"
-         "                       kind, text, checked, enabled and visible state, combo\n"
-         "                       items, list columns, rows and selection. DIALOG is\n"
-         "                       page, account, options or a window as logged\n"
-         "  type DIALOG ID TEXT  type TEXT (the rest of the line) into edit control ID\n"
-         "  press DIALOG ID      click button, check box or radio button ID\n"
-         "  choose DIALOG ID ITEM\n"
-         "                       pick ITEM of combo box ID\n"
-         "  select DIALOG ID ROW...\n"
-         "                       select these rows (from 0) of list view ID; the last\n"
-         "                       one becomes the selection mark\n"
-         "  dblclick DIALOG ID ROW\n"
-         "                       double-click row ROW of list view ID (-1: below the\n"
-         "                       rows)\n"
-         "  close DIALOG         click the dialog's close box\n"
-         "  openfile PATH|cancel how the next open-file dialogs are answered\n"
-         "  send NAME            send any event name as it stands, without a record\n"
-         "  identity             show what the plug-in reported on \"load\"\n"
-         "  list                 show the contact list (groups, entries with text, icon\n"
-         "                       name, tooltip and menu) and the alerts not yet dismissed\n"
-         "  icon ENTRY           draw the icon of entry ENTRY (an entry id)\n"
-         "  click ENTRY [EVENT]  double-click the entry (EVENT: list_leftDoubleClick)\n"
-         "  rename ENTRY NAME    rename the entry to NAME (the rest of the line)\n"
-         "  menu ENTRY N [EVENT] pick item N (from 1) of the entry's menu (EVENT:\n"
-         "                       menu-select)\n"
-         "  alert-click N [EVENT]\n"
-         "                       click the link of alert N (EVENT: alert_linkClick)\n"
-         "  alert-dismiss N      dismiss alert N (the plug-in hears alert_destroy)\n"
-         "  launches record|perform\n"
-         "                       log program launches instead of performing them (not\n"
-         "                       on Windows, where the plug-in's shell opens them)\n"
-         "  answer yes|no|ok|cancel\n"
-         "                       how the next message boxes are answered\n"
-         "  sleep MS             wait MS milliseconds\n"
-         "  wait MS TEXT         wait at most MS milliseconds for a log line that\n"
-         "                       contains TEXT (the rest of the line), looking from\n"
-         "                       the line after the previous wait's match\n"
-         "  echo TEXT            print TEXT\n"
-         "  help                 this text\n"
-         "  quit                 end\n";
+namespace {
+
+// Reads the rest of the line after one separating blank.
+std::string rest_of(std::istringstream& words) {
+  std::string rest;
+  std::getline(words, rest);
+  if (!rest.empty()) rest.erase(0, 1);
+  return rest;
+}
+
+}  // namespace
+
+// The script language, in the order help shows it.
+const substitute_host::command substitute_host::commands_[] = {
+    {"load", "load", "send \"load\" with the host's record and show the identity",
+     [](substitute_host& host, const std::string&, std::istringstream&) {
+       std::memset(&host.info_, 0, sizeof host.info_);
+       host.info_.plugin_dir = host.plugin_dir_.c_str();
+       host.info_.host_call = host_call_entry;
+       host.send_event("load", &host.info_);
+       host.run_command("identity");
+     }},
+    {"initialLoad", "initialLoad", "send \"initialLoad\" without a record", send_bare_event},
+    {"start", "start", "send \"start\" without a record", send_bare_event},
+    {"stop", "stop", "send \"stop\" without a record", send_bare_event},
+    {"unload", "unload", "send \"unload\" without a record", send_bare_event},
+    {"finalUnload", "finalUnload", "send \"finalUnload\" without a record", send_bare_event},
+    {"prefsShow", "prefsShow SHOW X Y", "send \"prefsShow\" (SHOW 1 shows, 0 hides)",
+     [](substitute_host& host, const std::string& name, std::istringstream& words) {
+       prefs_show_record r{};
+       std::string page = "E-Mail";
+       words >> r.show >> r.x >> r.y;
+       r.page_name = page.c_str();
+       if (!host.prefs_parent_made_) {
+         host.prefs_parent_ = make_preferences_window();
+         host.prefs_parent_made_ = true;
+       }
+       r.parent_window = host.prefs_parent_;
+       host.send_event(name, &r);
+       host.log_line("prefsShow name=" + quoted(r.name) + " description=" + quoted(r.description) +
+                     " bitmap=" + address(r.bitmap));
+     }},
+    {"prefsAction", "prefsAction N",
+     "send \"prefsAction\" with action N (0 Cancel, 1 Apply,\n2 OK)",
+     [](substitute_host& host, const std::string& name, std::istringstream& words) {
+       prefs_action_record r{};
+       words >> r.action;
+       host.send_event(name, &r);
+     }},
+    {"dialogs", "dialogs", "list the dialogs the plug-in registered",
+     [](substitute_host& host, const std::string&, std::istringstream&) {
+       std::vector<platform::window_handle> dialogs;
+       {
+         std::lock_guard<std::mutex> hold(host.model_lock_);
+         dialogs = host.dialogs_;
+       }
+       for (platform::window_handle d : dialogs) {
+         platform::window_state state;
+         if (read_dialog(d, &state)) {
+           host.log_line("dialog " + address(d) + " " + quoted(state.caption) +
+                         " visible=" + std::to_string(state.visible));
+         }
+       }
+     }},
+    {"show", "show DIALOG",
+     "print the dialog's whole state: each control's id,\nkind, text, checked, enabled and "
+     "visible state, combo\nitems, list columns, rows and selection. DIALOG is\npage, account, "
+     "options or a window as logged",
+     [](substitute_host& host, const std::string&, std::istringstream& words) {
+       std::string name;
+       words >> name;
+       host.show_dialog(name);
+     }},
+    {"type", "type DIALOG ID TEXT", "type TEXT (the rest of the line) into edit control ID",
+     dialog_command},
+    {"press", "press DIALOG ID", "click button, check box or radio button ID", dialog_command},
+    {"choose", "choose DIALOG ID ITEM", "pick ITEM of combo box ID", dialog_command},
+    {"select", "select DIALOG ID ROW...",
+     "select these rows (from 0) of list view ID; the last\none becomes the selection mark",
+     dialog_command},
+    {"dblclick", "dblclick DIALOG ID ROW",
+     "double-click row ROW of list view ID (-1: below the\nrows)", dialog_command},
+    {"close", "close DIALOG", "click the dialog's close box", dialog_command},
+    {"openfile", "openfile PATH|cancel", "how the next open-file dialogs are answered",
+     [](substitute_host& host, const std::string&, std::istringstream& words) {
+       const std::string path = rest_of(words);
+       host.open_file_answer_ = path == "cancel" ? std::string() : path;
+     }},
+    {"send", "send NAME", "send any event name as it stands, without a record",
+     [](substitute_host& host, const std::string&, std::istringstream& words) {
+       std::string event;
+       words >> event;
+       host.send_event(event, nullptr);
+     }},
+    {"identity", "identity", "show what the plug-in reported on \"load\"",
+     [](substitute_host& host, const std::string&, std::istringstream&) {
+       const plugin_info_record& i = host.info_;
+       host.log_line("identity id=" + quoted(i.id) + " name=" + quoted(i.name) +
+                     " publisher=" + quoted(i.publisher) + " version=" + quoted(i.version) +
+                     " description=" + quoted(i.description));
+     }},
+    {"list", "list",
+     "show the contact list (groups, entries with text, icon\nname, tooltip and menu) and the "
+     "alerts not yet dismissed",
+     [](substitute_host& host, const std::string&, std::istringstream&) { host.list_contacts(); }},
+    {"icon", "icon ENTRY", "draw the icon of entry ENTRY (an entry id)",
+     [](substitute_host& host, const std::string&, std::istringstream& words) {
+       int32_t id = 0;
+       words >> id;
+       host.show_icon(id);
+     }},
+    {"click", "click ENTRY [EVENT]", "double-click the entry (EVENT: list_leftDoubleClick)",
+     [](substitute_host& host, const std::string&, std::istringstream& words) {
+       int32_t id = 0;
+       std::string event = "list_leftDoubleClick";
+       words >> id >> event;
+       host.entry_event(id, event, nullptr);
+     }},
+    {"rename", "rename ENTRY NAME", "rename the entry to NAME (the rest of the line)",
+     [](substitute_host& host, const std::string&, std::istringstream& words) {
+       int32_t id = 0;
+       words >> id;
+       const std::string name = rest_of(words);
+       host.entry_event(id, "list_changeName", &name);
+     }},
+    {"menu", "menu ENTRY N [EVENT]",
+     "pick item N (from 1) of the entry's menu (EVENT:\nmenu-select)",
+     [](substitute_host& host, const std::string&, std::istringstream& words) {
+       int32_t id = 0;
+       size_t item = 0;
+       std::string event = "menu-select";
+       words >> id >> item >> event;
+       host.menu_event(id, item, event);
+     }},
+    {"alert-click", "alert-click N [EVENT]", "click the link of alert N (EVENT: alert_linkClick)",
+     [](substitute_host& host, const std::string&, std::istringstream& words) {
+       int32_t id = 0;
+       std::string event = "alert_linkClick";
+       words >> id >> event;
+       host.alert_event(id, event);
+     }},
+    {"alert-dismiss", "alert-dismiss N", "dismiss alert N (the plug-in hears alert_destroy)",
+     [](substitute_host& host, const std::string&, std::istringstream& words) {
+       int32_t id = 0;
+       words >> id;
+       host.alert_event(id, "alert_destroy");
+     }},
+    {"launches", "launches record|perform",
+     "log program launches instead of performing them (not\non Windows, where the plug-in's "
+     "shell opens them)",
+     [](substitute_host& host, const std::string&, std::istringstream& words) {
+       std::string mode;
+       words >> mode;
+       if (mode == "record" || mode == "perform") {
+         host.record_launches(mode == "record");
+       } else {
+         host.log_line("error: launches record or launches perform");
+       }
+     }},
+    {"answer", "answer yes|no|ok|cancel", "how the next message boxes are answered",
+     [](substitute_host& host, const std::string&, std::istringstream& words) {
+       std::string word;
+       words >> word;
+       if (!parse_answer(word, &host.answer_)) {
+         host.log_line("error: answer yes, no, ok or cancel");
+       }
+     }},
+    {"sleep", "sleep MS", "wait MS milliseconds",
+     [](substitute_host& host, const std::string&, std::istringstream& words) {
+       int ms = 0;
+       words >> ms;
+       const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+       while (std::chrono::steady_clock::now() < until) {
+         host.serve_windows();
+         std::this_thread::sleep_for(std::chrono::milliseconds(10));
+       }
+     }},
+    {"wait", "wait MS TEXT",
+     "wait at most MS milliseconds for a log line that\ncontains TEXT (the rest of the line), "
+     "looking from\nthe line after the previous wait's match (the\ncomplete lines, also with "
+     "--brief)",
+     [](substitute_host& host, const std::string&, std::istringstream& words) {
+       int ms = 0;
+       words >> ms;
+       const std::string text = rest_of(words);
+       if (!host.wait_for_line(text, ms)) {
+         host.log_line("wait: nothing with " + quoted(text) + " within " + std::to_string(ms) +
+                       " ms");
+       }
+     }},
+    {"echo", "echo TEXT", "print TEXT",
+     [](substitute_host& host, const std::string&, std::istringstream& words) {
+       host.log_line(rest_of(words));
+     }},
+    {"help", "help", "this text",
+     [](substitute_host& host, const std::string&, std::istringstream&) { host.log_line(help()); }},
+    {"quit", "quit", "end", nullptr},
+    {"exit", "exit", "end", nullptr},
+};
+
+void substitute_host::send_bare_event(substitute_host& host, const std::string& name,
+                                      std::istringstream&) {
+  host.send_event(name, nullptr);
+}
+
+std::string substitute_host::help() {
+  // Usage in a column of its own; a longer one takes a line to itself.
+  constexpr size_t kUsageWidth = 20;
+  const std::string indent(2 + kUsageWidth + 1, ' ');
+  std::string out = "Commands (one per line; # starts a comment):\n";
+  for (const command& c : commands_) {
+    std::string usage = c.usage;
+    out += "  " + usage;
+    out += usage.size() <= kUsageWidth ? std::string(kUsageWidth + 1 - usage.size(), ' ')
+                                       : "\n" + indent;
+    for (const char* d = c.description; *d != '\0'; ++d) {
+      out += *d;
+      if (*d == '\n') out += indent;
+    }
+    out += '\n';
+  }
+  return out;
 }
 
 bool substitute_host::run_command(const std::string& line) {
   std::istringstream words(line);
-  std::string command;
-  if (!(words >> command) || command[0] == '#') return true;
-
-  if (command == "quit" || command == "exit") return false;
-  if (command == "help") {
-    log_line(help());
-  } else if (command == "load") {
-    std::memset(&info_, 0, sizeof info_);
-    info_.plugin_dir = plugin_dir_.c_str();
-    info_.host_call = host_call_entry;
-    send_event("load", &info_);
-    loaded_ = true;
-    run_command("identity");
-  } else if (command == "identity") {
-    log_line("identity id=" + quoted(info_.id) + " name=" + quoted(info_.name) +
-             " publisher=" + quoted(info_.publisher) + " version=" + quoted(info_.version) +
-             " description=" + quoted(info_.description));
-  } else if (command == "initialLoad" || command == "start" || command == "stop" ||
-             command == "unload" || command == "finalUnload") {
-    send_event(command, nullptr);
-  } else if (command == "prefsShow") {
-    prefs_show_record r{};
-    std::string page = "E-Mail";
-    words >> r.show >> r.x >> r.y;
-    r.page_name = page.c_str();
-    if (!prefs_parent_made_) {
-      prefs_parent_ = make_preferences_window();
-      prefs_parent_made_ = true;
-    }
-    r.parent_window = prefs_parent_;
-    send_event(command, &r);
-    log_line("prefsShow name=" + quoted(r.name) + " description=" + quoted(r.description) +
-             " bitmap=" + address(r.bitmap));
-  } else if (command == "prefsAction") {
-    prefs_action_record r{};
-    words >> r.action;
-    send_event(command, &r);
-  } else if (command == "dialogs") {
-    std::vector<platform::window_handle> dialogs;
-    {
-      std::lock_guard<std::mutex> hold(model_lock_);
-      dialogs = dialogs_;
-    }
-    for (platform::window_handle d : dialogs) {
-      platform::window_state state;
-      if (read_dialog(d, &state)) {
-        log_line("dialog " + address(d) + " " + quoted(state.caption) +
-                 " visible=" + std::to_string(state.visible));
-      }
-    }
-  } else if (command == "show") {
-    std::string name;
-    words >> name;
-    show_dialog(name);
-  } else if (command == "type" || command == "press" || command == "choose" ||
-             command == "select" || command == "dblclick" || command == "close") {
-    dialog_command(command, words);
-  } else if (command == "openfile") {
-    std::string path;
-    std::getline(words, path);
-    if (!path.empty()) path.erase(0, 1);
-    open_file_answer_ = path == "cancel" ? std::string() : path;
-  } else if (command == "send") {
-    std::string event;
-    words >> event;
-    send_event(event, nullptr);
-  } else if (command == "list") {
-    list_contacts();
-  } else if (command == "icon") {
-    int32_t id = 0;
-    words >> id;
-    show_icon(id);
-  } else if (command == "click") {
-    int32_t id = 0;
-    std::string event = "list_leftDoubleClick";
-    words >> id >> event;
-    entry_event(id, event, nullptr);
-  } else if (command == "rename") {
-    int32_t id = 0;
-    std::string name;
-    words >> id;
-    std::getline(words, name);
-    if (!name.empty()) name.erase(0, 1);
-    entry_event(id, "list_changeName", &name);
-  } else if (command == "menu") {
-    int32_t id = 0;
-    size_t item = 0;
-    std::string event = "menu-select";
-    words >> id >> item >> event;
-    menu_event(id, item, event);
-  } else if (command == "alert-click") {
-    int32_t id = 0;
-    std::string event = "alert_linkClick";
-    words >> id >> event;
-    alert_event(id, event);
-  } else if (command == "alert-dismiss") {
-    int32_t id = 0;
-    words >> id;
-    alert_event(id, "alert_destroy");
-  } else if (command == "launches") {
-    std::string mode;
-    words >> mode;
-    if (mode == "record" || mode == "perform") {
-      record_launches(mode == "record");
-    } else {
-      log_line("error: launches record or launches perform");
-    }
-  } else if (command == "answer") {
-    std::string word;
-    words >> word;
-    int32_t answer = 0;
-    if (parse_answer(word, &answer)) {
-      answer_ = answer;
-    } else {
-      log_line("error: answer yes, no, ok or cancel");
-    }
-  } else if (command == "sleep") {
-    int ms = 0;
-    words >> ms;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < until) {
-      serve_windows();
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  } else if (command == "wait") {
-    int ms = 0;
-    std::string text;
-    words >> ms;
-    std::getline(words, text);
-    if (!text.empty()) text.erase(0, 1);
-    if (!wait_for_line(text, ms)) {
-      log_line("wait: nothing with " + quoted(text) + " within " + std::to_string(ms) + " ms");
-    }
-  } else if (command == "echo") {
-    std::string rest;
-    std::getline(words, rest);
-    log_line(rest.empty() ? rest : rest.substr(1));
-  } else {
-    log_line("error: unknown command " + quoted(command) + " (try help)");
+  std::string name;
+  if (!(words >> name) || name[0] == '#') return true;
+  for (const command& c : commands_) {
+    if (name != c.name) continue;
+    if (c.run == nullptr) return false;
+    c.run(*this, name, words);
+    return true;
   }
+  log_line("error: unknown command " + quoted(name) + " (try help)");
   return true;
 }
 
@@ -751,21 +816,21 @@ void substitute_host::show_dialog(const std::string& name) {
   }
 }
 
-void substitute_host::dialog_command(const std::string& command, std::istringstream& words) {
+void substitute_host::dialog_command(substitute_host& host, const std::string& command,
+                                     std::istringstream& words) {
   std::string name;
   int id = 0;
   words >> name;
   if (command != "close") words >> id;
-  const platform::window_handle dialog = find_dialog(name);
+  const platform::window_handle dialog = host.find_dialog(name);
   if (dialog == nullptr) {
-    log_line("error: no dialog " + quoted(name));
+    host.log_line("error: no dialog " + quoted(name));
     return;
   }
-  std::string rest;
-  std::getline(words, rest);
-  if (!rest.empty()) rest.erase(0, 1);
-  log_line("user " + command + " " + name + (command == "close" ? "" : " " + std::to_string(id)) +
-           (rest.empty() ? "" : " " + quoted(rest)));
+  const std::string rest = rest_of(words);
+  host.log_line("user " + command + " " + name +
+                (command == "close" ? "" : " " + std::to_string(id)) +
+                (rest.empty() ? "" : " " + quoted(rest)));
   bool done = false;
   if (command == "type") {
     done = type_text(dialog, id, rest);
@@ -785,5 +850,6 @@ void substitute_host::dialog_command(const std::string& command, std::istringstr
   } else {
     done = close_dialog(dialog);
   }
-  if (!done) log_line("error: " + command + " does not apply to control " + std::to_string(id));
+  if (!done)
+    host.log_line("error: " + command + " does not apply to control " + std::to_string(id));
 }

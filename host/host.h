@@ -32,6 +32,13 @@ class substitute_host {
   void set_plugin_dir(const std::string& dir);
   // How message boxes are answered (platform::ANSWER_* values).
   void set_answer(int32_t answer) { answer_ = answer; }
+  // The log's form: complete records of every call (the default, which the
+  // tests read), or brief lines a person can follow: events, contact-list
+  // changes, alerts, sounds, launches, message boxes and what commands show.
+  void set_brief(bool brief) {
+    std::lock_guard<std::mutex> hold(log_lock_);
+    brief_ = brief;
+  }
 
   bool open_library(const std::string& path);
   // Plays the host for a plug-in linked into this program (the tests).
@@ -43,7 +50,8 @@ class substitute_host {
   // sent (a checker's refresh of the page) and the dialogs' own messages.
   // The host's thread calls it while it waits for a command.
   void serve_windows();
-  static const char* help();
+  // The commands and their usage, from the same table run_command reads.
+  static std::string help();
 
   // The host call the plug-in receives; thread-safe.
   int32_t host_function(const char* plugin_id, const char* function, void* record);
@@ -81,7 +89,10 @@ class substitute_host {
  private:
   int32_t send_event(const std::string& event, void* record);
   int32_t answer_message_box(const std::string& text, const std::string& caption, uint32_t style);
-  void log_line(const std::string& line);
+  // Logs the complete record `line`, or `brief` in the brief form (nothing
+  // when it is empty). "wait" always looks at the complete records.
+  void log_line(const std::string& line, const std::string& brief);
+  void log_line(const std::string& line) { log_line(line, line); }
   std::string describe(const list_entry_record* r) const;
   std::string icon_name(bitmap_handle bitmap) const;
   void list_contacts();
@@ -100,9 +111,24 @@ class substitute_host {
   // "account", "options" or a window handle as logged; 0 when none.
   platform::window_handle find_dialog(const std::string& name) const;
   void show_dialog(const std::string& name);
+
+  // One command of the script language: its name, its usage and description
+  // as help shows them (description lines joined by '\n'), and what it does
+  // with the rest of the line; no handler means the script ends.
+  struct command {
+    const char* name;
+    const char* usage;
+    const char* description;
+    void (*run)(substitute_host& host, const std::string& name, std::istringstream& words);
+  };
+  static const command commands_[];
+  // Sends the event the command names, without a record.
+  static void send_bare_event(substitute_host& host, const std::string& name,
+                              std::istringstream& words);
   // Runs a user action on a dialog's control: "type", "press", "choose",
   // "select", "dblclick" or "close".
-  void dialog_command(const std::string& command, std::istringstream& words);
+  static void dialog_command(substitute_host& host, const std::string& command,
+                             std::istringstream& words);
 
   std::ostream& log_;
   std::mutex log_lock_;
@@ -110,11 +136,11 @@ class substitute_host {
   uint64_t lines_logged_ = 0;             // guarded by log_lock_
   uint64_t wait_mark_ = 0;                // guarded by log_lock_
   std::deque<std::string> recent_lines_;  // the last ones; guarded by log_lock_
+  bool brief_ = false;                    // guarded by log_lock_
   plugin_library library_;
   std::string plugin_dir_;
   int32_t answer_;
   plugin_info_record info_{};
-  bool loaded_ = false;
 
   mutable std::mutex model_lock_;
   int32_t next_group_id_ = 1;         // guarded by model_lock_

@@ -20,7 +20,7 @@ const char kLibrary[] = "email.so";
 #endif
 
 const char kUsage[] =
-    "usage: email-host [--plugin PATH] [--dir DIR] [--answer yes|no] [SCRIPT]\n"
+    "usage: email-host [--plugin PATH] [--dir DIR] [--answer yes|no] [--brief] [SCRIPT]\n"
     "\n"
     "Loads the plug-in library PATH (default: %s beside this program) and plays\n"
     "the messenger for it. Commands come from the file SCRIPT, or from standard\n"
@@ -32,6 +32,9 @@ const char kUsage[] =
     "                   library's directory)\n"
     "  --answer WORD    how message boxes are answered: yes, no, ok or cancel\n"
     "                   (default yes; the script's answer command changes it)\n"
+    "  --brief          log what a person follows (events, contact-list changes,\n"
+    "                   alerts, sounds, launches, message boxes) instead of the\n"
+    "                   complete record of every call\n"
     "  --help           this text\n"
     "\n";
 
@@ -86,12 +89,13 @@ int main(int argc, char** argv) {
   std::string dir;
   std::string answer = "yes";
   std::string script = "-";
+  bool brief = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool has_value = i + 1 < argc;
     if (arg == "--help" || arg == "-h") {
       std::printf(kUsage, kLibrary);
-      std::fputs(substitute_host::help(), stdout);
+      std::fputs(substitute_host::help().c_str(), stdout);
       return 0;
     } else if (arg == "--plugin" && has_value) {
       plugin = argv[++i];
@@ -99,6 +103,8 @@ int main(int argc, char** argv) {
       dir = argv[++i];
     } else if (arg == "--answer" && has_value) {
       answer = argv[++i];
+    } else if (arg == "--brief") {
+      brief = true;
     } else if (arg[0] != '-' || arg == "-") {
       script = arg;
     } else {
@@ -109,6 +115,7 @@ int main(int argc, char** argv) {
 
   substitute_host host(std::cout);
   host.set_plugin_dir(dir.empty() ? directory_of(plugin) : dir);
+  host.set_brief(brief);
   if (!host.run_command("answer " + answer) || !host.open_library(plugin)) return 1;
 
   std::string line;

@@ -20,7 +20,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 bash tools/install-deps.sh >/dev/null
 cmake --preset linux >/dev/null
-cmake --build build/linux -j"$(nproc)" --target email email-host >/dev/null
+cmake --build build/linux -j"$(nproc)" --target email email-host email-scramble >/dev/null
 host=build/linux/email-host
 
 if [ "${1:-}" = "-i" ] || [ "${1:-}" = "--dir" ]; then
@@ -29,7 +29,7 @@ if [ "${1:-}" = "-i" ] || [ "${1:-}" = "--dir" ]; then
   else
     folder=$(mktemp -d)
   fi
-  exec "$host" --dir "$folder" < <(printf 'load\ninitialLoad\nstart\nlist\n'; cat)
+  exec "$host" --brief --dir "$folder" < <(printf 'load\ninitialLoad\nstart\nlist\n'; cat)
 fi
 
 work=$(mktemp -d)
@@ -47,11 +47,8 @@ printf 'home homepass 2\nwork workpass 3\n' >"$work/users"
 bash tools/dovecot.sh start "$server" --users "$work/users"
 port() { sed -n "s/^$1=//p" "$server/state"; }
 
-# mail.ini as the preferences page would write it; passwords are scrambled
-# with the key "KoPa#", the first character paired with the key's second.
-scramble() {
-  python3 -c 'import sys; k=b"KoPa#"; p=sys.argv[1].encode(); print("".join("%03d" % (b ^ k[(i + 1) % 5]) for i, b in enumerate(p)))' "$1"
-}
+# mail.ini as the preferences page would write it, the password scrambled by
+# the plug-in's own code.
 mkdir -p "$work/plugin"
 cat >"$work/plugin/mail.ini" <<INI
 [Mail]
@@ -64,7 +61,7 @@ use_header=1
 accttype(0)=1
 address(0)=home@example.test
 username(0)=home
-password(0)=$(scramble homepass)
+password(0)=$(build/linux/email-scramble homepass)
 hostname(0)=127.0.0.1
 port(0)=$(port pop3)
 attempt(0)=5
@@ -130,4 +127,4 @@ seen() {
   echo list
   echo unload
   echo quit
-} | "$host" --dir "$work/plugin" | tee "$log" | iconv -f CP1252 -t UTF-8
+} | "$host" --brief --dir "$work/plugin" | tee "$log" | iconv -f CP1252 -t UTF-8

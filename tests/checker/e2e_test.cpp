@@ -4,24 +4,17 @@
 // "stop" writes mail.ini; afterwards the mailboxes hold what they held.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <map>
-#include <mutex>
-#include <ostream>
-#include <sstream>
+#include <cstdio>
 #include <string>
 #include <vector>
 
-#include "blcksock.h"
 #include "dovecot_server.h"
-#include "host.h"
+#include "hosted_plugin.h"
 #include "imap_config.h"
 #include "imap_def.h"
 #include "imap_main.h"
 #include "imap_thread.h"
 #include "imap_util.h"
-#include "platform/platform.h"
 #include "test_support.h"
 
 namespace {
@@ -53,34 +46,11 @@ const char kSubjectLogged[] =
     "\\\"Gr\xFC\xDF"
     "e\\\"";
 
-class RunningPlugin : public ::testing::Test {
+class RunningPlugin : public test_support::HostedPlugin {
  protected:
   void SetUp() override {
     EMAIL_REQUIRE(dovecot().missing.empty(), dovecot().missing);
-    host_.set_plugin_dir(dir_.path());
-    host_.attach(plugin_version, plugin_main);
-    run("load");
-  }
-
-  void TearDown() override {
-    if (!dovecot().missing.empty()) return;
-    run("stop\nunload");
-    account_table.reload({}, 0);
-  }
-
-  // Runs script lines and returns what the host logged meanwhile.
-  std::string run(const std::string& script) {
-    const size_t start = log_.text().size();
-    std::istringstream lines(script);
-    std::string line;
-    while (std::getline(lines, line)) host_.run_command(line);
-    return log_.text().substr(start);
-  }
-
-  // Waits for a log line holding `text` after the previous wait's match.
-  void wait_for(const std::string& text) {
-    const std::string out = run("wait 30000 " + text);
-    ASSERT_EQ(out.find("wait: nothing"), std::string::npos) << "no " << text << "\n" << log_.text();
+    HostedPlugin::SetUp();
   }
 
   // Writes mail.ini with these accounts and every option on.
@@ -106,19 +76,6 @@ class RunningPlugin : public ::testing::Test {
         dovecot().state.at(std::string(type == ACCOUNT_POP3 ? "pop3" : "imap") + (tls ? "s" : "")));
     return a;
   }
-
-  int32_t entry_id(const std::string& name) {
-    for (const auto& e : host_.entries()) {
-      if (e.name == name) return e.id;
-    }
-    ADD_FAILURE() << "no entry " << name;
-    return 0;
-  }
-
-  test_support::temp_dir dir_;
-  test_support::shared_log log_;
-  std::ostream log_stream_{&log_};
-  substitute_host host_{log_stream_};
 };
 
 TEST_F(RunningPlugin, ChecksNewMailRenamesAndSavesOnStop) {

@@ -4,12 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "contacts_fixture.h"
 #include "host.h"
+#include "hosted_plugin.h"
 #include "imap_thread.h"
 #include "launches.h"
 #include "platform/platform.h"
@@ -24,11 +24,10 @@ struct launch_seen {
   std::vector<std::string> words;
 };
 
-class HostedContacts : public contacts_test::ContactsTest {
+class HostedContacts : public test_support::HostedPlugin {
  protected:
   void SetUp() override {
-    host_.attach(plugin_version, plugin_main);
-    run("load");
+    HostedPlugin::SetUp();
     platform::thread_message m;
     while (platform::peek_thread_message(&m)) {
     }
@@ -42,17 +41,8 @@ class HostedContacts : public contacts_test::ContactsTest {
 
   void TearDown() override {
     intercept_launches(nullptr);
-    ContactsTest::TearDown();
-    run("unload");
-  }
-
-  // Runs script lines and returns what the host logged meanwhile.
-  std::string run(const std::string& script) {
-    const size_t start = log_.str().size();
-    std::istringstream lines(script);
-    std::string line;
-    while (std::getline(lines, line)) host_.run_command(line);
-    return log_.str().substr(start);
+    contacts_test::clear_contacts();
+    HostedPlugin::TearDown();
   }
 
   const substitute_host::entry* entry_of(const std::string& name) {
@@ -77,8 +67,6 @@ class HostedContacts : public contacts_test::ContactsTest {
     return out;
   }
 
-  std::ostringstream log_;
-  substitute_host host_{log_};
   std::vector<substitute_host::entry> entries_;
   std::vector<launch_seen> launches_;
   bool recording_ = false;
@@ -260,11 +248,37 @@ TEST_F(HostedContacts, RemovedAccountsAreNotReachedThroughOldReferences) {
   run("alert-dismiss 1");
 }
 
+// The brief form: one short line for each change a person follows, none
+// for the host's bookkeeping (the group's entry count).
+TEST_F(HostedContacts, BriefLogShowsTheChanges) {
+  host_.set_brief(true);
+  const size_t start = log_.text().size();
+  const account_ref work = add_account({"Work", ACCOUNT_IMAP, 2, 31, "", ""});
+  add_mail_group();
+  add_account_entries();
+  update_entry_icon(work, ICON_CHECKING);
+  update_entry_tooltip(work, "Login failed");
+  update_entry_text(work, "Work (1/4)");
+  raise_mail_alert(work, "Work: new mail");
+  remove_account_entries();
+  remove_mail_group();
+  EXPECT_EQ(log_.text().substr(start),
+            "group 1 added \"My Mail Accounts\"\n"
+            "entry 1 added \"Work (2/31)\" icon=new-mail in group 1\n"
+            "entry 1 icon checking\n"
+            "entry 1 tooltip \"Login failed\"\n"
+            "entry 1 text \"Work (1/4)\"\n"
+            "alert 1 \"Work: new mail\"\n"
+            "entry 1 removed\n"
+            "group 1 removed\n");
+  run("alert-dismiss 1");
+}
+
 TEST_F(HostedContacts, LogShowsTheRecords) {
   add_account({"Work", ACCOUNT_IMAP, 2, 31, "", ""});
   add_mail_group();
   add_account_entries();
-  const std::string log = log_.str();
+  const std::string log = log_.text();
   const std::string entry_size = "size=" + std::to_string(sizeof(list_entry_record));
   const std::string fields[] = {
       "host listAddEntry " + entry_size + " is_entry=0 group_id=-1 f88=-1 f92=-2 entry_id=-1",

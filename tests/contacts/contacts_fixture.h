@@ -43,17 +43,20 @@ inline imap_info account(account_ref key) {
   return out;
 }
 
-// Empties the account table and the contact list after each test.
+// Empties the account table and the contact list.
+inline void clear_contacts() {
+  remove_account_entries();
+  account_table.reload({}, 0);
+  mail_group_id = -1;
+  checker_thread_id = 0;
+  free_state_bitmaps();
+  host_call.store(nullptr);
+}
+
+// Clears the contact-list state after each test.
 class ContactsTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    remove_account_entries();
-    account_table.reload({}, 0);
-    mail_group_id = -1;
-    checker_thread_id = 0;
-    free_state_bitmaps();
-    host_call.store(nullptr);
-  }
+  void TearDown() override { clear_contacts(); }
 };
 
 }  // namespace contacts_test

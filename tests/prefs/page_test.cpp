@@ -27,7 +27,7 @@ class Page : public PrefsTest {
     page_ = show_page();
   }
   int dialog_adds() {
-    const std::string log = log_.str();
+    const std::string log = log_.text();
     int n = 0;
     for (size_t at = log.find("dialogAdd"); at != std::string::npos;
          at = log.find("dialogAdd", at + 1)) {
@@ -204,7 +204,7 @@ TEST_F(Page, DestroyingThePageTakesTheOptionsAndClosesBothDialogs) {
   EXPECT_EQ(options_dialog_window, nullptr);
   platform::window_state gone;
   for (platform::window_handle w : {page_, account, options}) EXPECT_FALSE(read_dialog(w, &gone));
-  const std::string log = log_.str();
+  const std::string log = log_.text();
   for (platform::window_handle w : {page_, account, options}) {
     char removed[64];
     std::snprintf(removed, sizeof removed, "dialogRemove size=%d window=%p",

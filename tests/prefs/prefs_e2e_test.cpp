@@ -9,7 +9,7 @@
 
 #include "dialog_user.h"
 #include "dovecot_server.h"
-#include "host.h"
+#include "hosted_plugin.h"
 #include "imap_config.h"
 #include "imap_def.h"
 #include "imap_main.h"
@@ -20,29 +20,11 @@ namespace {
 
 using test_support::dovecot;
 
-class PreferencesEndToEnd : public ::testing::Test {
+class PreferencesEndToEnd : public test_support::HostedPlugin {
  protected:
   void SetUp() override {
     EMAIL_REQUIRE(dovecot().missing.empty(), dovecot().missing);
-    host_.set_plugin_dir(dir_.path());
-    host_.attach(plugin_version, plugin_main);
-    run("load");
-  }
-  void TearDown() override {
-    run("stop\nunload");
-    account_table.reload({}, 0);
-  }
-
-  std::string run(const std::string& script) {
-    const size_t start = log_.text().size();
-    std::istringstream lines(script);
-    std::string line;
-    while (std::getline(lines, line)) host_.run_command(line);
-    return log_.text().substr(start);
-  }
-  void wait_for(const std::string& text) {
-    const std::string out = run("wait 30000 " + text);
-    ASSERT_EQ(out.find("wait: nothing"), std::string::npos) << "no " << text << "\n" << log_.text();
+    HostedPlugin::SetUp();
   }
 
   // The "Last Checked" column of row `row` once the checker's refresh came
@@ -62,11 +44,6 @@ class PreferencesEndToEnd : public ::testing::Test {
   }
 
   static std::string port(const char* service) { return dovecot().state.at(service); }
-
-  test_support::temp_dir dir_;
-  test_support::shared_log log_;
-  std::ostream log_stream_{&log_};
-  substitute_host host_{log_stream_};
 };
 
 TEST_F(PreferencesEndToEnd, AddEditAndRemoveThroughTheDialogsThenConfirm) {

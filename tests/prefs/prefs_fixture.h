@@ -5,12 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "dialog_user.h"
-#include "host.h"
+#include "hosted_plugin.h"
 #include "imap_def.h"
 #include "imap_main.h"
 #include "imap_thread.h"
@@ -26,12 +25,10 @@ struct box_seen {
   uint32_t style;
 };
 
-class PrefsTest : public ::testing::Test {
+class PrefsTest : public test_support::HostedPlugin {
  protected:
   void SetUp() override {
-    host_.set_plugin_dir(dir_.path());
-    host_.attach(plugin_version, plugin_main);
-    host_.run_command("load");
+    HostedPlugin::SetUp();
     install_message_box_answerer(
         [this](const std::string& text, const std::string& caption, uint32_t style) {
           boxes_.push_back({text, caption, style});
@@ -52,11 +49,10 @@ class PrefsTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    host_.run_command("unload");
+    HostedPlugin::TearDown();
     remove_open_file_answerer();
     remove_message_box_answerer();
     remove_account_entries();
-    account_table.reload({}, 0);
     mail_group_id = -1;
     checker_thread_id = 0;
     for (auto* option :
@@ -133,9 +129,6 @@ class PrefsTest : public ::testing::Test {
     ASSERT_TRUE(type_text(d, ID_HOSTNAME, "imap.example"));
   }
 
-  std::ostringstream log_;
-  substitute_host host_{log_};
-  test_support::temp_dir dir_;
   std::vector<box_seen> boxes_;
   int32_t answer_ = platform::ANSWER_YES;
   std::vector<std::string> files_asked_;

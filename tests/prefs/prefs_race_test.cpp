@@ -62,7 +62,7 @@ TEST_F(PrefsRace, DialogChangesWhileTheCheckerRuns) {
   EXPECT_TRUE(host_.entries().empty());
   EXPECT_TRUE(host_.groups().empty());
   // Every check that ended brought the state of its account.
-  EXPECT_NE(log_.str().find("text=\"A0 (1)\""), std::string::npos) << log_.str();
+  EXPECT_NE(log_.text().find("text=\"A0 (1)\""), std::string::npos) << log_.text();
 }
 
 }  // namespace
