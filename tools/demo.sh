@@ -45,7 +45,7 @@ trap cleanup EXIT
 
 printf 'home homepass 2\nwork workpass 3\n' >"$work/users"
 bash tools/dovecot.sh start "$server" --users "$work/users"
-port() { sed -n "s/^$1=//p" "$server/state"; }
+source tools/host-session.sh
 
 # mail.ini as the preferences page would write it, the password scrambled by
 # the plug-in's own code.
@@ -69,16 +69,6 @@ ssl(0)=0
 display(0)=Home
 INI
 echo "--- mail.ini: Home (POP3, plain, port $(port pop3)); Work (IMAP over TLS, port $(port imaps)) is added on the preferences page"
-
-# Waits until the host's log shows a line with the text.
-seen() {
-  for _ in $(seq 300); do
-    grep -qF -- "$1" "$log" 2>/dev/null && return 0
-    sleep 0.1
-  done
-  echo "demo: no \"$1\" in the host's log" >&2
-  return 1
-}
 
 {
   echo "echo --- the host loads the plug-in and starts it; the first check of each account follows"

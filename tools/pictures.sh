@@ -13,8 +13,10 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 out=$(mkdir -p "${1:-doc/pictures}" && cd "${1:-doc/pictures}" && pwd)
 bash tools/install-deps.sh >/dev/null
+EMAIL_OPENSSL_MINGW_DIR=$(bash tools/openssl-mingw.sh)
+export EMAIL_OPENSSL_MINGW_DIR
 cmake --preset win64 >/dev/null
-cmake --build build/win64 -j"$(nproc)" --target email email-host >/dev/null
+cmake --build build/win64 -j"$(nproc)" --target email email-host email-scramble >/dev/null
 
 export WINEPREFIX="$root/build/win64/wineprefix"
 source tools/wine.sh
@@ -35,10 +37,9 @@ start_wine
 
 printf 'home homepass 2\nwork workpass 3\nclub clubpass 1\n' >"$work/users"
 bash tools/dovecot.sh start "$server" --users "$work/users" >/dev/null
-port() { sed -n "s/^$1=//p" "$server/state"; }
-scramble() {
-  python3 -c 'import sys; k=b"KoPa#"; p=sys.argv[1].encode(); print("".join("%03d" % (b ^ k[(i + 1) % 5]) for i, b in enumerate(p)))' "$1"
-}
+source tools/host-session.sh
+# The password as mail.ini keeps it, scrambled by the plug-in's own code.
+scramble() { /usr/lib/wine/wine64 build/win64/email-scramble.exe "$1" | tr -d '\r'; }
 account() {  # index type address user password port display
   printf 'accttype(%s)=%s\naddress(%s)=%s\nusername(%s)=%s\npassword(%s)=%s\n' \
     "$1" "$2" "$1" "$3" "$1" "$4" "$1" "$(scramble "$5")"
@@ -54,14 +55,6 @@ mkdir -p "$work/plugin"
   account 2 0 club@example.test club clubpass "$(port imap)" Club
 } >"$work/plugin/mail.ini"
 
-seen() {
-  for _ in $(seq 600); do
-    grep -qF -- "$1" "$log" 2>/dev/null && return 0
-    sleep 0.1
-  done
-  echo "pictures: no \"$1\" in the host's log" >&2
-  return 1
-}
 # Crops the screen to the dialog the host described last.
 shoot() {
   local line x y w h
@@ -82,20 +75,20 @@ shoot() {
   echo "prefsShow 1 0 0"
   echo "sleep 500"
   echo "show page"
-  seen "dialog page"
+  seen "dialog page" 600
   shoot page page.png >&2
   echo "select page 1000 1"
   echo "press page 1002"
   echo "type account 1013 C:\\Program Files\\Mail\\mail.exe"
   echo "sleep 500"
   echo "show account"
-  seen "dialog account"
+  seen "dialog account" 600
   shoot account account.png >&2
   echo "close account"
   echo "press page 1036"
   echo "sleep 500"
   echo "show options"
-  seen "dialog options"
+  seen "dialog options" 600
   shoot options options.png >&2
   echo "close options"
   echo "prefsAction 0"
