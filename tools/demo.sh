@@ -32,20 +32,11 @@ if [ "${1:-}" = "-i" ] || [ "${1:-}" = "--dir" ]; then
   exec "$host" --brief --dir "$folder" < <(printf 'load\ninitialLoad\nstart\nlist\n'; cat)
 fi
 
-work=$(mktemp -d)
-# Dovecot's own users must reach the server's folder inside.
-chmod 755 "$work"
-server="$work/dovecot"
-log="$work/host.log"
-cleanup() {
-  bash tools/dovecot.sh stop "$server" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source tools/host-session.sh
+trap stop_session EXIT
 
 printf 'home homepass 2\nwork workpass 3\n' >"$work/users"
 bash tools/dovecot.sh start "$server" --users "$work/users"
-source tools/host-session.sh
 
 # mail.ini as the preferences page would write it, the password scrambled by
 # the plug-in's own code.

@@ -1,6 +1,18 @@
 # Sourced by the scripts that drive the substitute host against a private
-# Dovecot (tools/demo.sh, tools/pictures.sh). Expects $server (the Dovecot
-# fixture folder) and $log (the host's log file) to be set by the caller.
+# Dovecot (tools/demo.sh, tools/pictures.sh): a scratch folder $work with the
+# Dovecot fixture $server and the host's log $log in it.
+
+work=$(mktemp -d)
+# Dovecot's own users must reach the server's folder inside.
+chmod 755 "$work"
+server="$work/dovecot"
+log="$work/host.log"
+
+# stop_session: stops the server and removes the scratch folder.
+stop_session() {
+  bash tools/dovecot.sh stop "$server" >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
 
 # port NAME: a port of the running Dovecot (pop3, pop3s, imap, imaps).
 port() { sed -n "s/^$1=//p" "$server/state"; }

@@ -20,14 +20,10 @@ cmake --build build/win64 -j"$(nproc)" --target email email-host email-scramble 
 
 export WINEPREFIX="$root/build/win64/wineprefix"
 source tools/wine.sh
-work=$(mktemp -d)
-chmod 755 "$work"
-server="$work/dovecot"
-log="$work/host.log"
+source tools/host-session.sh
 cleanup() {
-  bash tools/dovecot.sh stop "$server" >/dev/null 2>&1 || true
+  stop_session
   stop_wine
-  rm -rf "$work"
 }
 trap cleanup EXIT
 start_wine
@@ -37,7 +33,6 @@ start_wine
 
 printf 'home homepass 2\nwork workpass 3\nclub clubpass 1\n' >"$work/users"
 bash tools/dovecot.sh start "$server" --users "$work/users" >/dev/null
-source tools/host-session.sh
 # The password as mail.ini keeps it, scrambled by the plug-in's own code.
 scramble() { /usr/lib/wine/wine64 build/win64/email-scramble.exe "$1" | tr -d '\r'; }
 account() {  # index type address user password port display
