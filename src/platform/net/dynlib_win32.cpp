@@ -15,6 +15,12 @@ Library Open(const std::string& name) {
   return reinterpret_cast<Library>(module);
 }
 
+Library OpenPath(const std::string& path, std::string* error) {
+  HMODULE module = LoadLibraryA(path.c_str());
+  if (module == nullptr) *error = "LoadLibrary failed with error " + std::to_string(GetLastError());
+  return reinterpret_cast<Library>(module);
+}
+
 void* Symbol(Library library, const char* name) {
   return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
 }
