@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # The whole test suite on every target, from a fresh Debian machine:
 #   tools/run-tests.sh            all tiers
-#   tools/run-tests.sh linux      only the named builds (linux linux-i386 win64 win32 tsan fuzz)
+#   tools/run-tests.sh linux      only the named builds (linux linux-i386 win64 win32 tsan asan fuzz)
 #
 # Installs what it needs, builds each preset into build/<preset>, and runs
 # its tests: Linux x86_64, Linux i386 under qemu-i386, Windows x86_64 under
 # Wine (with a virtual display for the real dialogs and message boxes), the
-# Windows i686 export check, ThreadSanitizer, and a bounded fuzz run.
+# Windows i686 export check, ThreadSanitizer, AddressSanitizer with UBSan and
+# LeakSanitizer, and a bounded fuzz run.
 #
 # Ends with a summary per build (passed, failed, skipped, and why each test
 # skipped) and a total. A test whose real part is missing (Dovecot, OpenSSL,
 # Wine, a display) fails; EMAIL_TESTS_ALLOW_MISSING=1 lets it skip instead.
-# On linux, linux-i386 and tsan every test must run: a skip fails the run
+# On linux, linux-i386, tsan and asan every test must run: a skip fails the run
 # unless that variable allows it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,7 +21,7 @@ root=$(pwd)
 bash tools/install-deps.sh
 
 builds=("$@")
-[ ${#builds[@]} -gt 0 ] || builds=(linux linux-i386 win64 win32 tsan fuzz)
+[ ${#builds[@]} -gt 0 ] || builds=(linux linux-i386 win64 win32 tsan asan fuzz)
 jobs=$(nproc)
 failed=()
 summary="$root/build/summary.txt"
@@ -58,7 +59,7 @@ run() {
 run_ctest() {
   local b=$1 strict=()
   shift
-  case "$b" in linux | linux-i386 | tsan) strict=(--no-skips) ;; esac
+  case "$b" in linux | linux-i386 | tsan | asan) strict=(--no-skips) ;; esac
   rm -f "build/$b/junit.xml"
   run "$b tests" ctest --test-dir "build/$b" --output-on-failure --timeout 600 \
     --output-junit "$root/build/$b/junit.xml" "$@" || true
@@ -90,7 +91,7 @@ fi
 for b in "${builds[@]}"; do
   case "$b" in win*) run "openssl DLLs" provision_openssl || continue ;; esac
   case "$b" in
-    linux | linux-i386 | win64 | tsan)
+    linux | linux-i386 | win64 | tsan | asan)
       run "$b configure" cmake --preset "$b" >/dev/null || continue
       run "$b build" cmake --build "build/$b" -j"$jobs" || continue
       [ "$b" = win64 ] && [ -z "$xvfb_pid" ] && start_wine
@@ -116,6 +117,7 @@ done
 
 echo "=== summary"
 cat "$summary"
+bash tools/test-ratio.sh
 if [ ${#failed[@]} -gt 0 ]; then
   echo "FAILED: ${failed[*]}"
 fi
