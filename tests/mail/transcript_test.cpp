@@ -3,9 +3,10 @@
 //   S: R: C: F: T: G: N:  a step of the server's dialogue (scripted_server.h);
 //                         R: and F: take \r \n \0 \\ escapes
 //   @ NAME                the lines of NAME.inc in the same folder
-//   > STEP ARGS           a step the test takes with the client (Pop3Step and
-//                         ImapStep below; ARGS take the same escapes)
-//   = RESULT              what the step before reports
+//   > STEP ARGS => RESULT a step the test takes with the client (Pop3Step and
+//                         ImapStep below; ARGS take the same escapes) and what
+//                         it reports; "=> RESULT" is left out where it
+//                         reports nothing
 //   # ...                 a comment
 // The client runs as bob/secret with a 5 s timeout; the case passes when every
 // step reports its result and the client sent exactly the "C:" lines.
@@ -28,7 +29,6 @@ struct Transcript {
   std::string name;
   std::vector<std::string> dialogue;
   std::vector<std::pair<std::string, std::string>> steps;  // step, its result
-  std::string error;                                       // what is wrong with the file
 };
 
 void PrintTo(const Transcript& t, std::ostream* os) { *os << t.name; }
@@ -56,11 +56,10 @@ void Load(const std::string& dir, const std::string& file, Transcript* t) {
     if (head == "@ ") {
       Load(dir, line.substr(2) + ".inc", t);
     } else if (head == "> ") {
-      t->steps.emplace_back(Unescape(line.substr(2)), "");
-    } else if (head == "= " || line == "=") {
-      if (t->steps.empty()) t->error = file + ": a result without its step";
-      if (t->steps.empty()) return;
-      t->steps.back().second = line.substr(std::min<size_t>(2, line.size()));
+      const size_t arrow = line.find(" => ");
+      const std::string step = line.substr(2, arrow == std::string::npos ? arrow : arrow - 2);
+      t->steps.emplace_back(Unescape(step),
+                            arrow == std::string::npos ? "" : line.substr(arrow + 4));
     } else if (head == "R:" || head == "F:") {
       t->dialogue.push_back(head + " " + Unescape(line.substr(std::min<size_t>(3, line.size()))));
     } else {
@@ -76,7 +75,7 @@ std::vector<Transcript> LoadAll(const std::string& protocol) {
   std::vector<Transcript> all;
   for (const std::string& file : files) {
     if (file.size() < 4 || file.compare(file.size() - 4, 4, ".txt") != 0) continue;
-    all.push_back({file.substr(0, file.size() - 4), {}, {}, {}});
+    all.push_back({file.substr(0, file.size() - 4), {}, {}});
     Load(dir, file, &all.back());
   }
   return all;
@@ -176,7 +175,6 @@ std::string ImapStep(TIMAPSend& c, const std::string& verb, const std::string& a
 template <class Client>
 void RunTranscript(const Transcript& t,
                    std::string (*step)(Client&, const std::string&, const std::string&)) {
-  ASSERT_TRUE(t.error.empty()) << t.error;
   ASSERT_FALSE(t.steps.empty());
   ScriptedServer server(t.dialogue);
   std::string got, want;
