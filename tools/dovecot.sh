@@ -9,6 +9,10 @@
 #                      is the rest up to an optional trailing count of sample
 #                      messages (no ':' in either); default: "demo demo 3"
 #       --folder USER/NAME  also make the folder NAME (blanks allowed) for USER
+#       --mail FILE    messages to deliver once the server runs, after the
+#                      samples, one a line: USER|FOLDER|FLAGS|SUBJECT (FOLDER
+#                      and FLAGS may be empty; they mean what deliver's
+#                      options mean); lines starting with # are comments
 #       --bench        keep login and mail processes ready (service_count = 0,
 #                      process_min_avail) so a client's own share is visible
 #       --soft         when Dovecot cannot run here, record why in DIR/state and
@@ -23,7 +27,8 @@
 #
 # DIR/state holds the outcome, one KEY=VALUE a line: status (running, or
 # unavailable), reason, pop3, pop3s, imap, imaps (port numbers), maildirs (the
-# folder holding USER/Maildir for every user), run (Dovecot's run directory).
+# folder holding USER/Maildir for every user), run (Dovecot's run directory),
+# script (this script, for deliver).
 # Logs go to DIR/dovecot.log.
 #
 # Dovecot makes Unix sockets in its run directory, and a socket path may not
@@ -56,6 +61,7 @@ else
 fi
 
 marker=.email-dovecot-fixture
+script=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/$(basename "${BASH_SOURCE[0]}")
 
 maildir_of() { echo "$dir/mail/$1/Maildir"; }
 
@@ -169,11 +175,12 @@ reset_dir() {
 }
 
 start() {
-  local users_file="" bench=0 folders=()
+  local users_file="" mail_file="" bench=0 folders=()
   soft=0
   while [ $# -gt 0 ]; do
     case "$1" in
       --users) users_file=$2; shift 2 ;;
+      --mail) mail_file=$2; shift 2 ;;
       --folder) folders+=("$2"); shift 2 ;;
       --bench) bench=1; shift ;;
       --soft) soft=1; shift ;;
@@ -316,9 +323,17 @@ EOF
       deliver_file "$name" "" "" "$message"
     done
   done
+  if [ -n "$mail_file" ]; then
+    local user folder flags subject
+    while IFS='|' read -r user folder flags subject || [ -n "$user" ]; do
+      [ -z "$user" ] || [ "${user:0:1}" = "#" ] && continue
+      make_message "$message" "Test Sender <test@example.test>" "$subject" 0
+      deliver_file "$user" "$folder" "$flags" "$message"
+    done <"$mail_file"
+  fi
   rm -f "$message"
   write_state "status=running" "pop3=$pop3" "pop3s=$pop3s" "imap=$imap" "imaps=$imaps" \
-    "maildirs=$dir/mail"
+    "maildirs=$dir/mail" "script=$script"
   echo "Dovecot on 127.0.0.1: POP3 $pop3, POP3 TLS $pop3s, IMAP $imap, IMAP TLS $imaps"
 }
 

@@ -40,6 +40,29 @@ const dovecot_server& dovecot() {
   return server;
 }
 
+#ifdef _WIN32
+std::string deliver(const std::string&, const std::vector<std::string>&) {
+  return "a Windows test cannot wait for tools/dovecot.sh under Wine; deliver at the fixture's "
+         "start (--mail FILE)";
+}
+#else
+std::string deliver(const std::string& user, const std::vector<std::string>& options) {
+  const dovecot_server& server = dovecot();
+  if (!server.missing.empty()) return server.missing;
+  // Every word in single quotes, a quote within as '\''.
+  auto quoted = [](const std::string& word) {
+    std::string q = "'";
+    for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+  };
+  std::string command = "bash " + quoted(server.state.at("script")) + " deliver " +
+                        quoted(server.dir) + " " + quoted(user);
+  for (const std::string& option : options) command += " " + quoted(option);
+  const int status = std::system(command.c_str());
+  return status == 0 ? "" : "failed (" + std::to_string(status) + "): " + command;
+}
+#endif
+
 bool tls_available() {
   TTCPBlockSocket probe;
   probe.SetTlsEnabled(true);

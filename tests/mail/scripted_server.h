@@ -7,7 +7,7 @@
 //              exactly text + CR LF there)
 //   "F: bytes" the server sends the bytes again and again until the client
 //              goes away
-//   "T: text"  the server sends text + CR LF every 50 ms, until the client
+//   "T: text"  the server sends text + CR LF every 20 ms, until the client
 //              goes away or for at most 8 s
 //   "G: n text" the server sends text + CR LF n times, made while sending
 //   "N:"       the server closes this connection and accepts the next one
@@ -15,11 +15,7 @@
 // client sends until it closes, so stray commands show in the transcript.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <functional>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -42,44 +38,3 @@ class ScriptedServer {
   std::string port_;
   std::string received_;
 };
-
-// One transcript case for a client of type Client: the server's dialogue,
-// what the test does with the client, and how it describes the client's
-// report.
-template <class Client>
-struct TranscriptCase {
-  const char* name;
-  std::vector<std::string> dialogue;
-  std::function<std::string(Client&)> run;
-  std::string result;
-};
-
-template <class Client>
-void PrintTo(const TranscriptCase<Client>& c, std::ostream* os) {
-  *os << c.name;
-}
-
-// Runs the case with a client for bob/secret against its scripted server and
-// checks the report and every byte the client sent.
-template <class Client>
-void RunTranscript(const TranscriptCase<Client>& c) {
-  ScriptedServer server(c.dialogue);
-  std::string result;
-  {
-    Client client;
-    client.Port = server.Port();
-    client.UserName = "bob";
-    client.Password = "secret";
-    client.Timeout = 5000;
-    result = c.run(client);
-  }
-  EXPECT_EQ(result, c.result);
-  EXPECT_EQ(server.Received(), ScriptedServer::Expected(c.dialogue));
-}
-
-// Reply lines as one text, each in brackets.
-inline std::string Lines(const std::vector<std::string>& lines) {
-  std::string joined;
-  for (const std::string& line : lines) joined += "[" + line + "]";
-  return joined;
-}

@@ -70,7 +70,7 @@ ScriptedServer::ScriptedServer(std::vector<std::string> dialogue)
           } else if (kind == "T:") {
             const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(8);
             while (std::chrono::steady_clock::now() < end && c.Send(text + "\r\n")) {
-              std::this_thread::sleep_for(std::chrono::milliseconds(50));
+              std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
           }
         }

@@ -123,6 +123,7 @@ TEST(ConvertCharset, MultiByteCharsets) {
       {utf7, TMimeCharset::CP1252, "1+-1", "1+1"},
       {utf7, TMimeCharset::CP1252, "+AOk", "\xE9"},   // the end of input ends the shift
       {utf7, TMimeCharset::CP1252, "+2D3eAA-", "_"},  // one character beyond U+FFFF
+      {utf7, TMimeCharset::CP1252, "+2//cAA-", "_"},  // the same with the last high half
       {utf7, TMimeCharset::CP1252, "+2D0-x", "_x"},   // unpaired surrogate
       // Malformed: a lone "+" stands for itself, unclean leftover bits and
       // 8-bit bytes give "_".

@@ -1,0 +1,227 @@
+// The clients against a real Dovecot on loopback, started for the test run
+// with the users of dovecot_users.txt and the mail of dovecot_mail.txt (see
+// CMakeLists.txt): one test per fact of a real server.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "dovecot_server.h"
+#include "imapsend.h"
+#include "mimemess.h"
+#include "pop3send.h"
+
+namespace {
+
+using test_support::dovecot;
+using test_support::tls_available;
+using Auth = TPOP3Send::TPOP3AuthType;
+
+#define REQUIRE_SERVER(tls)                                                        \
+  do {                                                                             \
+    EMAIL_REQUIRE(dovecot().missing.empty(), dovecot().missing);                   \
+    EMAIL_REQUIRE(!(tls) || tls_available(), "no TLS library can be loaded here"); \
+  } while (0)
+
+// Points either client at the server (plain or TLS port) as `user`.
+template <class Client>
+void PointAt(Client& c, const std::string& protocol, const std::string& user,
+             const std::string& password, bool tls = false) {
+  c.Port = dovecot().state.at(tls ? protocol + "s" : protocol);
+  c.ImplicitTls = tls;
+  c.UserName = user;
+  c.Password = password;
+  c.Timeout = 20000;
+}
+
+std::string SubjectOf(const std::vector<std::string>& header) {
+  TMessHeader parsed;
+  parsed.ParseHeaderLines(header);
+  return parsed.Subject;
+}
+
+// Reads the flags of every message of a mailbox, read-only, through the
+// client's own command path.
+class FlagProbe : public TIMAPSend {
+ public:
+  // Message number -> flags without \Recent (a session flag, not stored).
+  std::map<int, std::string> Flags(const std::string& mailbox) {
+    std::map<int, std::string> flags;
+    if (!ExamineMailbox(mailbox) || SelectedCount == 0) return flags;
+    EXPECT_EQ(SendCommand("FETCH 1:* (FLAGS)"), "OK");
+    for (const std::string& line : ReplyLines) {
+      const size_t open = line.find("FLAGS (");
+      if (line.compare(0, 2, "* ") != 0 || open == std::string::npos) continue;
+      std::string list = line.substr(open + 7, line.find(')', open) - open - 7);
+      const size_t recent = list.find("\\Recent");
+      if (recent != std::string::npos) list.erase(recent, 7);
+      list.erase(std::remove(list.begin(), list.end(), ' '), list.end());
+      flags[std::atoi(line.c_str() + 2)] = list;
+    }
+    return flags;
+  }
+};
+
+// APOP alone where it is named, so a fall-back to USER/PASS cannot hide a
+// wrong digest; quotes, backslashes and blanks in a password survive both
+// protocols' quoting.
+TEST(Dovecot, Logins) {
+  REQUIRE_SERVER(false);
+  const std::string kOdd = "pa\"ss\\wo rd";
+  struct Pop3Login {
+    Auth mode;
+    std::string user, password;
+    bool ok;
+  };
+  const Pop3Login kPop3[] = {
+      {Auth::Apop, "pop", "secret", true},
+      {Auth::UserPass, "pop", "secret", true},
+      {Auth::Apop, "quoted", kOdd, true},
+      {Auth::UserPass, "quoted", kOdd, true},
+      {Auth::Any, "pop", "not the password", false},
+  };
+  for (const Pop3Login& l : kPop3) {
+    TPOP3Send c;
+    PointAt(c, "pop3", l.user, l.password);
+    c.AuthMode = l.mode;
+    EXPECT_EQ(c.Login(), l.ok) << l.user << " " << static_cast<int>(l.mode);
+    c.Logout();
+  }
+  const std::pair<std::string, std::string> kImap[] = {{"imap", "secret"}, {"quoted", kOdd}};
+  for (const auto& [user, password] : kImap) {
+    TIMAPSend c;
+    PointAt(c, "imap", user, password);
+    EXPECT_TRUE(c.Login()) << user;
+    c.Logout();
+  }
+  TIMAPSend wrong;
+  PointAt(wrong, "imap", "imap", "wrong");
+  EXPECT_FALSE(wrong.Login());
+}
+
+// Counts and the newest header of the account check, on a mailbox with
+// seen, flagged and new messages.
+TEST(Dovecot, CountsAndNewestHeader) {
+  REQUIRE_SERVER(false);
+  TPOP3Send pop;
+  PointAt(pop, "pop3", "pop", "secret");
+  ASSERT_TRUE(pop.Login());
+  EXPECT_EQ(pop.ApopTimestamp.front(), '<');
+  EXPECT_FALSE(pop.Capabilities.empty());
+  ASSERT_TRUE(pop.Stat());
+  EXPECT_EQ(pop.MessageCount, 3);
+  EXPECT_GT(pop.MailboxSize, 0);
+  ASSERT_TRUE(pop.Top(pop.MessageCount, 0));
+  EXPECT_EQ(SubjectOf(pop.ReplyLines), "Sample message 3");
+  ASSERT_TRUE(pop.Retrieve(1));
+  EXPECT_EQ(SubjectOf(pop.ReplyLines), "Sample message 1");
+  EXPECT_TRUE(pop.Reset());
+  pop.Logout();
+  EXPECT_EQ(pop.Sock->LastError(), 0);
+
+  // Two samples, then new, seen, flagged and seen, and flagged.
+  TIMAPSend imap;
+  PointAt(imap, "imap", "counts", "secret");
+  ASSERT_TRUE(imap.Login());
+  EXPECT_FALSE(imap.Capabilities.empty());
+  ASSERT_TRUE(imap.ExamineMailbox("INBOX"));
+  EXPECT_EQ(imap.SelectedCount, 6);
+  EXPECT_EQ(imap.StatusValue("INBOX", "UNSEEN"), 4);
+  EXPECT_EQ(imap.StatusValue("INBOX", "MESSAGES"), 6);
+  std::vector<std::string> header;
+  ASSERT_TRUE(imap.FetchHeader(imap.SelectedCount, header));
+  EXPECT_EQ(SubjectOf(header), "Newest, flagged");
+  EXPECT_EQ(header.back(), "");
+  imap.Logout();
+  EXPECT_EQ(imap.TagCounter, 7);
+}
+
+// Both clients with TLS from the first byte.
+TEST(Dovecot, ImplicitTls) {
+  REQUIRE_SERVER(true);
+  TPOP3Send pop;
+  PointAt(pop, "pop3", "poptls", "secret", true);
+  pop.AuthMode = Auth::Apop;
+  ASSERT_TRUE(pop.Login());
+  ASSERT_TRUE(pop.Stat());
+  EXPECT_EQ(pop.MessageCount, 3);
+  ASSERT_TRUE(pop.Top(pop.MessageCount, 0));
+  EXPECT_EQ(SubjectOf(pop.ReplyLines), "Sample message 3");
+  EXPECT_TRUE(pop.Reset());
+  pop.Logout();
+  EXPECT_EQ(pop.Sock->LastError(), 0);
+
+  TIMAPSend imap;
+  PointAt(imap, "imap", "imaptls", "secret", true);
+  ASSERT_TRUE(imap.Login());
+  ASSERT_TRUE(imap.ExamineMailbox("INBOX"));
+  EXPECT_EQ(imap.StatusValue("INBOX", "UNSEEN"), 3);
+  std::vector<std::string> header;
+  ASSERT_TRUE(imap.FetchHeader(imap.SelectedCount, header));
+  EXPECT_EQ(SubjectOf(header), "Sample message 3");
+  imap.Logout();
+  EXPECT_EQ(imap.Sock->LastError(), 0);
+}
+
+TEST(Dovecot, MailboxNameWithABlank) {
+  REQUIRE_SERVER(false);
+  TIMAPSend c;
+  PointAt(c, "imap", "spaced", "secret");
+  ASSERT_TRUE(c.Login());
+  EXPECT_EQ(c.StatusValue("My Box", "MESSAGES"), 1);
+  EXPECT_EQ(c.StatusValue("My Box", "UNSEEN"), 1);
+  ASSERT_TRUE(c.ExamineMailbox("My Box"));
+  EXPECT_EQ(c.SelectedCount, 1);
+  std::vector<std::string> header;
+  ASSERT_TRUE(c.FetchHeader(1, header));
+  EXPECT_EQ(SubjectOf(header), "In my box");
+  EXPECT_FALSE(c.ExamineMailbox("No Such Box"));
+  c.Logout();
+}
+
+TEST(Dovecot, MailboxesAreOnlyRead) {
+  REQUIRE_SERVER(false);
+  FlagProbe probe;
+  PointAt(probe, "imap", "readonly", "secret");
+  ASSERT_TRUE(probe.Login());
+  const std::map<int, std::string> before = probe.Flags("INBOX");
+  probe.Logout();
+  ASSERT_EQ(before.size(), 6u);
+
+  // The POP3 check both ways (TOP, and RETR as when TOP is refused), over
+  // every message.
+  for (bool retrieve : {false, true}) {
+    TPOP3Send pop;
+    PointAt(pop, "pop3", "readonly", "secret");
+    ASSERT_TRUE(pop.Login());
+    ASSERT_TRUE(pop.Stat());
+    ASSERT_EQ(pop.MessageCount, static_cast<int>(before.size()));
+    for (int n = 1; n <= pop.MessageCount; ++n) {
+      EXPECT_TRUE(retrieve ? pop.Retrieve(n) : pop.Top(n, 0));
+    }
+    EXPECT_TRUE(pop.Reset());
+    pop.Logout();
+  }
+  // The IMAP check, fetching every header.
+  TIMAPSend imap;
+  PointAt(imap, "imap", "readonly", "secret");
+  ASSERT_TRUE(imap.Login());
+  ASSERT_TRUE(imap.ExamineMailbox("INBOX"));
+  EXPECT_EQ(imap.StatusValue("INBOX", "UNSEEN"), 5);
+  for (int n = 1; n <= imap.SelectedCount; ++n) {
+    std::vector<std::string> header;
+    EXPECT_TRUE(imap.FetchHeader(n, header));
+  }
+  imap.Logout();
+
+  FlagProbe again;
+  PointAt(again, "imap", "readonly", "secret");
+  ASSERT_TRUE(again.Login());
+  EXPECT_EQ(again.Flags("INBOX"), before);
+  again.Logout();
+}
+
+}  // namespace
