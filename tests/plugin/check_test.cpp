@@ -475,34 +475,6 @@ TEST_F(CheckAccountEdges, RenamedDuringTheCheckShowsTheNewAlias) {
   EXPECT_EQ(seen[2], "text Office (0)");
 }
 
-TEST_F(CheckAccountEdges, StopDuringABlockedReadEndsTheCheckUnseen) {
-  // The server greets and then says nothing: the check waits in CAPA.
-  Peer peer;
-  std::atomic<bool> waiting{false};
-  peer.Serve([&](PeerConnection& c) {
-    c.Send("+OK ready\r\n");
-    c.ReceiveUntil("\r\n");
-    waiting = true;
-    c.WaitForClose();
-  });
-  account_spec spec = pop3_account(2);
-  spec.port = peer.Port();
-  const account_ref key = add(spec);
-  const imap_info before = account(key);
-  checker_control control;
-  std::thread stopper([&] {
-    while (!waiting) std::this_thread::yield();
-    control.request_stop();
-  });
-  // Without the abort this would wait the server timeout of 60 s.
-  EXPECT_EQ(check_account(key, control), 0);
-  stopper.join();
-  EXPECT_EQ(events(), std::vector<std::string>{"icon checking"});
-  const imap_info after = account(key);
-  EXPECT_EQ(after.next_check, before.next_check);
-  EXPECT_EQ(after.new_count, 2);
-}
-
 #ifndef _WIN32
 // The threads of this process, from /proc/self/status.
 int thread_count() {

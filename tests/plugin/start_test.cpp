@@ -2,81 +2,74 @@
 // and the cases where "stop" must do nothing.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "checker_fixture.h"
 #include "imap_config.h"
 #include "platform/platform.h"
+#include "plugin_fixture.h"
 #include "test_support.h"
 
 namespace {
 
-std::vector<std::string> host_calls;
-
-// Logs each call; the group gets id 40, entries ids from 1 on, and the host
-// counts no entries in the group.
-int32_t EMAIL_CALL logging_host(const char*, const char* function, void* record) {
-  static int32_t next_entry = 1;
-  const std::string name = function;
-  host_calls.push_back(name);
-  if (name == "prefsInitialize") {
-    const auto* page = static_cast<const prefs_page_record*>(record);
-    host_calls.back() += std::string(" ") + page->page_name + " " + std::to_string(page->size);
-  } else if (name == "listAddEntry" || name == "listRemoveEntry") {
-    auto* entry = static_cast<list_entry_record*>(record);
-    if (entry->is_entry == 0) {
-      host_calls.back() += " group";
-      if (name == "listAddEntry") entry->group_id = 40;
-    } else {
-      host_calls.back() += std::string(" ") + entry->name;
-      if (name == "listAddEntry") return next_entry++;
-    }
-  }
-  return 0;
-}
+using plugin_test::log_field;
 
 // Stands in for the account check: the checker's work is not what these
 // tests look at, only that "start" asked for it.
-int32_t logging_check(account_ref account, checker_control&) {
-  account_table.read(account,
-                     [](const imap_info& a) { checker_test::events().add("check " + a.display); });
+std::function<void(const std::string&)> report;
+int32_t reporting_check(account_ref account, checker_control&) {
+  account_table.read(account, [](const imap_info& a) { report("check " + a.display); });
   return 1;
 }
 
-class StartStop : public ::testing::Test {
+class StartStop : public plugin_test::PluginTest {
  protected:
   void SetUp() override {
-    platform::set_env(&env_);
-    info_.plugin_dir = dir_.path().c_str();
-    info_.host_call = logging_host;
-    plugin_main("load", &info_);
-    host_calls.clear();
-  }
-  void TearDown() override {
-    plugin_main("stop", nullptr);
-    plugin_main("unload", nullptr);
-    account_table.reload({}, 0);
-    platform::set_env(nullptr);
+    PluginTest::SetUp();
+    report = [this](const std::string& line) { note(line); };
+    calls();
   }
 
-  checker_test::fake_env env_;
-  test_support::temp_dir dir_;
-  plugin_info_record info_{};
+  // The host functions called since the previous call, with the page's name
+  // and record size, and the entry's name or "group".
+  std::vector<std::string> calls() {
+    const std::string text = log_.text();
+    std::istringstream lines(text.substr(calls_from_));
+    calls_from_ = text.size();
+    std::vector<std::string> out;
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind("host ", 0) != 0) continue;
+      std::string call = line.substr(5, line.find(' ', 5) - 5);
+      if (call == "prefsInitialize") {
+        const size_t size = line.find(" size=") + 6;
+        call +=
+            " " + log_field(line, "page") + " " + line.substr(size, line.find(' ', size) - size);
+      } else if (call == "listAddEntry" || call == "listRemoveEntry") {
+        call += line.find(" is_entry=0 ") != std::string::npos ? " group"
+                                                               : " " + log_field(line, "name");
+      }
+      out.push_back(call);
+    }
+    return out;
+  }
+
+  size_t calls_from_ = 0;
 };
 
 TEST_F(StartStop, EmptyTableStartsTheCheckerAndStopSavesMailIni) {
-  plugin_main("start", nullptr);
-  EXPECT_EQ(host_calls, std::vector<std::string>{"prefsInitialize E-Mail " +
-                                                 std::to_string(sizeof(prefs_page_record))});
+  run("start");
+  EXPECT_EQ(calls(), std::vector<std::string>{"prefsInitialize E-Mail " +
+                                              std::to_string(sizeof(prefs_page_record))});
   EXPECT_NE(checker_thread_id, 0u);
   EXPECT_FALSE(test_support::file_exists(config_path()));
-  plugin_main("stop", nullptr);
+  run("stop");
   EXPECT_EQ(checker_thread_id, 0u);
   EXPECT_EQ(checker_thread_handle, nullptr);
   // The checker made its timer and took it down again.
   EXPECT_EQ(env_.timer_period, CHECK_TIMER_MS);
-  EXPECT_EQ(env_.stopped_timer, 77u);
+  EXPECT_EQ(env_.stopped_timer, plugin_test::fake_env::kTimerId);
   EXPECT_TRUE(test_support::file_exists(config_path()));
 }
 
@@ -99,34 +92,27 @@ TEST_F(StartStop, GroupAndEntriesFollowTheOptionAndTheTable) {
       {0, {"Work", "Home"}, {page}, {}},
       {1, {}, {page}, {}},
   };
-  set_account_check(logging_check);
+  set_account_check(reporting_check);
   for (const start_case& c : cases) {
     SCOPED_TRACE(testing::Message() << "use_section " << int{c.use_section} << ", "
                                     << c.accounts.size() << " accounts");
     account_table.reload({}, 0);
     for (const std::string& display : c.accounts) {
-      imap_info settings;
-      set_new_account_defaults(settings);
-      settings.display = display;
-      settings.hostname = "127.0.0.1";
-      settings.username = "bob";
-      settings.password = "secret";
-      append_account(settings);
+      plugin_test::account_spec spec;
+      spec.display = display;
+      plugin_test::add_account(spec);
     }
     use_section = c.use_section;
     ASSERT_TRUE(save_config());
     account_table.reload({}, 0);
-    checker_test::events().take();
-    host_calls.clear();
+    calls();
 
-    plugin_main("start", nullptr);
-    EXPECT_EQ(host_calls, c.on_start);
-    for (const std::string& display : c.accounts) {
-      EXPECT_TRUE(checker_test::events().wait_for("check " + display)) << display;
-    }
-    host_calls.clear();
-    plugin_main("stop", nullptr);
-    EXPECT_EQ(host_calls, c.on_stop);
+    run("start");
+    EXPECT_EQ(calls(), c.on_start);
+    for (const std::string& display : c.accounts) wait_for("note check " + display);
+    calls();
+    run("stop");
+    EXPECT_EQ(calls(), c.on_stop);
     EXPECT_EQ(mail_group_id, -1);
   }
   set_account_check(nullptr);
@@ -134,21 +120,19 @@ TEST_F(StartStop, GroupAndEntriesFollowTheOptionAndTheTable) {
 
 TEST_F(StartStop, StopWithoutStartLeavesMailIniAlone) {
   test_support::write_file(config_path(), "[Mail]\nuse_alert=1\n");
-  plugin_main("stop", nullptr);
+  run("stop");
   EXPECT_EQ(test_support::read_file(config_path()), "[Mail]\nuse_alert=1\n");
-  EXPECT_TRUE(host_calls.empty());
+  EXPECT_TRUE(calls().empty());
 }
 
 TEST_F(StartStop, StopAfterUnloadDoesNothing) {
-  plugin_main("start", nullptr);
-  plugin_main("unload", nullptr);
-  host_calls.clear();
-  plugin_main("stop", nullptr);
-  EXPECT_TRUE(host_calls.empty());
+  run("start\nunload");
+  calls();
+  run("stop");
+  EXPECT_TRUE(calls().empty());
   EXPECT_NE(checker_thread_id, 0u) << "the checker still runs";
   // The host comes back: now "stop" ends it.
-  plugin_main("load", &info_);
-  plugin_main("stop", nullptr);
+  run("load\nstop");
   EXPECT_EQ(checker_thread_id, 0u);
 }
 

@@ -117,6 +117,31 @@ class fake_env : public platform::EnvWrapper {
   std::function<void(const std::string&)> heard;
 };
 
+// The first quoted field `name` of a log line, its C escapes undone.
+inline std::string log_field(const std::string& line, const std::string& name) {
+  size_t at = line.find(" " + name + "=\"");
+  if (at == std::string::npos) return "?";
+  std::string out;
+  for (at += name.size() + 3; at < line.size() && line[at] != '"'; ++at) {
+    if (line[at] != '\\' || at + 1 >= line.size()) {
+      out += line[at];
+      continue;
+    }
+    const char c = line[++at];
+    if (c == 'r') {
+      out += '\r';
+    } else if (c == 'n') {
+      out += '\n';
+    } else if (c == 'x') {
+      out += static_cast<char>(std::strtol(line.substr(at + 1, 2).c_str(), nullptr, 16));
+      at += 2;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 // The plug-in loaded by the substitute host with the fake Env installed,
 // the state bitmaps loaded and every option on. The contact list, the table
 // and the Env are restored afterwards.
@@ -171,11 +196,11 @@ class PluginTest : public test_support::HostedPlugin {
         const size_t at = line.find(" bitmap=") + 8;
         out.push_back("icon " + line.substr(at, line.find_first_of(" }", at) - at));
       } else if (line.rfind("host listUpdateText ", 0) == 0) {
-        out.push_back("text " + field(line, "text"));
+        out.push_back("text " + log_field(line, "text"));
       } else if (line.rfind("host listUpdateTooltip ", 0) == 0) {
-        out.push_back("tooltip " + field(line, "tooltip"));
+        out.push_back("tooltip " + log_field(line, "tooltip"));
       } else if (line.rfind("host systraySetAlert ", 0) == 0) {
-        out.push_back("alert " + field(line, "text"));
+        out.push_back("alert " + log_field(line, "text"));
       }
     }
     return out;
@@ -184,31 +209,6 @@ class PluginTest : public test_support::HostedPlugin {
   fake_env env_;
 
  private:
-  // The first quoted field `name` of a log line, its C escapes undone.
-  static std::string field(const std::string& line, const std::string& name) {
-    size_t at = line.find(" " + name + "=\"");
-    if (at == std::string::npos) return "?";
-    std::string out;
-    for (at += name.size() + 3; at < line.size() && line[at] != '"'; ++at) {
-      if (line[at] != '\\' || at + 1 >= line.size()) {
-        out += line[at];
-        continue;
-      }
-      const char c = line[++at];
-      if (c == 'r') {
-        out += '\r';
-      } else if (c == 'n') {
-        out += '\n';
-      } else if (c == 'x') {
-        out += static_cast<char>(std::strtol(line.substr(at + 1, 2).c_str(), nullptr, 16));
-        at += 2;
-      } else {
-        out += c;
-      }
-    }
-    return out;
-  }
-
   size_t events_from_ = 0;
 };
 
