@@ -248,21 +248,25 @@ TEST_F(ConfigTest, LoadSchedulesEveryAccount) {
   ASSERT_TRUE(load_config());
   imap_info a;
   ASSERT_TRUE(account_table.copy_at(0, &a));
-  EXPECT_EQ(a.next_check, clock_.now + 120);
+  EXPECT_EQ(a.next_check, now() + 120);
   EXPECT_EQ(a.last_checked, 0);
   EXPECT_EQ(a.entry_id, -1);
   EXPECT_EQ(a.total_count, 17);  // counts of a record that stays are kept
 }
 
+// A mail.ini that cannot be read is neither read nor replaced.
 TEST_F(ConfigTest, UnreadableFileChangesNothing) {
   std::filesystem::create_directory(path());
   append_account(imap_info());
   set_flags("101010");
-  std::string error;
-  EXPECT_FALSE(load_config(&error));
-  EXPECT_NE(error.find(path()), std::string::npos) << error;
+  for (bool (*step)(std::string*) : {load_config, save_config}) {
+    std::string error;
+    EXPECT_FALSE(step(&error));
+    EXPECT_NE(error.find(path()), std::string::npos) << error;
+  }
   EXPECT_EQ(account_table.size(), 1u);
   EXPECT_EQ(flags(), "101010");
+  EXPECT_TRUE(std::filesystem::is_directory(path()));
   std::filesystem::remove(path());
 }
 
