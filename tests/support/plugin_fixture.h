@@ -41,6 +41,7 @@ struct account_spec {
   int64_t next_check = -1;  // -1: as a new account is scheduled
   int32_t attempt = 5;      // minutes
   uint8_t ssl = 0;
+  std::string address;
 };
 
 // Appends the account to the real account table (without a contact-list
@@ -59,6 +60,7 @@ inline account_ref add_account(const account_spec& spec) {
   settings.unseen = spec.unseen;
   settings.attempt = spec.attempt;
   settings.ssl = spec.ssl;
+  settings.address = spec.address;
   const account_ref key = account_table.key_at(static_cast<size_t>(append_account(settings)));
   account_table.update(key, [&](imap_info& a) {
     a.new_count = spec.new_count;
