@@ -422,19 +422,6 @@ TEST_F(CheckAccountEdges, UnknownAccountTypeOpensNoSessionAndFails) {
   EXPECT_EQ(account(key).next_check, 0);
 }
 
-TEST_F(CheckAccountEdges, HugeIntervalIsScheduledThatFarAhead) {
-  const Dialogue dialogue = pop3(stat(0));
-  ScriptedServer server(dialogue);
-  account_spec spec = pop3_account(0);
-  spec.port = server.Port();
-  spec.attempt = 40000000;  // minutes; times 60 does not fit in 32 bits
-  const account_ref key = add(spec);
-  checker_control control;
-  EXPECT_EQ(check_account(key, control), 0);
-  EXPECT_EQ(server.Received(), ScriptedServer::Expected(dialogue));
-  EXPECT_EQ(account(key).next_check, now() + int64_t{40000000} * 60);
-}
-
 TEST_F(CheckAccountEdges, RemovedAccountChangesNothing) {
   const account_ref key = add(pop3_account(0));
   remove_account_entry(key);
