@@ -291,16 +291,6 @@ TEST_F(ConfigTest, SaveWritesTheSectionInKeyOrder) {
             "port(0)=110\r\nattempt(0)=5\r\nssl(0)=0\r\n");
 }
 
-TEST_F(ConfigTest, AccountLoadedFromIndexThreeIsSavedAsZero) {
-  write("[Mail]\r\n" + complete("3"));
-  ASSERT_TRUE(load_config());
-  ASSERT_TRUE(save_config());
-  const auto keys = ini_file(read()).section("Mail");
-  ASSERT_EQ(keys.size(), 6u + 13u);
-  EXPECT_EQ(keys[6].first, "accttype(0)");
-  EXPECT_EQ(keys[18].first, "ssl(0)");
-}
-
 std::string random_text(std::mt19937& random, bool may_be_empty) {
   static const char alphabet[] = "abcXYZ019 =;[]()\"'\t#@.\\/%\x01\x7f\x80\xa9\xe9\xff";
   const size_t length = random() % 12 + (may_be_empty ? 0 : 1);
@@ -378,7 +368,11 @@ TEST_F(ConfigTest, SaveKeepsWhatWasWrittenByHand) {
   const std::string tail = "\r\n[Zeta]\r\n; last\r\nx=1\r\n";
   ASSERT_GE(after.size(), tail.size());
   EXPECT_EQ(after.substr(after.size() - tail.size()), tail);
-  EXPECT_EQ(ini_file(after).section("Mail").size(), 6u + 13u);
+  // The account read from index 5 is saved as the first one.
+  const auto keys = ini_file(after).section("Mail");
+  ASSERT_EQ(keys.size(), 6u + 13u);
+  EXPECT_EQ(keys[6].first, "accttype(0)");
+  EXPECT_EQ(keys[18].first, "ssl(0)");
   EXPECT_EQ(ini_file(after).section("Fonts"),
             (std::vector<ini_file::key_value>{{"face", "Tahoma"}}));
 }

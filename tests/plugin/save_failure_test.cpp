@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "config_fixture.h"
 #include "imap_config.h"
@@ -110,36 +111,42 @@ TEST_F(SaveFailureTest, InjectedFailuresAtEachStep) {
   EXPECT_NE(read(), old_);
 }
 
-TEST_F(SaveFailureTest, TemporaryFileCannotBeCreated) {
-  // A directory in the temporary file's place makes the real open fail.
-  std::filesystem::create_directory(path() + ".tmp");
-  std::string error;
-  EXPECT_FALSE(save_config(&error));
-  EXPECT_NE(error.find(path()), std::string::npos) << error;
-  EXPECT_EQ(read(), old_);
-  std::filesystem::remove(path() + ".tmp");
-}
-
-TEST_F(SaveFailureTest, ReadOnlyFileIsNotReplaced) {
-  test_support::write_file(path() + ".tmp", "left by a crash");
-  std::filesystem::permissions(path(),
-                               std::filesystem::perms::owner_write |
-                                   std::filesystem::perms::group_write |
-                                   std::filesystem::perms::others_write,
-                               std::filesystem::perm_options::remove);
-  expect_failed_save();
-  std::filesystem::permissions(path(), std::filesystem::perms::owner_write,
-                               std::filesystem::perm_options::add);
-}
-
-TEST_F(SaveFailureTest, Utf16FileIsNeitherReadNorReplaced) {
+// What is on disk makes the save fail: the temporary file cannot be made, the
+// file is read-only, or it is no file this plug-in can read (UTF-16).
+TEST_F(SaveFailureTest, FilesThatCannotBeReplaced) {
+  namespace fs = std::filesystem;
+  const fs::perms writable =
+      fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
   const std::string utf16("\xFF\xFE[\0M\0a\0i\0l\0]\0\r\0\n\0", 16);
-  test_support::write_file(path(), utf16);
+  const struct {
+    const char* name;
+    std::function<void()> make, undo;
+    std::string kept;
+  } cases[] = {
+      {"directory in the temporary file's place", [this] { fs::create_directory(path() + ".tmp"); },
+       [this] { fs::remove(path() + ".tmp"); }, old_},
+      {"read-only",
+       [this, writable] {
+         test_support::write_file(path() + ".tmp", "left by a crash");
+         fs::permissions(path(), writable, fs::perm_options::remove);
+       },
+       [this] { fs::permissions(path(), fs::perms::owner_write, fs::perm_options::add); }, old_},
+      {"UTF-16", [this, &utf16] { test_support::write_file(path(), utf16); }, [] {}, utf16},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    write(old_);
+    c.make();
+    std::string error;
+    EXPECT_FALSE(save_config(&error));
+    EXPECT_NE(error.find(path()), std::string::npos) << error;
+    EXPECT_EQ(read(), c.kept);
+    c.undo();
+  }
+  // A UTF-16 file is not read either.
   std::string error;
   EXPECT_FALSE(load_config(&error));
   EXPECT_NE(error.find(path()), std::string::npos) << error;
-  EXPECT_FALSE(save_config(&error));
-  EXPECT_EQ(test_support::read_file(path()), utf16);
 }
 
 #if defined(__linux__)
