@@ -108,7 +108,15 @@ account_spec imap_account(int32_t new_count, uint8_t unseen = 1) {
   return a;
 }
 
-const char kPop3Times[] = "Last checked: {now}\r\nNext check: {next}";
+const char kTimes[] = "Last checked: {now}\r\nNext check: {next}";
+const char kLunchSeen[] = "Ann Example <ann@example.com>\r\nRe: \"Lunch\"";
+
+// An IMAP account's tooltip: its counts, the check times and the newest
+// message when one is named.
+std::string imap_tip(const std::string& counts, const std::string& last = "") {
+  return "tooltip " + counts + "\r\n" + kTimes +
+         (last.empty() ? "" : "\r\n\r\nLast message from:\r\n" + last);
+}
 
 const Case kCases[] = {
     {"Pop3UpByOneNamesSenderAndSubject",
@@ -119,7 +127,7 @@ const Case kCases[] = {
      1,
      {"icon checking", "sound resource 1", "alert Home: Ann Example <ann@example.com> - \"Lunch\"",
       "icon new-mail", "text Home (1)",
-      std::string("tooltip New messages: 1\r\n") + kPop3Times +
+      std::string("tooltip New messages: 1\r\n") + kTimes +
           "\r\n\r\nLast message from:\r\nAnn Example <ann@example.com>\r\nRe: \"Lunch\""},
      1,
      false},
@@ -132,7 +140,7 @@ const Case kCases[] = {
      4,
      {"icon checking", "sound resource 1", "alert Home: J\xF6rg <j@example.com> - \"Sco 3\"",
       "icon new-mail", "text Home (4)",
-      std::string("tooltip New messages: 4\r\n") + kPop3Times +
+      std::string("tooltip New messages: 4\r\n") + kTimes +
           "\r\n\r\nLast message from:\r\nJ\xF6rg <j@example.com>\r\nRe: \"Sco 3\""},
      4,
      false},
@@ -146,7 +154,7 @@ const Case kCases[] = {
      {"icon checking", "sound resource 1",
       "alert Home: Mallory  New messages: 999   <m@x.test> - \"Hi  there\"", "icon new-mail",
       "text Home (1)",
-      std::string("tooltip New messages: 1\r\n") + kPop3Times +
+      std::string("tooltip New messages: 1\r\n") + kTimes +
           "\r\n\r\nLast message from:\r\nMallory  New messages: 999   <m@x.test>\r\nRe: \"Hi  "
           "there\""},
      1,
@@ -160,7 +168,7 @@ const Case kCases[] = {
      {"icon checking", "sound resource 1",
       "alert Home: " + std::string(256, 'a') + " - \"" + std::string(256, 'b') + "\"",
       "icon new-mail", "text Home (1)",
-      std::string("tooltip New messages: 1\r\n") + kPop3Times + "\r\n\r\nLast message from:\r\n" +
+      std::string("tooltip New messages: 1\r\n") + kTimes + "\r\n\r\nLast message from:\r\n" +
           std::string(256, 'a') + "\r\nRe: \"" + std::string(256, 'b') + "\""},
      1,
      false},
@@ -175,7 +183,7 @@ const Case kCases[] = {
      1,
      {"icon checking", "sound resource 1", "alert Home: ann@example.com - \"Big\"", "icon new-mail",
       "text Home (1)",
-      std::string("tooltip New messages: 1\r\n") + kPop3Times +
+      std::string("tooltip New messages: 1\r\n") + kTimes +
           "\r\n\r\nLast message from:\r\nann@example.com\r\nRe: \"Big\""},
      1,
      false},
@@ -186,7 +194,7 @@ const Case kCases[] = {
      1,
      {"icon checking", "sound resource 1", "alert Home: New mail from ann@example.com",
       "icon new-mail", "text Home (1)",
-      std::string("tooltip New messages: 1\r\n") + kPop3Times +
+      std::string("tooltip New messages: 1\r\n") + kTimes +
           "\r\n\r\nLast message from:\r\nann@example.com\r\nRe: "},
      1,
      false},
@@ -196,7 +204,7 @@ const Case kCases[] = {
      nullptr,
      2,
      {"icon checking", "icon new-mail", "text Home (2)",
-      std::string("tooltip New messages: 2\r\n") + kPop3Times},
+      std::string("tooltip New messages: 2\r\n") + kTimes},
      2,
      false},
     {"Pop3ToZero",
@@ -204,7 +212,7 @@ const Case kCases[] = {
      pop3(stat(0)),
      nullptr,
      0,
-     {"icon checking", "icon no-mail", "text Home (0)", std::string("tooltip ") + kPop3Times},
+     {"icon checking", "icon no-mail", "text Home (0)", std::string("tooltip ") + kTimes},
      0,
      false},
     {"Pop3SoundFileWins",
@@ -214,7 +222,7 @@ const Case kCases[] = {
      2,
      {"icon checking", "sound file mailnotify.wav",
       "alert Home: You have 2 new messages in your inbox.", "icon new-mail", "text Home (2)",
-      std::string("tooltip New messages: 2\r\n") + kPop3Times},
+      std::string("tooltip New messages: 2\r\n") + kTimes},
      2,
      false},
     {"ImapUnseenUpByOneFetchesNewest",
@@ -224,9 +232,7 @@ const Case kCases[] = {
      3,
      {"icon checking", "sound resource 1", "alert Work: Ann Example <ann@example.com> - \"Lunch\"",
       "icon new-mail", "text Work (3/10)",
-      "tooltip New messages: 3\r\nRecent messages: 1\r\nTotal messages: 10\r\nLast checked: "
-      "{now}\r\nNext check: {next}\r\n\r\nLast message from:\r\nAnn Example "
-      "<ann@example.com>\r\nRe: \"Lunch\""},
+      imap_tip("New messages: 3\r\nRecent messages: 1\r\nTotal messages: 10", kLunchSeen)},
      3,
      false},
     {"ImapUpByTwoFetchesButDoesNotDecode",
@@ -236,8 +242,7 @@ const Case kCases[] = {
      3,
      {"icon checking", "sound resource 1", "alert Work: You have 3 new messages in your inbox.",
       "icon new-mail", "text Work (3/10)",
-      "tooltip New messages: 3\r\nRecent messages: 1\r\nTotal messages: 10\r\nLast checked: "
-      "{now}\r\nNext check: {next}"},
+      imap_tip("New messages: 3\r\nRecent messages: 1\r\nTotal messages: 10")},
      3,
      false},
     {"ImapUnchangedRefreshesWithoutAlert",
@@ -246,8 +251,7 @@ const Case kCases[] = {
      nullptr,
      3,
      {"icon checking", "icon new-mail", "text Work (3/10)",
-      "tooltip New messages: 3\r\nRecent messages: 0\r\nTotal messages: 10\r\nLast checked: "
-      "{now}\r\nNext check: {next}"},
+      imap_tip("New messages: 3\r\nRecent messages: 0\r\nTotal messages: 10")},
      3,
      false},
     {"ImapDownByOneSingular",
@@ -257,8 +261,7 @@ const Case kCases[] = {
      1,
      {"icon checking", "sound resource 1", "alert Work: You have 1 new message in your inbox.",
       "icon new-mail", "text Work (1/9)",
-      "tooltip New messages: 1\r\nRecent messages: 0\r\nTotal messages: 9\r\nLast checked: "
-      "{now}\r\nNext check: {next}"},
+      imap_tip("New messages: 1\r\nRecent messages: 0\r\nTotal messages: 9")},
      1,
      false},
     {"ImapRecentModeWithoutStatus",
@@ -269,8 +272,7 @@ const Case kCases[] = {
      nullptr,
      0,
      {"icon checking", "icon no-mail", "text Work (0/7)",
-      "tooltip Recent messages: 0\r\nTotal messages: 7\r\nLast checked: {now}\r\nNext check: "
-      "{next}"},
+      imap_tip("Recent messages: 0\r\nTotal messages: 7")},
      0,
      false},
     {"ImapExamineRefusedCountsNothing",
@@ -279,8 +281,7 @@ const Case kCases[] = {
      nullptr,
      0,
      {"icon checking", "icon no-mail", "text Work (0/0)",
-      "tooltip Recent messages: 0\r\nTotal messages: 0\r\nLast checked: {now}\r\nNext check: "
-      "{next}"},
+      imap_tip("Recent messages: 0\r\nTotal messages: 0")},
      0,
      false},
     {"ImapStatusWithoutItsLineFallsBackToRecent",
@@ -296,8 +297,7 @@ const Case kCases[] = {
      2,
      {"icon checking", "alert Work: -1 new messages. Reading RECENT instead.", "sound resource 1",
       "icon new-mail", "text Work (2/5)",
-      "tooltip New messages: 2\r\nRecent messages: 2\r\nTotal messages: 5\r\nLast checked: "
-      "{now}\r\nNext check: {next}"},
+      imap_tip("New messages: 2\r\nRecent messages: 2\r\nTotal messages: 5")},
      2,
      false},
     {"ImapMessagesRefusedTakesExistsAsTotal",
@@ -312,9 +312,7 @@ const Case kCases[] = {
      1,
      {"icon checking", "sound resource 1", "alert Work: Ann Example <ann@example.com> - \"Lunch\"",
       "icon new-mail", "text Work (1/10)",
-      "tooltip New messages: 1\r\nRecent messages: 0\r\nTotal messages: 10\r\nLast checked: "
-      "{now}\r\nNext check: {next}\r\n\r\nLast message from:\r\nAnn Example "
-      "<ann@example.com>\r\nRe: \"Lunch\""},
+      imap_tip("New messages: 1\r\nRecent messages: 0\r\nTotal messages: 10", kLunchSeen)},
      1,
      false},
     {"LoginFailsAndDisables",
