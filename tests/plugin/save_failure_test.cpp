@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "config_fixture.h"
 #include "imap_config.h"
@@ -45,8 +46,9 @@ class failing_file : public platform::WritableFile {
   fail_at step_;
 };
 
-class failing_env : public fixed_clock {
+class failing_env : public platform::EnvWrapper {
  public:
+  explicit failing_env(platform::Env* target) : EnvWrapper(target) {}
   std::unique_ptr<platform::WritableFile> new_writable_file(const std::string& path,
                                                             std::string* error) override {
     if (step == fail_at::open) {
@@ -69,7 +71,7 @@ class SaveFailureTest : public ConfigTest {
  protected:
   void SetUp() override {
     ConfigTest::SetUp();
-    platform::set_env(&env_);
+    platform::set_env(&failing_);
     imap_info a;
     set_new_account_defaults(a);
     a.username = "u";
@@ -88,7 +90,12 @@ class SaveFailureTest : public ConfigTest {
     EXPECT_FALSE(test_support::file_exists(path() + ".tmp"));
   }
 
-  failing_env env_;
+  void TearDown() override {
+    platform::set_env(failing_.target());
+    ConfigTest::TearDown();
+  }
+
+  failing_env failing_{&env_};
   const std::string old_ = "; old\r\n[Mail]\r\nuse_alert=1\r\n[Other]\r\nk=v\r\n";
 };
 
@@ -96,54 +103,50 @@ TEST_F(SaveFailureTest, InjectedFailuresAtEachStep) {
   for (fail_at step :
        {fail_at::open, fail_at::append, fail_at::sync, fail_at::close, fail_at::rename}) {
     SCOPED_TRACE(static_cast<int>(step));
-    env_.step = step;
+    failing_.step = step;
     expect_failed_save();
   }
-  env_.step = fail_at::nothing;
+  failing_.step = fail_at::nothing;
   EXPECT_TRUE(save_config());
   EXPECT_NE(read(), old_);
 }
 
-TEST_F(SaveFailureTest, TemporaryFileCannotBeCreated) {
-  // A directory in the temporary file's place makes the real open fail.
-  std::filesystem::create_directory(path() + ".tmp");
-  std::string error;
-  EXPECT_FALSE(save_config(&error));
-  EXPECT_NE(error.find(path()), std::string::npos) << error;
-  EXPECT_EQ(read(), old_);
-  std::filesystem::remove(path() + ".tmp");
-}
-
-TEST_F(SaveFailureTest, ExistingFileThatCannotBeReadIsNotReplaced) {
-  platform::default_env()->delete_file(path());
-  std::filesystem::create_directory(path());
-  std::string error;
-  EXPECT_FALSE(save_config(&error));
-  EXPECT_NE(error.find(path()), std::string::npos) << error;
-  EXPECT_TRUE(std::filesystem::is_directory(path()));
-  std::filesystem::remove(path());
-}
-
-TEST_F(SaveFailureTest, ReadOnlyFileIsNotReplaced) {
-  test_support::write_file(path() + ".tmp", "left by a crash");
-  std::filesystem::permissions(path(),
-                               std::filesystem::perms::owner_write |
-                                   std::filesystem::perms::group_write |
-                                   std::filesystem::perms::others_write,
-                               std::filesystem::perm_options::remove);
-  expect_failed_save();
-  std::filesystem::permissions(path(), std::filesystem::perms::owner_write,
-                               std::filesystem::perm_options::add);
-}
-
-TEST_F(SaveFailureTest, Utf16FileIsNeitherReadNorReplaced) {
+// What is on disk makes the save fail: the temporary file cannot be made, the
+// file is read-only, or it is no file this plug-in can read (UTF-16).
+TEST_F(SaveFailureTest, FilesThatCannotBeReplaced) {
+  namespace fs = std::filesystem;
+  const fs::perms writable =
+      fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
   const std::string utf16("\xFF\xFE[\0M\0a\0i\0l\0]\0\r\0\n\0", 16);
-  test_support::write_file(path(), utf16);
+  const struct {
+    const char* name;
+    std::function<void()> make, undo;
+    std::string kept;
+  } cases[] = {
+      {"directory in the temporary file's place", [this] { fs::create_directory(path() + ".tmp"); },
+       [this] { fs::remove(path() + ".tmp"); }, old_},
+      {"read-only",
+       [this, writable] {
+         test_support::write_file(path() + ".tmp", "left by a crash");
+         fs::permissions(path(), writable, fs::perm_options::remove);
+       },
+       [this] { fs::permissions(path(), fs::perms::owner_write, fs::perm_options::add); }, old_},
+      {"UTF-16", [this, &utf16] { test_support::write_file(path(), utf16); }, [] {}, utf16},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    write(old_);
+    c.make();
+    std::string error;
+    EXPECT_FALSE(save_config(&error));
+    EXPECT_NE(error.find(path()), std::string::npos) << error;
+    EXPECT_EQ(read(), c.kept);
+    c.undo();
+  }
+  // A UTF-16 file is not read either.
   std::string error;
   EXPECT_FALSE(load_config(&error));
   EXPECT_NE(error.find(path()), std::string::npos) << error;
-  EXPECT_FALSE(save_config(&error));
-  EXPECT_EQ(test_support::read_file(path()), utf16);
 }
 
 #if defined(__linux__)

@@ -5,16 +5,9 @@
 #include <set>
 
 #include "imap_def.h"
-#include "platform/env.h"
+#include "plugin_fixture.h"
 
 namespace {
-
-class fixed_clock : public platform::EnvWrapper {
- public:
-  fixed_clock() : EnvWrapper(platform::default_env()) {}
-  int64_t local_seconds() override { return now; }
-  int64_t now = 1700000000;
-};
 
 imap_info settings(const std::string& name, int32_t attempt = 5) {
   imap_info s;
@@ -45,7 +38,7 @@ class AccountModelTest : public ::testing::Test {
     return copy;
   }
 
-  fixed_clock clock_;
+  plugin_test::fake_env clock_;
 };
 
 TEST_F(AccountModelTest, NewAccountDefaultsClearEverythingElse) {
@@ -102,8 +95,8 @@ TEST_F(AccountModelTest, AppendSchedulesOneIntervalAhead) {
   EXPECT_EQ(a.username, "a");
   EXPECT_EQ(a.entry_id, -1);
   EXPECT_EQ(a.last_checked, 0);
-  EXPECT_EQ(a.next_check, clock_.now + 300);
-  EXPECT_EQ(at(1).next_check, clock_.now);  // due at once
+  EXPECT_EQ(a.next_check, clock_.local_seconds() + 300);
+  EXPECT_EQ(at(1).next_check, clock_.local_seconds());  // due at once
 }
 
 TEST(NextCheckTime, SixtyFourBitsThroughout) {
@@ -135,11 +128,11 @@ TEST_F(AccountModelTest, ReplaceEnablesAgainAndKeepsCountsAndKey) {
     a.total_count = 10;
     a.entry_id = 12;
   });
-  clock_.now += 1000;
+  clock_.now_ms += 1000 * 1000;
   replace_account(settings("z", 7), 0);
   const imap_info a = at(0);
   EXPECT_EQ(a.username, "z");
-  EXPECT_EQ(a.next_check, clock_.now + 420);
+  EXPECT_EQ(a.next_check, clock_.local_seconds() + 420);
   EXPECT_EQ(a.last_checked, 0);
   EXPECT_EQ(a.entry_id, -1);
   EXPECT_EQ(a.new_count, 3);

@@ -3,57 +3,60 @@
 // check itself replaced by a recorder (except where a real check is stopped).
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 
-#include "checker_fixture.h"
 #include "peer.h"
 #include "platform/platform.h"
+#include "plugin_fixture.h"
 
 namespace {
 
-using checker_test::account_spec;
-using checker_test::events;
+using plugin_test::account;
+using plugin_test::account_spec;
 
-// What the recording check returns per alias, and an alias whose account
-// the check of "A" removes from the table. Set before the thread starts.
+// What the recording check returns per alias, an alias whose account the
+// check of "A" removes from the table, and where it reports. Set before the
+// thread starts.
 std::map<std::string, int32_t> results;
 std::string removed_by_a;
-checker_test::fake_env* clock_env = nullptr;
-int64_t start_ms = 0;
+std::function<void(const imap_info&)> report;
 
-// Records the check with the time since the test began, and moves the
-// account's next check one interval on as a real check does.
+// Reports the check, and moves the account's next check one interval on as
+// a real check does.
 int32_t recording_check(account_ref key, checker_control&) {
   imap_info a;
   if (!account_table.copy(key, &a)) return 0;
-  events().add("check " + a.display + " at +" + std::to_string(clock_env->now_ms - start_ms));
+  report(a);
   if (a.display == "A" && !removed_by_a.empty()) {
     for (const imap_info& other : account_table.snapshot()) {
       if (other.display == removed_by_a) account_table.erase(account_table.index_of(other.key));
     }
   }
-  const int64_t next = clock_env->local_seconds() + 300;
+  const int64_t next = platform::env()->local_seconds() + 300;
   account_table.update(key, [next](imap_info& r) { r.next_check = next; });
   return results[a.display];
 }
 
-class CheckerThread : public checker_test::CheckerTest {
+class CheckerThread : public plugin_test::PluginTest {
  protected:
   void SetUp() override {
-    CheckerTest::SetUp();
+    PluginTest::SetUp();
     results.clear();
     removed_by_a.clear();
-    clock_env = &env_;
-    start_ms = env_.now_ms;
+    const int64_t start_ms = env_.now_ms;
+    report = [this, start_ms](const imap_info& a) {
+      note("check " + a.display + " at +" + std::to_string(env_.now_ms - start_ms));
+    };
     set_account_check(recording_check);
   }
 
   void TearDown() override {
     if (thread_ != nullptr) finish();
     set_account_check(nullptr);
-    CheckerTest::TearDown();
+    PluginTest::TearDown();
   }
 
   void start() {
@@ -78,108 +81,120 @@ class CheckerThread : public checker_test::CheckerTest {
     return ended;
   }
 
-  account_ref add_named(const char* display, int64_t next_check) {
-    account_spec spec;
-    spec.display = display;
-    spec.next_check = next_check;
-    return add(spec);
-  }
-
   std::shared_ptr<checker_control> control_;
   platform::thread_handle thread_ = nullptr;
   uint32_t thread_id_ = 0;
 };
 
-TEST_F(CheckerThread, RunsAFiveSecondTimerAndIgnoresQuit) {
-  const account_ref work = add_named("Work", 0);
-  results["Work"] = 1;
+constexpr int64_t kOff = INT64_MIN;  // a disabled account
+
+struct ScheduleCase {
+  const char* name;
+  // Aliases and their next check in seconds from now (kOff: disabled).
+  std::vector<std::pair<std::string, int64_t>> accounts;
+  std::string removed_by_a;
+  // What the test does once the thread runs: "tick", "all", "quit",
+  // "check ALIAS", "remove ALIAS", "later" (one second passes) and
+  // "wait TEXT" (until the checks reported TEXT).
+  std::vector<std::string> steps;
+  std::vector<std::string> checks;
+  uint32_t slept_ms;
+};
+
+void PrintTo(const ScheduleCase& c, std::ostream* os) { *os << c.name; }
+
+const ScheduleCase kSchedules[] = {
+    {"QuitIsIgnored", {{"Work", kOff}}, "", {"quit", "check Work"}, {"check Work at +0"}, 0},
+    {"TickChecksEnabledAccountsStrictlyPastTheirSecond",
+     {{"Past", -1}, {"ThisSecond", 0}, {"Disabled", kOff}, {"Later", 60}},
+     "",
+     // The second tick finds "Past" moved on by its check, and "ThisSecond"
+     // due.
+     {"tick", "wait check Past at +0", "later", "tick"},
+     {"check Past at +0", "check ThisSecond at +1000"},
+     0},
+    {"EmptyTableTickAndCheckAllDoNothing", {}, "", {"tick", "all"}, {}, 0},
+    {"CheckAllPausesBeforeEverySlotAndSkipsDisabled",
+     {{"First", 600}, {"Second", kOff}, {"Third", 600}},
+     "",
+     {"all"},
+     {"check First at +500", "check Third at +1500"},
+     3 * CHECK_ALL_PAUSE_MS},
+    {"PassSkipsAnAccountRemovedDuringIt",
+     {{"A", -1}, {"B", -1}, {"C", -1}},
+     "B",
+     {"tick"},
+     {"check A at +0", "check C at +0"},
+     0},
+    {"CheckAllKeepsItsSlotsWhenTheTableShrinks",
+     {{"A", 600}, {"B", 600}, {"C", 600}},
+     "C",
+     {"all"},
+     {"check A at +500", "check B at +1000"},
+     3 * CHECK_ALL_PAUSE_MS},
+    {"CheckOfAnAccountThatIsGoneChecksNothing",
+     {{"Gone", kOff}},
+     "",
+     {"remove Gone", "check Gone"},
+     {},
+     0},
+};
+
+class Schedule : public CheckerThread, public ::testing::WithParamInterface<ScheduleCase> {};
+
+TEST_P(Schedule, ChecksInOrderWithItsPauses) {
+  const ScheduleCase& c = GetParam();
+  removed_by_a = c.removed_by_a;
+  std::map<std::string, account_ref> keys;
+  for (const auto& [display, next] : c.accounts) {
+    account_spec spec;
+    spec.display = display;
+    spec.next_check = next == kOff ? 0 : now() + next;
+    keys[display] = add(spec);
+    results[display] = 1;  // new mail announced: no total
+  }
   start();
-  post(platform::MSG_QUIT);
-  post(CHECK_ACCOUNT, work);
+  for (const std::string& step : c.steps) {
+    const std::string alias = step.substr(step.find(' ') + 1);
+    if (step == "tick") {
+      post(platform::MSG_TIMER, plugin_test::fake_env::kTimerId);
+    } else if (step == "all") {
+      post(CHECK_ALL);
+    } else if (step == "quit") {
+      post(platform::MSG_QUIT);
+    } else if (step == "later") {
+      env_.now_ms += 1000;
+    } else if (step.rfind("check ", 0) == 0) {
+      post(CHECK_ACCOUNT, keys[alias]);
+    } else if (step.rfind("remove ", 0) == 0) {
+      remove_account_entry(keys[alias]);
+      account_table.erase(account_table.index_of(keys[alias]));
+    } else {
+      wait_for("note " + alias);
+    }
+  }
   ASSERT_TRUE(finish());
+  EXPECT_EQ(events(), c.checks);
+  EXPECT_EQ(env_.slept_ms, c.slept_ms);
+  // The thread ran its five-second timer and took it down again.
   EXPECT_EQ(env_.timer_period, CHECK_TIMER_MS);
-  EXPECT_EQ(env_.stopped_timer, 77u);
-  EXPECT_EQ(events().take(), std::vector<std::string>{"check Work at +0"});
+  EXPECT_EQ(env_.stopped_timer, plugin_test::fake_env::kTimerId);
 }
 
-TEST_F(CheckerThread, TickChecksEnabledAccountsStrictlyPastTheirSecond) {
-  const int64_t now_s = now();
-  add_named("Past", now_s - 1);
-  add_named("ThisSecond", now_s);
-  add_named("Disabled", 0);
-  add_named("Later", now_s + 60);
-  start();
-  post(platform::MSG_TIMER, 77);
-  ASSERT_TRUE(events().wait_for("check Past at +0"));
-  env_.now_ms += 1000;
-  post(platform::MSG_TIMER, 77);
-  ASSERT_TRUE(finish());
-  // The second tick finds "Past" moved on by its check, and "ThisSecond" due.
-  EXPECT_EQ(events().take(),
-            (std::vector<std::string>{"check Past at +0", "check ThisSecond at +1000"}));
-}
-
-TEST_F(CheckerThread, EmptyTableTickAndCheckAllDoNothing) {
-  start();
-  post(platform::MSG_TIMER, 77);
-  post(CHECK_ALL);
-  ASSERT_TRUE(finish());
-  EXPECT_EQ(env_.slept_ms, 0u);
-  EXPECT_TRUE(events().take().empty());
-}
-
-TEST_F(CheckerThread, CheckAllPausesBeforeEverySlotAndSkipsDisabled) {
-  add_named("First", now() + 600);
-  add_named("Second", 0);
-  add_named("Third", now() + 600);
-  start();
-  post(CHECK_ALL);
-  ASSERT_TRUE(finish());
-  EXPECT_EQ(env_.slept_ms, 3 * CHECK_ALL_PAUSE_MS);
-  EXPECT_EQ(events().take(),
-            (std::vector<std::string>{"check First at +500", "check Third at +1500"}));
-}
-
-TEST_F(CheckerThread, PassSkipsAnAccountRemovedDuringIt) {
-  const int64_t due = now() - 1;
-  add_named("A", due);
-  add_named("B", due);
-  add_named("C", due);
-  removed_by_a = "B";
-  start();
-  post(platform::MSG_TIMER, 77);
-  ASSERT_TRUE(finish());
-  EXPECT_EQ(events().take(), (std::vector<std::string>{"check A at +0", "check C at +0"}));
-  EXPECT_EQ(account_table.size(), 2u);
-}
-
-TEST_F(CheckerThread, CheckAllKeepsItsSlotsWhenTheTableShrinks) {
-  add_named("A", now() + 600);
-  add_named("B", now() + 600);
-  add_named("C", now() + 600);
-  removed_by_a = "C";
-  start();
-  post(CHECK_ALL);
-  ASSERT_TRUE(finish());
-  EXPECT_EQ(env_.slept_ms, 3 * CHECK_ALL_PAUSE_MS);
-  EXPECT_EQ(events().take(), (std::vector<std::string>{"check A at +500", "check B at +1000"}));
-}
-
-TEST_F(CheckerThread, CheckAccountOfAnAccountThatIsGoneChecksNothing) {
-  const account_ref gone = add_named("Gone", 0);
-  remove_account_entry(gone);
-  account_table.erase(account_table.index_of(gone));
-  start();
-  post(CHECK_ACCOUNT, gone);
-  ASSERT_TRUE(finish());
-  EXPECT_TRUE(events().take().empty());
-}
+INSTANTIATE_TEST_SUITE_P(Cases, Schedule, ::testing::ValuesIn(kSchedules),
+                         [](const ::testing::TestParamInfo<ScheduleCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 struct TotalCase {
   int32_t result;
   int32_t total;
   const char* alert;  // null: none
 };
+
+void PrintTo(const TotalCase& c, std::ostream* os) {
+  *os << "result " << c.result << ", total " << c.total;
+}
 
 class CheckAccountTotal : public CheckerThread, public ::testing::WithParamInterface<TotalCase> {};
 
@@ -188,7 +203,6 @@ TEST_P(CheckAccountTotal, AlertsTheTotalOnlyWhenNothingNewWasAnnounced) {
   // Told even with alerts off, and for a disabled account.
   use_alert = 0;
   account_spec spec;
-  spec.display = "Work";
   spec.next_check = 0;
   spec.total_count = c.total;
   const account_ref work = add(spec);
@@ -198,7 +212,7 @@ TEST_P(CheckAccountTotal, AlertsTheTotalOnlyWhenNothingNewWasAnnounced) {
   ASSERT_TRUE(finish());
   std::vector<std::string> expected{"check Work at +0"};
   if (c.alert != nullptr) expected.push_back(std::string("alert ") + c.alert);
-  EXPECT_EQ(events().take(), expected);
+  EXPECT_EQ(events(), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -243,10 +257,12 @@ TEST_F(CheckerThread, DiscardedCheckTellsNothing) {
   start();
   post(CHECK_ACCOUNT, work);
   ASSERT_TRUE(finish());
-  EXPECT_EQ(events().take(), (std::vector<std::string>{"icon 2", "icon 1"}));
+  EXPECT_EQ(events(), (std::vector<std::string>{"icon checking", "icon new-mail"}));
   EXPECT_EQ(account(work).new_count, 3);
 }
 
+// A check that waits for a server which says nothing more ends, unseen and
+// with the account as it was, as soon as the checker is asked to stop.
 TEST_F(CheckerThread, StopAbortsACheckBlockedInAServerWait) {
   set_account_check(nullptr);
   Peer peer;
@@ -260,6 +276,7 @@ TEST_F(CheckerThread, StopAbortsACheckBlockedInAServerWait) {
   account_spec spec;
   spec.port = peer.Port();
   spec.new_count = 4;
+  spec.next_check = 1;
   const account_ref work = add(spec);
   start();
   post(CHECK_ACCOUNT, work);
@@ -267,8 +284,9 @@ TEST_F(CheckerThread, StopAbortsACheckBlockedInAServerWait) {
   control_->request_stop();
   // The server would keep the check waiting for 60 s; the abort ends it.
   EXPECT_TRUE(finish());
-  EXPECT_EQ(events().take(), std::vector<std::string>{"icon 2"});
+  EXPECT_EQ(events(), std::vector<std::string>{"icon checking"});
   EXPECT_EQ(account(work).new_count, 4);
+  EXPECT_EQ(account(work).next_check, 1);
 }
 
 }  // namespace

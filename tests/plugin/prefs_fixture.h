@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "dialog_user.h"
-#include "hosted_plugin.h"
 #include "imap_def.h"
 #include "imap_main.h"
 #include "imap_thread.h"
 #include "imap_util.h"
 #include "imap_windows.h"
 #include "message_boxes.h"
+#include "plugin_fixture.h"
 #include "test_support.h"
 
 namespace prefs_test {
@@ -61,17 +61,12 @@ class PrefsTest : public test_support::HostedPlugin {
     }
   }
 
-  // Appends an account as mail.ini would give it; returns its key.
-  account_ref add_account(const std::string& address, int32_t type = ACCOUNT_IMAP) {
-    imap_info settings;
-    set_new_account_defaults(settings);
-    settings.accttype = type;
-    settings.address = address;
-    settings.display = address;
-    settings.username = "user";
-    settings.password = "secret";
-    settings.hostname = "mail.example";
-    return account_table.key_at(static_cast<size_t>(append_account(settings)));
+  // Appends an account named by its address; returns its key.
+  static account_ref add_account(const std::string& address, int32_t type = ACCOUNT_IMAP) {
+    plugin_test::account_spec spec;
+    spec.display = spec.address = address;
+    spec.accttype = type;
+    return plugin_test::add_account(spec);
   }
 
   platform::window_handle show_page(int x = 10, int y = 20) {
