@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "checker_fixture.h"
 #include "peer.h"
 #include "platform/platform.h"
+#include "plugin_fixture.h"
 #include "scripted_server.h"
 #ifndef _WIN32
 #include "platform/posix/window_system.h"
@@ -20,8 +20,8 @@
 
 namespace {
 
-using checker_test::account_spec;
-using checker_test::events;
+using plugin_test::account;
+using plugin_test::account_spec;
 using Dialogue = std::vector<std::string>;
 
 Dialogue join(Dialogue a, const Dialogue& b) {
@@ -82,7 +82,7 @@ struct Case {
   account_spec account;
   Dialogue dialogue;  // empty: nothing listens on the account's port
   // Changes to the options and the environment before the check.
-  std::function<void(checker_test::fake_env&)> options;
+  std::function<void(plugin_test::fake_env&)> options;
   int32_t result;
   // Expected events; {now} and {next} stand for the formatted check time and
   // the time one interval later.
@@ -117,8 +117,8 @@ const Case kCases[] = {
                                 "S: Subject: RE: Re: Lunch", "S: "}))),
      nullptr,
      1,
-     {"icon 2", "sound resource 1", "alert Home: Ann Example <ann@example.com> - \"Lunch\"",
-      "icon 1", "text Home (1)",
+     {"icon checking", "sound resource 1", "alert Home: Ann Example <ann@example.com> - \"Lunch\"",
+      "icon new-mail", "text Home (1)",
       std::string("tooltip New messages: 1\r\n") + kPop3Times +
           "\r\n\r\nLast message from:\r\nAnn Example <ann@example.com>\r\nRe: \"Lunch\""},
      1,
@@ -130,8 +130,8 @@ const Case kCases[] = {
                 "S: ", "S: body", "S: ."})),
      nullptr,
      4,
-     {"icon 2", "sound resource 1", "alert Home: J\xF6rg <j@example.com> - \"Sco 3\"", "icon 1",
-      "text Home (4)",
+     {"icon checking", "sound resource 1", "alert Home: J\xF6rg <j@example.com> - \"Sco 3\"",
+      "icon new-mail", "text Home (4)",
       std::string("tooltip New messages: 4\r\n") + kPop3Times +
           "\r\n\r\nLast message from:\r\nJ\xF6rg <j@example.com>\r\nRe: \"Sco 3\""},
      4,
@@ -143,8 +143,8 @@ const Case kCases[] = {
                        "S: Subject: Hi =?UTF-8?B?!!!!?=there", "S: "}))),
      nullptr,
      1,
-     {"icon 2", "sound resource 1",
-      "alert Home: Mallory  New messages: 999   <m@x.test> - \"Hi  there\"", "icon 1",
+     {"icon checking", "sound resource 1",
+      "alert Home: Mallory  New messages: 999   <m@x.test> - \"Hi  there\"", "icon new-mail",
       "text Home (1)",
       std::string("tooltip New messages: 1\r\n") + kPop3Times +
           "\r\n\r\nLast message from:\r\nMallory  New messages: 999   <m@x.test>\r\nRe: \"Hi  "
@@ -157,9 +157,9 @@ const Case kCases[] = {
                                 "S: Subject: " + std::string(300, 'b'), "S: "}))),
      nullptr,
      1,
-     {"icon 2", "sound resource 1",
-      "alert Home: " + std::string(256, 'a') + " - \"" + std::string(256, 'b') + "\"", "icon 1",
-      "text Home (1)",
+     {"icon checking", "sound resource 1",
+      "alert Home: " + std::string(256, 'a') + " - \"" + std::string(256, 'b') + "\"",
+      "icon new-mail", "text Home (1)",
       std::string("tooltip New messages: 1\r\n") + kPop3Times + "\r\n\r\nLast message from:\r\n" +
           std::string(256, 'a') + "\r\nRe: \"" + std::string(256, 'b') + "\""},
      1,
@@ -173,7 +173,7 @@ const Case kCases[] = {
                 "S: Subject: Big", "S: ", "G: 2800000 x", "S: ."})),
      nullptr,
      1,
-     {"icon 2", "sound resource 1", "alert Home: ann@example.com - \"Big\"", "icon 1",
+     {"icon checking", "sound resource 1", "alert Home: ann@example.com - \"Big\"", "icon new-mail",
       "text Home (1)",
       std::string("tooltip New messages: 1\r\n") + kPop3Times +
           "\r\n\r\nLast message from:\r\nann@example.com\r\nRe: \"Big\""},
@@ -184,8 +184,8 @@ const Case kCases[] = {
      pop3(join(stat(1), top(1, {"S: From: ann@example.com", "S: "}))),
      nullptr,
      1,
-     {"icon 2", "sound resource 1", "alert Home: New mail from ann@example.com", "icon 1",
-      "text Home (1)",
+     {"icon checking", "sound resource 1", "alert Home: New mail from ann@example.com",
+      "icon new-mail", "text Home (1)",
       std::string("tooltip New messages: 1\r\n") + kPop3Times +
           "\r\n\r\nLast message from:\r\nann@example.com\r\nRe: "},
      1,
@@ -195,7 +195,8 @@ const Case kCases[] = {
      pop3({"C: STAT", "S: -ERR busy", "C: TOP 2 0", "S: -ERR", "C: RETR 2", "S: -ERR"}),
      nullptr,
      2,
-     {"icon 2", "icon 1", "text Home (2)", std::string("tooltip New messages: 2\r\n") + kPop3Times},
+     {"icon checking", "icon new-mail", "text Home (2)",
+      std::string("tooltip New messages: 2\r\n") + kPop3Times},
      2,
      false},
     {"Pop3ToZero",
@@ -203,16 +204,17 @@ const Case kCases[] = {
      pop3(stat(0)),
      nullptr,
      0,
-     {"icon 2", "icon 0", "text Home (0)", std::string("tooltip ") + kPop3Times},
+     {"icon checking", "icon no-mail", "text Home (0)", std::string("tooltip ") + kPop3Times},
      0,
      false},
     {"Pop3SoundFileWins",
      pop3_account(0),
      pop3(join(stat(2), top(2, {"S: From: a@b", "S: "}))),
-     [](checker_test::fake_env& env) { env.sound_file_exists = true; },
+     [](plugin_test::fake_env& env) { env.sound_file_exists = true; },
      2,
-     {"icon 2", "sound file mailnotify.wav", "alert Home: You have 2 new messages in your inbox.",
-      "icon 1", "text Home (2)", std::string("tooltip New messages: 2\r\n") + kPop3Times},
+     {"icon checking", "sound file mailnotify.wav",
+      "alert Home: You have 2 new messages in your inbox.", "icon new-mail", "text Home (2)",
+      std::string("tooltip New messages: 2\r\n") + kPop3Times},
      2,
      false},
     {"ImapUnseenUpByOneFetchesNewest",
@@ -220,8 +222,8 @@ const Case kCases[] = {
      join(join(join(kImapLogin, imap_counts(10, 1, 3, 10)), fetch(6, 10, kLunch)), logout(7)),
      nullptr,
      3,
-     {"icon 2", "sound resource 1", "alert Work: Ann Example <ann@example.com> - \"Lunch\"",
-      "icon 1", "text Work (3/10)",
+     {"icon checking", "sound resource 1", "alert Work: Ann Example <ann@example.com> - \"Lunch\"",
+      "icon new-mail", "text Work (3/10)",
       "tooltip New messages: 3\r\nRecent messages: 1\r\nTotal messages: 10\r\nLast checked: "
       "{now}\r\nNext check: {next}\r\n\r\nLast message from:\r\nAnn Example "
       "<ann@example.com>\r\nRe: \"Lunch\""},
@@ -232,8 +234,8 @@ const Case kCases[] = {
      join(join(join(kImapLogin, imap_counts(10, 1, 3, 10)), fetch(6, 10, kLunch)), logout(7)),
      nullptr,
      3,
-     {"icon 2", "sound resource 1", "alert Work: You have 3 new messages in your inbox.", "icon 1",
-      "text Work (3/10)",
+     {"icon checking", "sound resource 1", "alert Work: You have 3 new messages in your inbox.",
+      "icon new-mail", "text Work (3/10)",
       "tooltip New messages: 3\r\nRecent messages: 1\r\nTotal messages: 10\r\nLast checked: "
       "{now}\r\nNext check: {next}"},
      3,
@@ -243,7 +245,7 @@ const Case kCases[] = {
      join(join(join(kImapLogin, imap_counts(10, 0, 3, 10)), fetch(6, 10, kLunch)), logout(7)),
      nullptr,
      3,
-     {"icon 2", "icon 1", "text Work (3/10)",
+     {"icon checking", "icon new-mail", "text Work (3/10)",
       "tooltip New messages: 3\r\nRecent messages: 0\r\nTotal messages: 10\r\nLast checked: "
       "{now}\r\nNext check: {next}"},
      3,
@@ -251,10 +253,10 @@ const Case kCases[] = {
     {"ImapDownByOneSingular",
      imap_account(2),
      join(join(kImapLogin, imap_counts(9, 0, 1, 9)), logout(6)),
-     [](checker_test::fake_env&) { use_header = 0; },
+     [](plugin_test::fake_env&) { use_header = 0; },
      1,
-     {"icon 2", "sound resource 1", "alert Work: You have 1 new message in your inbox.", "icon 1",
-      "text Work (1/9)",
+     {"icon checking", "sound resource 1", "alert Work: You have 1 new message in your inbox.",
+      "icon new-mail", "text Work (1/9)",
       "tooltip New messages: 1\r\nRecent messages: 0\r\nTotal messages: 9\r\nLast checked: "
       "{now}\r\nNext check: {next}"},
      1,
@@ -266,7 +268,7 @@ const Case kCases[] = {
           logout(4)),
      nullptr,
      0,
-     {"icon 2", "icon 0", "text Work (0/7)",
+     {"icon checking", "icon no-mail", "text Work (0/7)",
       "tooltip Recent messages: 0\r\nTotal messages: 7\r\nLast checked: {now}\r\nNext check: "
       "{next}"},
      0,
@@ -276,7 +278,7 @@ const Case kCases[] = {
      join(join(kImapLogin, {"C: S3 EXAMINE \"INBOX\"", "S: S3 NO no such mailbox"}), logout(4)),
      nullptr,
      0,
-     {"icon 2", "icon 0", "text Work (0/0)",
+     {"icon checking", "icon no-mail", "text Work (0/0)",
       "tooltip Recent messages: 0\r\nTotal messages: 0\r\nLast checked: {now}\r\nNext check: "
       "{next}"},
      0,
@@ -287,13 +289,13 @@ const Case kCases[] = {
                             "C: S4 STATUS \"INBOX\" (UNSEEN)", "S: S4 OK",
                             "C: S5 STATUS \"INBOX\" (MESSAGES)", "S: S5 OK"}),
           logout(6)),
-     [](checker_test::fake_env&) {
+     [](plugin_test::fake_env&) {
        use_alert = 0;
        use_header = 0;
      },
      2,
-     {"icon 2", "alert Work: -1 new messages. Reading RECENT instead.", "sound resource 1",
-      "icon 1", "text Work (2/5)",
+     {"icon checking", "alert Work: -1 new messages. Reading RECENT instead.", "sound resource 1",
+      "icon new-mail", "text Work (2/5)",
       "tooltip New messages: 2\r\nRecent messages: 2\r\nTotal messages: 5\r\nLast checked: "
       "{now}\r\nNext check: {next}"},
      2,
@@ -308,8 +310,8 @@ const Case kCases[] = {
           logout(7)),
      nullptr,
      1,
-     {"icon 2", "sound resource 1", "alert Work: Ann Example <ann@example.com> - \"Lunch\"",
-      "icon 1", "text Work (1/10)",
+     {"icon checking", "sound resource 1", "alert Work: Ann Example <ann@example.com> - \"Lunch\"",
+      "icon new-mail", "text Work (1/10)",
       "tooltip New messages: 1\r\nRecent messages: 0\r\nTotal messages: 10\r\nLast checked: "
       "{now}\r\nNext check: {next}\r\n\r\nLast message from:\r\nAnn Example "
       "<ann@example.com>\r\nRe: \"Lunch\""},
@@ -321,7 +323,7 @@ const Case kCases[] = {
       "S: -ERR denied"},
      nullptr,
      -1,
-     {"icon 2", "icon 3", "alert Home: Cannot login to server. Check your settings.",
+     {"icon checking", "icon failed", "alert Home: Cannot login to server. Check your settings.",
       "tooltip This account has had some problems connecting.\r\nPlease check your "
       "settings.\r\n\r\nTo re-enable this account, right-click on it\r\nand click on \"Check "
       "email now\"",
@@ -332,12 +334,12 @@ const Case kCases[] = {
      imap_account(2),
      {"S: * OK ready", "C: S1 CAPABILITY", "S: * CAPABILITY IMAP4rev1", "S: S1 OK",
       "C: S2 LOGIN \"bob\" \"secret\"", "S: S2 NO wrong"},
-     [](checker_test::fake_env&) {
+     [](plugin_test::fake_env&) {
        use_disable = 0;
        use_icon = 0;
      },
      0,
-     {"icon 3", "alert Work: Cannot login to server. Check your settings.",
+     {"icon failed", "alert Work: Cannot login to server. Check your settings.",
       "tooltip This account has had some problems connecting.\r\nPlease check your "
       "settings.\r\nLast checked: {now}\r\nNext check: {next}"},
      2,
@@ -345,9 +347,9 @@ const Case kCases[] = {
     {"NothingListensIsALoginFailure",
      pop3_account(0),
      {},
-     [](checker_test::fake_env&) { use_alert = 0; },
+     [](plugin_test::fake_env&) { use_alert = 0; },
      -1,
-     {"icon 2", "icon 3",
+     {"icon checking", "icon failed",
       "tooltip This account has had some problems connecting.\r\nPlease check your "
       "settings.\r\n\r\nTo re-enable this account, right-click on it\r\nand click on \"Check "
       "email now\"",
@@ -356,8 +358,7 @@ const Case kCases[] = {
      true},
 };
 
-class CheckAccount : public checker_test::CheckerTest,
-                     public ::testing::WithParamInterface<Case> {};
+class CheckAccount : public plugin_test::PluginTest, public ::testing::WithParamInterface<Case> {};
 
 std::string expand(std::string text, int64_t now, int64_t next) {
   for (const auto& [mark, value] :
@@ -392,7 +393,7 @@ TEST_P(CheckAccount, SendsTheSessionAndTellsTheUser) {
   }
   std::vector<std::string> expected;
   for (const std::string& line : c.seen) expected.push_back(expand(line, now(), now() + 300));
-  EXPECT_EQ(events().take(), expected);
+  EXPECT_EQ(events(), expected);
   const imap_info after = account(key);
   EXPECT_EQ(after.new_count, c.new_count);
   EXPECT_EQ(after.next_check, c.disabled ? 0 : now() + 300);
@@ -405,7 +406,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, CheckAccount, ::testing::ValuesIn(kCases),
                            return std::string(info.param.name);
                          });
 
-class CheckAccountEdges : public checker_test::CheckerTest {};
+class CheckAccountEdges : public plugin_test::PluginTest {};
 
 TEST_F(CheckAccountEdges, UnknownAccountTypeOpensNoSessionAndFails) {
   account_spec spec = pop3_account(0);
@@ -414,9 +415,9 @@ TEST_F(CheckAccountEdges, UnknownAccountTypeOpensNoSessionAndFails) {
   const account_ref key = add(spec);
   checker_control control;
   EXPECT_EQ(check_account(key, control), -1);
-  const std::vector<std::string> seen = events().take();
+  const std::vector<std::string> seen = events();
   ASSERT_GE(seen.size(), 3u);
-  EXPECT_EQ(seen[1], "icon 3");
+  EXPECT_EQ(seen[1], "icon failed");
   EXPECT_EQ(seen[2], "alert Home: Cannot login to server. Check your settings.");
   EXPECT_EQ(account(key).next_check, 0);
 }
@@ -440,7 +441,7 @@ TEST_F(CheckAccountEdges, RemovedAccountChangesNothing) {
   account_table.erase(account_table.index_of(key));
   checker_control control;
   EXPECT_EQ(check_account(key, control), 0);
-  EXPECT_TRUE(events().take().empty());
+  EXPECT_TRUE(events().empty());
 }
 
 TEST_F(CheckAccountEdges, RenamedDuringTheCheckShowsTheNewAlias) {
@@ -469,7 +470,7 @@ TEST_F(CheckAccountEdges, RenamedDuringTheCheckShowsTheNewAlias) {
   key = add(spec);
   checker_control control;
   EXPECT_EQ(check_account(key, control), 0);
-  const std::vector<std::string> seen = events().take();
+  const std::vector<std::string> seen = events();
   ASSERT_GE(seen.size(), 3u);
   EXPECT_EQ(seen[2], "text Office (0)");
 }
@@ -496,7 +497,7 @@ TEST_F(CheckAccountEdges, StopDuringABlockedReadEndsTheCheckUnseen) {
   // Without the abort this would wait the server timeout of 60 s.
   EXPECT_EQ(check_account(key, control), 0);
   stopper.join();
-  EXPECT_EQ(events().take(), std::vector<std::string>{"icon 2"});
+  EXPECT_EQ(events(), std::vector<std::string>{"icon checking"});
   const imap_info after = account(key);
   EXPECT_EQ(after.next_check, before.next_check);
   EXPECT_EQ(after.new_count, 2);

@@ -1,0 +1,213 @@
+// The shared fixture of the in-process plug-in tests: one account builder,
+// one fake Env (clock, sleeps, thread timer, sounds) and the substitute
+// host's own host implementation as the host, whose log is the ordered
+// record of what the user saw. Test programs link email_core, email_host and
+// email_test_support.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "hosted_plugin.h"
+#include "imap_def.h"
+#include "imap_main.h"
+#include "imap_thread.h"
+#include "imap_util.h"
+#include "platform/env.h"
+
+namespace plugin_test {
+
+// An account as the tests need it; the first six fields are the ones the
+// contact-list tests set, the rest have defaults a scripted server accepts.
+struct account_spec {
+  std::string display = "Work";
+  int32_t accttype = ACCOUNT_IMAP;
+  int32_t new_count = 0;
+  int32_t total_count = 0;
+  std::string client;
+  std::string arguments;
+  std::string hostname = "127.0.0.1";
+  std::string port;  // empty: the type's default
+  std::string username = "bob";
+  std::string password = "secret";
+  uint8_t unseen = 1;
+  int64_t next_check = -1;  // -1: as a new account is scheduled
+  int32_t attempt = 5;      // minutes
+};
+
+// Appends the account to the real account table (without a contact-list
+// entry); returns its key.
+inline account_ref add_account(const account_spec& spec) {
+  imap_info settings;
+  set_new_account_defaults(settings);
+  settings.display = spec.display;
+  settings.accttype = spec.accttype;
+  settings.client = spec.client;
+  settings.arguments = spec.arguments;
+  settings.hostname = spec.hostname;
+  if (!spec.port.empty()) settings.port = std::stoi(spec.port);
+  settings.username = spec.username;
+  settings.password = spec.password;
+  settings.unseen = spec.unseen;
+  settings.attempt = spec.attempt;
+  const account_ref key = account_table.key_at(static_cast<size_t>(append_account(settings)));
+  account_table.update(key, [&](imap_info& a) {
+    a.new_count = spec.new_count;
+    a.total_count = spec.total_count;
+    if (spec.next_check >= 0) a.next_check = spec.next_check;
+  });
+  return key;
+}
+
+inline imap_info account(account_ref key) {
+  imap_info out;
+  EXPECT_TRUE(account_table.copy(key, &out)) << "account " << key;
+  return out;
+}
+
+// The clock runs in milliseconds and moves only when the test moves it or
+// the plug-in sleeps; the thread timer never ticks by itself; sounds are
+// told to `heard` instead of played. Everything else goes to the Env that
+// was in use when it was made (the substitute host's, which sees launches).
+class fake_env : public platform::EnvWrapper {
+ public:
+  fake_env() : EnvWrapper(platform::env()) {}
+
+  int64_t local_seconds() override { return now_ms.load() / 1000; }
+  void sleep_ms(uint32_t ms) override {
+    now_ms += ms;
+    slept_ms += ms;
+  }
+  uintptr_t start_thread_timer(uint32_t period_ms) override {
+    timer_period = period_ms;
+    return kTimerId;
+  }
+  void stop_thread_timer(uintptr_t id) override { stopped_timer = id; }
+  bool file_exists(const std::string& path) override {
+    return path == SOUND_FILE_NAME ? sound_file_exists.load() : target()->file_exists(path);
+  }
+  platform::sound_result play_sound_file(const std::string& path) override {
+    if (heard) heard("sound file " + path);
+    return {};
+  }
+  platform::sound_result play_sound_resource(const void* module, int id) override {
+    if (heard) {
+      heard("sound resource " + std::to_string(id) +
+            (module == this_module() ? "" : " of another module"));
+    }
+    return {};
+  }
+
+  static constexpr uintptr_t kTimerId = 77;
+  std::atomic<int64_t> now_ms{1700000000000};
+  std::atomic<uint32_t> slept_ms{0};
+  std::atomic<uint32_t> timer_period{0};
+  std::atomic<uintptr_t> stopped_timer{0};
+  std::atomic<bool> sound_file_exists{false};
+  // Set before the plug-in runs; called on the plug-in's threads.
+  std::function<void(const std::string&)> heard;
+};
+
+// The plug-in loaded by the substitute host with the fake Env installed,
+// the state bitmaps loaded and every option on. The contact list, the table
+// and the Env are restored afterwards.
+class PluginTest : public test_support::HostedPlugin {
+ protected:
+  void SetUp() override {
+    env_.heard = [this](const std::string& line) { note(line); };
+    platform::set_env(&env_);
+    HostedPlugin::SetUp();
+    load_state_bitmaps();
+    for (auto* option :
+         {&use_alert, &use_section, &use_icon, &use_sound, &use_disable, &use_header}) {
+      *option = 1;
+    }
+    events();
+  }
+
+  void TearDown() override {
+    remove_account_entries();
+    HostedPlugin::TearDown();
+    free_state_bitmaps();
+    mail_group_id = -1;
+    checker_thread_id = 0;
+    platform::set_env(env_.target());
+  }
+
+  // Appends an account and gives it a contact-list entry.
+  account_ref add(const account_spec& spec) {
+    const account_ref key = add_account(spec);
+    add_account_entry(key);
+    return key;
+  }
+
+  int64_t now() { return env_.local_seconds(); }
+
+  // Puts "note `line`" into the host's log, in order with what the plug-in
+  // does; any thread.
+  void note(const std::string& line) { host_.run_command("echo note " + line); }
+
+  // What the user saw since the previous call, in order: "icon NAME" (the
+  // host's picture names: checking, new-mail, no-mail, failed), "text T",
+  // "tooltip T", "alert T", and the notes ("sound ..." among them).
+  std::vector<std::string> events() {
+    const std::string text = log_.text();
+    std::istringstream lines(text.substr(events_from_));
+    events_from_ = text.size();
+    std::vector<std::string> out;
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind("note ", 0) == 0) {
+        out.push_back(line.substr(5));
+      } else if (line.rfind("host listUpdateIcon ", 0) == 0) {
+        const size_t at = line.find(" bitmap=") + 8;
+        out.push_back("icon " + line.substr(at, line.find_first_of(" }", at) - at));
+      } else if (line.rfind("host listUpdateText ", 0) == 0) {
+        out.push_back("text " + field(line, "text"));
+      } else if (line.rfind("host listUpdateTooltip ", 0) == 0) {
+        out.push_back("tooltip " + field(line, "tooltip"));
+      } else if (line.rfind("host systraySetAlert ", 0) == 0) {
+        out.push_back("alert " + field(line, "text"));
+      }
+    }
+    return out;
+  }
+
+  fake_env env_;
+
+ private:
+  // The first quoted field `name` of a log line, its C escapes undone.
+  static std::string field(const std::string& line, const std::string& name) {
+    size_t at = line.find(" " + name + "=\"");
+    if (at == std::string::npos) return "?";
+    std::string out;
+    for (at += name.size() + 3; at < line.size() && line[at] != '"'; ++at) {
+      if (line[at] != '\\' || at + 1 >= line.size()) {
+        out += line[at];
+        continue;
+      }
+      const char c = line[++at];
+      if (c == 'r') {
+        out += '\r';
+      } else if (c == 'n') {
+        out += '\n';
+      } else if (c == 'x') {
+        out += static_cast<char>(std::strtol(line.substr(at + 1, 2).c_str(), nullptr, 16));
+        at += 2;
+      } else {
+        out += c;
+      }
+    }
+    return out;
+  }
+
+  size_t events_from_ = 0;
+};
+
+}  // namespace plugin_test
