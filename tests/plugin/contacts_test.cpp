@@ -1,113 +1,110 @@
-// The contact-list operations against a fake host that keeps a copy of every
-// record it is handed: which calls come, in which order, with which values.
+// The contact list, the tray alerts and the entry menus against the
+// substitute host's host implementation: its log shows every record as the
+// host read it, its model what the messenger would show.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "bitmaps.h"
-#include "contacts_fixture.h"
-#include "imap_thread.h"
 #include "platform/platform.h"
+#include "plugin_fixture.h"
 
 namespace {
 
-using contacts_test::account;
-using contacts_test::account_spec;
-using contacts_test::add_account;
+using plugin_test::account;
+using plugin_test::add_account;
+using lines = std::vector<std::string>;
 
-struct menu_seen {
-  menu_item_record item;
-  std::string label;
-  menu_data data;
-};
-
-// A host call as the host saw it during the call.
-struct call_seen {
-  std::string function;
-  const list_entry_record* address = nullptr;  // as given; a host may keep it
-  list_entry_record entry{};
-  list_icon_record icon{};
-  bool has_icon = false;
-  std::string text, tooltip, name, group_name;
-  std::vector<menu_seen> menu;
-  alert_record alert{};
-  std::string alert_text, alert_icon;
-  alert_context context{};
-};
-
-std::vector<call_seen> calls;
-int32_t next_result = 0;       // the result of the next "listAddEntry"
-int32_t group_id_written = 0;  // written at offset 84 when a group is added
-int32_t section_count = 0;     // the result of "listGetSectionCount"
-
-std::string text_of(const char* p) { return p != nullptr ? p : "(null)"; }
-
-int32_t EMAIL_CALL fake_host(const char* id, const char* function, void* record) {
-  EXPECT_STREQ(id, PLUGIN_ID);
-  call_seen c;
-  c.function = function;
-  if (c.function == "systraySetAlert") {
-    c.alert = *static_cast<alert_record*>(record);
-    c.alert_text = text_of(c.alert.text);
-    c.alert_icon = text_of(c.alert.icon_name);
-    c.context = *reinterpret_cast<alert_context*>(c.alert.user_data);
-    calls.push_back(c);
-    return 0;
-  }
-  auto* r = static_cast<list_entry_record*>(record);
-  c.address = r;
-  c.entry = *r;
-  c.text = text_of(r->text);
-  c.tooltip = text_of(r->tooltip);
-  c.name = text_of(r->name);
-  c.group_name = text_of(r->group_name);
-  if (r->icon != nullptr) {
-    c.icon = *r->icon;
-    c.has_icon = true;
-  }
-  for (menu_item_record* m = r->menu; m != nullptr; m = m->next) {
-    c.menu.push_back({*m, text_of(m->label), *reinterpret_cast<menu_data*>(m->user_data)});
-  }
-  calls.push_back(c);
-  if (c.function == "listGetSectionCount") return section_count;
-  if (c.function == "listAddEntry") {
-    if (r->is_entry == 0) r->group_id = group_id_written;
-    return next_result;
-  }
-  return 0;
+plugin_test::account_spec spec(const char* display, int32_t accttype = ACCOUNT_IMAP,
+                               int32_t new_count = 0, int32_t total_count = 0,
+                               const char* client = "", const char* arguments = "") {
+  plugin_test::account_spec s;
+  s.display = display;
+  s.accttype = accttype;
+  s.new_count = new_count;
+  s.total_count = total_count;
+  s.client = client;
+  s.arguments = arguments;
+  return s;
 }
 
-std::vector<std::string> functions() {
-  std::vector<std::string> out;
-  for (const call_seen& c : calls) out.push_back(c.function);
-  return out;
+// What the host answers to "listAddEntry" for an entry, when a test wants
+// an entry refused (0 or -1) instead of the host's own id.
+host_call_fn substitute = nullptr;
+int32_t add_result = 1;
+int32_t EMAIL_CALL refusing_host(const char* id, const char* function, void* record) {
+  const int32_t result = substitute(id, function, record);
+  const bool entry = std::strcmp(function, "listAddEntry") == 0 &&
+                     static_cast<list_entry_record*>(record)->is_entry != 0;
+  return entry ? add_result : result;
 }
 
-class ContactList : public contacts_test::ContactsTest {
+class ContactList : public plugin_test::PluginTest {
  protected:
   void SetUp() override {
-    calls.clear();
-    next_result = 0;
-    group_id_written = 0;
-    section_count = 0;
-    host_call.store(fake_host);
+    PluginTest::SetUp();
+    posts();
+    checker_thread_id = platform::current_thread_id();
   }
+
+  // What the plug-in posted to the checker (this thread) since last asked.
+  std::vector<platform::thread_message> posts() {
+    std::vector<platform::thread_message> out;
+    platform::thread_message m;
+    while (platform::peek_thread_message(&m)) out.push_back(m);
+    return out;
+  }
+
+  // What the host logged while `f` ran.
+  template <typename F>
+  std::string during(F f) {
+    const size_t start = log_.text().size();
+    f();
+    return log_.text().substr(start);
+  }
+
+  // Launches show in the log; false where they cannot be seen (Windows).
+  bool record_launches() {
+    return run("launches record").find("cannot be recorded") == std::string::npos;
+  }
+
+  // The launch lines of a log.
+  static lines launches(const std::string& log) {
+    lines out;
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind("launch ", 0) == 0) out.push_back(line);
+    }
+    return out;
+  }
+
+  // The entries and groups the plug-in sets up for these accounts.
+  std::vector<substitute_host::entry> list(const std::vector<plugin_test::account_spec>& specs) {
+    for (const auto& spec : specs) keys_.push_back(add_account(spec));
+    add_mail_group();
+    add_account_entries();
+    return host_.entries();
+  }
+
+  std::vector<account_ref> keys_;
 };
 
-TEST_F(ContactList, EntryTextByAccountType) {
-  struct text_case {
+const std::string kEntrySize = "size=" + std::to_string(sizeof(list_entry_record));
+
+TEST(EntryText, ByAccountType) {
+  const struct {
     int32_t accttype;
     const char* display;
     int32_t new_count, total_count;
     const char* expected;
-  };
-  const text_case cases[] = {
+  } cases[] = {
       {ACCOUNT_IMAP, "Work", 2, 31, "Work (2/31)"},
       {ACCOUNT_POP3, "Home", 1, 0, "Home (1)"},
       {ACCOUNT_POP3, "Home", 0, 31, "Home (0)"},
@@ -116,7 +113,7 @@ TEST_F(ContactList, EntryTextByAccountType) {
       {2, "Other", 3, 4, ""},
       {-1, "Other", 3, 4, ""},
   };
-  for (const text_case& c : cases) {
+  for (const auto& c : cases) {
     imap_info a;
     a.accttype = c.accttype;
     a.display = c.display;
@@ -126,358 +123,299 @@ TEST_F(ContactList, EntryTextByAccountType) {
   }
 }
 
-TEST_F(ContactList, GroupIdComesFromTheRecordNotTheResult) {
-  group_id_written = 7;
-  next_result = 99;
-  add_mail_group();
-  EXPECT_EQ(mail_group_id, 7);
-  ASSERT_EQ(functions(), std::vector<std::string>{"listAddEntry"});
-  const call_seen& c = calls[0];
-  EXPECT_EQ(c.entry.size, static_cast<int32_t>(sizeof(list_entry_record)));
-  EXPECT_EQ(c.entry.is_entry, 0);
-  EXPECT_EQ(c.entry.icon, nullptr);
-  EXPECT_EQ(c.entry.group_id, -1);
-  EXPECT_EQ(c.entry.field88, -1);
-  EXPECT_EQ(c.entry.field92, -2);
-  EXPECT_EQ(c.entry.entry_id, -1);
-  EXPECT_EQ(c.entry.field100, 0);
-  EXPECT_EQ(c.entry.field104, 1);
-  EXPECT_EQ(c.entry.field108, 1);
-  EXPECT_EQ(c.entry.field112, 0);
-  EXPECT_EQ(c.entry.field116, 1);
-  EXPECT_EQ(c.entry.field120, 1);
-  EXPECT_EQ(c.tooltip, "This group holds all of your mail accounts.");
-  EXPECT_EQ(c.text, "My Mail Accounts");
-  EXPECT_EQ(c.group_name, "mail");
-  EXPECT_EQ(c.name, "(null)");
-  EXPECT_EQ(c.entry.user_data, 0u);
-  EXPECT_EQ(c.entry.menu, nullptr);
-  EXPECT_EQ(c.entry.callback, nullptr);
-  EXPECT_EQ(c.entry.sub.size, 64);
-}
-
-TEST_F(ContactList, GroupStaysWhileTheHostCountsEntries) {
-  mail_group_id = 5;
-  section_count = 2;
-  remove_mail_group();
-  EXPECT_EQ(mail_group_id, 5);
-  ASSERT_EQ(functions(), std::vector<std::string>{"listGetSectionCount"});
-  EXPECT_EQ(calls[0].entry.group_id, 5);
-
-  calls.clear();
-  section_count = 0;
-  remove_mail_group();
-  EXPECT_EQ(mail_group_id, -1);
-  ASSERT_EQ(functions(), (std::vector<std::string>{"listGetSectionCount", "listRemoveEntry"}));
-  const list_entry_record& r = calls[1].entry;
-  EXPECT_EQ(r.group_id, 5);
-  EXPECT_EQ(r.field88, -1);
-  EXPECT_EQ(r.field92, -1);
-  EXPECT_EQ(r.entry_id, -1);
-  EXPECT_EQ(r.is_entry, 0);
-}
-
-TEST_F(ContactList, EntryRecordsHoldTheAccountAndItsMenu) {
-  mail_group_id = 3;
-  const account_ref work = add_account({"Work", ACCOUNT_IMAP, 2, 31, "", ""});
-  next_result = 12;
-  add_account_entry(work);
-
-  ASSERT_EQ(functions(), std::vector<std::string>{"listAddEntry"});
-  const call_seen& c = calls[0];
-  EXPECT_EQ(c.entry.size, static_cast<int32_t>(sizeof(list_entry_record)));
-  EXPECT_EQ(c.entry.is_entry, 1);
-  EXPECT_EQ(c.entry.group_id, 3);
-  EXPECT_EQ(c.entry.field88, -1);
-  EXPECT_EQ(c.entry.field92, -1);
-  EXPECT_EQ(c.entry.entry_id, -1);
-  EXPECT_EQ(c.entry.field100, 0);
-  EXPECT_EQ(c.entry.field104, 0);
-  EXPECT_EQ(c.entry.field108, 1);
-  EXPECT_EQ(c.entry.field112, 1);
-  EXPECT_EQ(c.entry.field116, 1);
-  EXPECT_EQ(c.entry.field120, 0);
-  EXPECT_EQ(c.text, "Work (2/31)");
-  EXPECT_EQ(c.name, "Work");
-  EXPECT_EQ(c.tooltip, "(null)");
-  EXPECT_EQ(c.group_name, "(null)");
-  EXPECT_EQ(c.entry.user_data, work);
-  EXPECT_EQ(c.entry.callback, &on_entry_event);
-
-  ASSERT_TRUE(c.has_icon);
-  EXPECT_EQ(c.icon.size, static_cast<int32_t>(sizeof(list_icon_record)));
-  EXPECT_EQ(c.icon.one, 1);
-  EXPECT_EQ(c.icon.bitmap, &state_bitmaps[ICON_NEW_MAIL]);
-  EXPECT_EQ(c.icon.rect, &state_rects[0]);
-  EXPECT_EQ(c.icon.field28, 0);
-
-  struct item_case {
-    const char* label;
-    int32_t command;
-    account_ref account;
-  };
-  const item_case items[] = {
-      {"Check for mail now!", MENU_CHECK_NOW, work},
-      {"Launch E-mail client", MENU_LAUNCH_CLIENT, work},
-      {"Check all for mail now!", MENU_CHECK_ALL, 0},
-  };
-  ASSERT_EQ(c.menu.size(), 3u);
-  for (size_t i = 0; i < 3; ++i) {
-    SCOPED_TRACE(items[i].label);
-    const menu_seen& m = c.menu[i];
-    EXPECT_EQ(m.item.size, static_cast<int32_t>(sizeof(menu_item_record)));
-    EXPECT_EQ(m.item.field4, -1);
-    EXPECT_EQ(m.item.field12, 0);
-    EXPECT_EQ(m.label, items[i].label);
-    EXPECT_EQ(m.item.callback, &on_menu_event);
-    EXPECT_EQ(m.data.command, items[i].command);
-    EXPECT_EQ(m.data.account, items[i].account);
-    EXPECT_EQ(m.item.next == nullptr, i == 2);
+// The group and the entries as the host reads them, in table order with the
+// first icon by the new count, and their removal: the group stays while the
+// host still counts entries in it.
+TEST_F(ContactList, GroupAndEntriesComeAndGo) {
+  const auto entries = list({spec("Work", ACCOUNT_IMAP, 2, 31), spec("Home", ACCOUNT_POP3, 0, 7),
+                             spec("Broken", ACCOUNT_IMAP, -1, 0)});
+  const account_ref work = keys_[0];
+  const std::string k = std::to_string(work);
+  const std::string item = "{size=" + std::to_string(sizeof(menu_item_record)) + " f4=-1 f12=0 ";
+  ASSERT_EQ(host_.groups().size(), 1u);
+  const int32_t group = host_.groups()[0].id;
+  EXPECT_EQ(group, mail_group_id);
+  for (const std::string& line : {
+           "host listAddEntry " + kEntrySize +
+               " is_entry=0 group_id=-1 f88=-1 f92=-2 entry_id=-1 f100=0 f104=1 f108=1 f112=0 "
+               "f116=1 f120=1 text=\"My Mail Accounts\" tooltip=\"This group holds all of your "
+               "mail accounts.\" name=null group_name=\"mail\" user_data=0 callback=0",
+           "host listAddEntry " + kEntrySize + " is_entry=1 group_id=" + std::to_string(group) +
+               " f88=-1 f92=-1 entry_id=-1 f100=0 f104=0 f108=1 f112=1 f116=1 f120=0 "
+               "text=\"Work (2/31)\" tooltip=null name=\"Work\" group_name=null user_data=" +
+               k + " callback=set icon={size=" + std::to_string(sizeof(list_icon_record)) +
+               " f4=1 bitmap=new-mail rect=(0,0,16,16) f28=0} menu=[" + item +
+               "label=\"Check for mail now!\" callback=set command=4000 account=" + k + "}, " +
+               item + "label=\"Launch E-mail client\" callback=set command=4002 account=" + k +
+               "}, " + item +
+               "label=\"Check all for mail now!\" callback=set command=4001 account=0}]",
+       }) {
+    EXPECT_NE(log_.text().find(line), std::string::npos) << line << "\n" << log_.text();
   }
-
-  const imap_info a = account(work);
-  EXPECT_EQ(a.entry_id, 12);
-  ASSERT_NE(a.entry_record, nullptr);
-  EXPECT_EQ(a.entry_record->entry_id, 12);
-}
-
-TEST_F(ContactList, InitialIconFollowsTheNewCount) {
   const struct {
-    int32_t new_count;
-    bitmap_handle* slot;
-  } cases[] = {
-      {5, &state_bitmaps[ICON_NEW_MAIL]},
-      {0, &state_bitmaps[ICON_NO_MAIL]},
-      {-1, nullptr},
+    const char* name;
+    const char* text;
+    const char* icon;
+  } expected[] = {
+      {"Work", "Work (2/31)", "new-mail"},
+      {"Home", "Home (0)", "no-mail"},
+      {"Broken", "Broken (-1/0)", "none"},
   };
-  for (const auto& c : cases) {
-    calls.clear();
-    const account_ref key = add_account({"A", ACCOUNT_POP3, c.new_count, 0, "", ""});
-    add_account_entry(key);
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].icon.bitmap, c.slot) << c.new_count;
+  ASSERT_EQ(entries.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(expected[i].name);
+    EXPECT_EQ(entries[i].name, expected[i].name);
+    EXPECT_EQ(entries[i].text, expected[i].text);
+    EXPECT_EQ(entries[i].icon_name, expected[i].icon);
+    EXPECT_EQ(entries[i].group, group);
   }
-}
+  EXPECT_EQ(account(work).entry_id, entries[0].id);
+  ASSERT_NE(account(work).entry_record, nullptr);
+  EXPECT_EQ(account(work).entry_record->entry_id, entries[0].id);
 
-TEST_F(ContactList, RemovingAnEntryNamesItsIdOnly) {
-  const account_ref work = add_account({"Work", ACCOUNT_IMAP, 0, 0, "", ""});
-  mail_group_id = 3;
-  next_result = 8;
+  // An account added again keeps one entry: the first goes.
   add_account_entry(work);
-  calls.clear();
-  remove_account_entry(work);
-  ASSERT_EQ(functions(), std::vector<std::string>{"listRemoveEntry"});
-  EXPECT_EQ(calls[0].entry.group_id, -1);
-  EXPECT_EQ(calls[0].entry.entry_id, 8);
-  EXPECT_EQ(calls[0].entry.is_entry, 1);
-  const imap_info a = account(work);
-  EXPECT_EQ(a.entry_id, -1);
-  EXPECT_EQ(a.entry_record, nullptr);
+  EXPECT_EQ(host_.entries().size(), 3u);
+  const int32_t id = account(work).entry_id;
 
-  calls.clear();
-  remove_account_entry(work);  // no entry any more
-  EXPECT_TRUE(calls.empty());
-}
+  remove_mail_group();
+  EXPECT_EQ(mail_group_id, group);
+  EXPECT_EQ(host_.groups().size(), 1u);
 
-TEST_F(ContactList, EntriesComeAndGoInTableOrder) {
-  const account_ref a = add_account({"A", ACCOUNT_IMAP, 0, 0, "", ""});
-  const account_ref b = add_account({"B", ACCOUNT_POP3, 0, 0, "", ""});
-  const account_ref c = add_account({"C", ACCOUNT_IMAP, 0, 0, "", ""});
-  next_result = 4;
-  add_account_entries();
-  ASSERT_EQ(calls.size(), 3u);
-  EXPECT_EQ(calls[0].entry.user_data, a);
-  EXPECT_EQ(calls[1].entry.user_data, b);
-  EXPECT_EQ(calls[2].entry.user_data, c);
-
-  // An account that is added twice keeps one entry: the first goes.
-  calls.clear();
-  add_account_entry(b);
-  EXPECT_EQ(functions(), (std::vector<std::string>{"listRemoveEntry", "listAddEntry"}));
-
-  calls.clear();
-  remove_account_entry(a);
+  const std::string removed = during([work] {
+    remove_account_entry(work);
+    remove_account_entry(work);  // no entry any more: no call
+  });
+  EXPECT_EQ(std::count(removed.begin(), removed.end(), '\n'), 1) << removed;
+  EXPECT_NE(removed.find(" is_entry=1 group_id=-1 f88=-1 f92=-1 entry_id=" + std::to_string(id)),
+            std::string::npos)
+      << removed;
+  EXPECT_EQ(account(work).entry_id, -1);
+  EXPECT_EQ(account(work).entry_record, nullptr);
   remove_account_entries();
-  ASSERT_EQ(functions(),
-            (std::vector<std::string>{"listRemoveEntry", "listRemoveEntry", "listRemoveEntry"}));
-  EXPECT_EQ(calls[1].entry.user_data, b);
-  EXPECT_EQ(calls[2].entry.user_data, c);
+  EXPECT_TRUE(host_.entries().empty());
+  const std::string gone = during([] { remove_mail_group(); });
+  EXPECT_EQ(mail_group_id, -1);
+  EXPECT_TRUE(host_.groups().empty());
+  EXPECT_NE(gone.find("host listRemoveEntry " + kEntrySize + " is_entry=0 group_id=" +
+                      std::to_string(group) + " f88=-1 f92=-1 entry_id=-1"),
+            std::string::npos)
+      << gone;
 }
 
+// An entry the host refused (id 0 or -1), an entry taken down, and a key
+// that names no account: updates reach no host, and only accepted entries
+// are removed (removing a refused one would send group -1 with entry -1,
+// which names the group).
 TEST_F(ContactList, UpdatesNeedAnEntryWithAPositiveId) {
-  const account_ref none = add_account({"None", ACCOUNT_IMAP, 0, 0, "", ""});
-  const account_ref zero = add_account({"Zero", ACCOUNT_IMAP, 0, 0, "", ""});
-  const account_ref gone = add_account({"Gone", ACCOUNT_IMAP, 0, 0, "", ""});
-  const account_ref refused = add_account({"Refused", ACCOUNT_IMAP, 0, 0, "", ""});
-  next_result = 0;
+  substitute = host_call.load();
+  host_call.store(refusing_host);
+  const account_ref none = add_account(spec("None"));
+  const account_ref zero = add_account(spec("Zero"));
+  const account_ref gone = add_account(spec("Gone"));
+  const account_ref refused = add_account(spec("Refused"));
+  add_result = 0;
   add_account_entry(zero);
-  next_result = 9;
+  add_result = 9;
   add_account_entry(gone);
   remove_account_entry(gone);
-  next_result = -1;
+  add_result = -1;
   add_account_entry(refused);
   EXPECT_EQ(account(refused).entry_id, -1);
   EXPECT_EQ(account(refused).entry_record, nullptr);
-  calls.clear();
-  for (account_ref key : {none, zero, gone, refused, account_ref{0}, account_ref{12345}}) {
-    update_entry_icon(key, ICON_CHECKING);
-    update_entry_tooltip(key, "tip");
-    update_entry_text(key, "text");
-  }
-  EXPECT_TRUE(calls.empty());
-
-  // Only the entry the host accepted is taken down: removing the refused
-  // one would send group -1 with entry -1, which names the group.
-  remove_account_entries();
-  ASSERT_EQ(functions(), std::vector<std::string>{"listRemoveEntry"});
-  EXPECT_EQ(calls[0].entry.user_data, zero);
+  const std::string updates = during([&] {
+    for (account_ref key : {none, zero, gone, refused, account_ref{0}, account_ref{12345}}) {
+      update_entry_icon(key, ICON_CHECKING);
+      update_entry_tooltip(key, "tip");
+      update_entry_text(key, "text");
+    }
+  });
+  EXPECT_EQ(updates, "");
+  const std::string removed = during([] { remove_account_entries(); });
+  EXPECT_EQ(std::count(removed.begin(), removed.end(), '\n'), 1) << removed;
+  EXPECT_NE(removed.find("user_data=" + std::to_string(zero)), std::string::npos) << removed;
+  host_call.store(substitute);
 }
 
-TEST_F(ContactList, UpdatesWriteTheirFieldsAndCallTheHost) {
-  const account_ref work = add_account({"Work", ACCOUNT_IMAP, 0, 0, "", ""});
-  next_result = 6;
-  add_account_entry(work);
-  calls.clear();
-
+TEST_F(ContactList, UpdatesReachTheHostInTheEntrysOwnRecords) {
+  list({spec("Work", ACCOUNT_IMAP, 0, 3)});
+  const account_ref work = keys_[0];
+  const char* names[] = {"no-mail", "new-mail", "checking", "failed"};
   for (int icon : {ICON_NO_MAIL, ICON_NEW_MAIL, ICON_CHECKING, ICON_FAILED}) {
-    update_entry_icon(work, icon);
-    ASSERT_EQ(calls.back().function, "listUpdateIcon");
-    EXPECT_EQ(calls.back().entry.entry_id, 6);
-    EXPECT_EQ(calls.back().icon.bitmap, &state_bitmaps[icon]);
-    EXPECT_EQ(calls.back().icon.rect, &state_rects[icon]);
+    const std::string log = during([&] { update_entry_icon(work, icon); });
+    EXPECT_NE(log.find(std::string("bitmap=") + names[icon] + " rect=(0,0,16,16)"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(host_.entries()[0].icon_name, names[icon]);
   }
-  calls.clear();
-  update_entry_icon(work, 4);
-  update_entry_icon(work, -1);
-  EXPECT_TRUE(calls.empty());
+  EXPECT_EQ(during([&] {
+              update_entry_icon(work, STATE_BITMAP_COUNT);
+              update_entry_icon(work, -1);
+            }),
+            "");
+  update_entry_tooltip(work, "Login failed");
+  update_entry_text(work, "Work (1/4)");
+  const substitute_host::entry seen = host_.entries()[0];
+  EXPECT_EQ(seen.tooltip, "Login failed");
+  EXPECT_EQ(seen.text, "Work (1/4)");
+  EXPECT_EQ(seen.name, "Work");
+  EXPECT_EQ(seen.icon_name, "failed");
 
-  update_entry_tooltip(work, "Last checked: now");
-  ASSERT_EQ(functions(), std::vector<std::string>{"listUpdateTooltip"});
-  EXPECT_EQ(calls[0].tooltip, "Last checked: now");
-
-  calls.clear();
-  update_entry_text(work, "Work (3/40)");
-  ASSERT_EQ(functions(), std::vector<std::string>{"listUpdateText"});
-  EXPECT_EQ(calls[0].text, "Work (3/40)");
-  EXPECT_EQ(calls[0].name, "Work");
-  // The tooltip set before is still in the record.
-  EXPECT_EQ(calls[0].tooltip, "Last checked: now");
-  EXPECT_EQ(calls[0].icon.bitmap, &state_bitmaps[ICON_FAILED]);
-
-  // The host was handed the entry's own records, which it may keep and read
-  // after the call until the entry is removed.
-  const list_entry_record* kept = calls[0].address;
-  EXPECT_EQ(kept, account(work).entry_record);
-  EXPECT_STREQ(kept->text, "Work (3/40)");
+  // The host may keep the records it was handed and read them after the
+  // call until the entry is removed.
+  const list_entry_record* kept = account(work).entry_record;
+  EXPECT_STREQ(kept->text, "Work (1/4)");
   EXPECT_STREQ(kept->name, "Work");
-  EXPECT_STREQ(kept->tooltip, "Last checked: now");
+  EXPECT_STREQ(kept->tooltip, "Login failed");
   EXPECT_EQ(kept->icon->bitmap, &state_bitmaps[ICON_FAILED]);
+
+  const std::string picture = run("icon " + std::to_string(seen.id));
+  EXPECT_NE(picture.find("failed 16x16"), std::string::npos) << picture;
+  EXPECT_EQ(std::count(picture.begin(), picture.end(), '\n'), 17);
 }
 
-TEST_F(ContactList, RenameChangesAliasAndTextTogether) {
-  const account_ref work = add_account({"Work", ACCOUNT_IMAP, 2, 31, "", ""});
-  next_result = 6;
-  add_account_entry(work);
-  calls.clear();
-
-  // Event names are compared exactly.
-  on_entry_event(0, 0, "list_changename", reinterpret_cast<uintptr_t>("Wrong"), work);
-  on_entry_event(0, 0, "list_changeName ", reinterpret_cast<uintptr_t>("Wrong"), work);
-  on_entry_event(0, 0, "list_changeName", 0, work);
-  EXPECT_TRUE(calls.empty());
-  EXPECT_EQ(account(work).display, "Work");
-
-  on_entry_event(0, 0, "list_changeName", reinterpret_cast<uintptr_t>("Office"), work);
-  ASSERT_EQ(functions(), std::vector<std::string>{"listUpdateText"});
-  EXPECT_EQ(calls[0].text, "Office (2/31)");
-  EXPECT_EQ(calls[0].name, "Office");
-  EXPECT_EQ(account(work).display, "Office");
+// Event names are compared exactly; the alias and the text change together.
+TEST_F(ContactList, RenameChangesAliasAndText) {
+  list({spec("Work", ACCOUNT_IMAP, 2, 31)});
+  const account_ref work = keys_[0];
+  EXPECT_EQ(during([work] {
+              for (const char* event : {"list_changename", "list_changeName ", "list_changeNam"}) {
+                on_entry_event(0, 0, event, reinterpret_cast<uintptr_t>("Wrong"), work);
+              }
+              on_entry_event(0, 0, "list_changeName", 0, work);
+            }),
+            "");
+  run("rename 1 Office Mail");
+  EXPECT_EQ(account(work).display, "Office Mail");
   EXPECT_EQ(account(work).new_count, 2);
+  EXPECT_EQ(host_.entries()[0].text, "Office Mail (2/31)");
+  EXPECT_EQ(host_.entries()[0].name, "Office Mail");
 }
 
-TEST_F(ContactList, AlertRecordsAndContext) {
-  const account_ref work = add_account({"Work", ACCOUNT_IMAP, 0, 0, "", ""});
-  std::string text = "Work: You have 1 message (total) in your inbox.";
-  raise_mail_alert(work, text);
+// "Check for mail now!" posts the account, "Check all for mail now!" no
+// account whichever entry it is on, "Launch E-mail client" starts the
+// account's program with its arguments split into words.
+TEST_F(ContactList, MenuItemsPostOrLaunch) {
+  list({spec("Work", ACCOUNT_IMAP, 0, 0, "mailer", "-n  \"a b\""), spec("Home", ACCOUNT_POP3)});
+  const account_ref work = keys_[0];
+  const struct {
+    const char* script;
+    std::vector<uint32_t> messages;
+    uintptr_t wparam;
+  } cases[] = {
+      {"menu 1 1", {CHECK_ACCOUNT}, work},
+      {"menu 1 3\nmenu 2 3", {CHECK_ALL, CHECK_ALL}, 0},
+      {"menu 1 1 Menu-Select\nmenu 1 3 menu-select2", {}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    run(c.script);
+    const auto seen = posts();
+    ASSERT_EQ(seen.size(), c.messages.size());
+    for (size_t i = 0; i < seen.size(); ++i) {
+      EXPECT_EQ(seen[i].message, c.messages[i]);
+      EXPECT_EQ(seen[i].wparam, c.wparam);
+      EXPECT_EQ(seen[i].lparam, 0);
+    }
+  }
+  const menu_data unknown{4003, work};
+  on_menu_event(0, 0, "menu-select", 0, reinterpret_cast<uintptr_t>(&unknown));
+  EXPECT_TRUE(posts().empty());
+
+  checker_thread_id = 0;  // no checker: the post gives up
+  EXPECT_FALSE(post_to_checker(CHECK_ALL, 0));
+  run("menu 1 3");
+
+  if (!record_launches()) GTEST_SKIP() << "Windows opens programs through its shell";
+  const std::string log = run("menu 1 2\nmenu 2 2");  // Home has no e-mail program
+  EXPECT_EQ(launches(log),
+            lines{"launch file=\"mailer\" arguments=\"-n  \\\"a b\\\"\" words=[\"-n\", \"a b\"]"})
+      << log;
+}
+
+TEST_F(ContactList, DoubleClickAndAlertClickLaunch) {
+  if (!record_launches()) GTEST_SKIP() << "Windows opens programs through its shell";
+  list({spec("Work", ACCOUNT_IMAP, 0, 0, "mailer"),
+        spec("Home", ACCOUNT_POP3, 0, 0, "", "--ignored")});
+  std::string log = run("click 1\nclick 2\nclick 1 list_leftdoubleclick");
+  EXPECT_EQ(launches(log), lines{"launch file=\"mailer\" arguments=\"\" words=[]"}) << log;
+
+  raise_mail_alert(keys_[0], "Work: new mail");
+  raise_mail_alert(keys_[1], "Home: new mail");
+  log =
+      run("alert-click 1\nalert-click 2\nalert-click 1 alert_linkclick\nalert-dismiss 1\n"
+          "alert-dismiss 2");
+  EXPECT_EQ(launches(log), lines{"launch file=\"mailer\" arguments=\"\" words=[]"}) << log;
+}
+
+TEST_F(ContactList, AlertsLiveUntilDismissed) {
+  const account_ref work = add_account(spec("Work"));
+  std::string text = "Work: You have 0 messages (total) in your inbox.";
+  const std::string log = during([&] { raise_mail_alert(work, text); });
   text.assign(text.size(), 'x');  // the alert keeps its own copy
-  ASSERT_EQ(functions(), std::vector<std::string>{"systraySetAlert"});
-  const call_seen& c = calls[0];
-  EXPECT_EQ(c.alert.size, static_cast<int32_t>(sizeof(alert_record)));
-  EXPECT_EQ(c.alert_text, "Work: You have 1 message (total) in your inbox.");
-  EXPECT_EQ(c.alert_icon, "mail");
-  for (uint8_t b : c.alert.zero12) EXPECT_EQ(b, 0);
-  EXPECT_EQ(c.alert.field20, 1);
-  EXPECT_EQ(c.alert.callback, &on_alert_event);
-  auto* context = reinterpret_cast<alert_context*>(c.alert.user_data);
-  EXPECT_EQ(c.context.self, context);
-  EXPECT_NE(c.context.alert, nullptr);
-  EXPECT_STREQ(c.context.alert->text, "Work: You have 1 message (total) in your inbox.");
-  EXPECT_EQ(c.context.account, work);
-  // Freed on "alert_destroy"; a second one finds nothing to free (the
-  // sanitizer builds would report a double free).
-  on_alert_event(0, 0, "alert_destroy", 0, c.alert.user_data);
-  on_alert_event(0, 0, "alert_destroy", 0, c.alert.user_data);
-  on_alert_event(0, 0, "alert_linkClick", 0, c.alert.user_data);
+  raise_mail_alert(work, "second");
+  EXPECT_NE(log.find("host systraySetAlert size=" + std::to_string(sizeof(alert_record)) +
+                     " text=\"Work: You have 0 messages (total) in your inbox.\" icon=\"mail\" "
+                     "bytes12to19=0 f20=1 callback=set context={self=itself alert=this "
+                     "account=" +
+                     std::to_string(work) + "}"),
+            std::string::npos)
+      << log;
+  const auto alerts = host_.alerts();
+  ASSERT_EQ(alerts.size(), 2u);
+  const auto* context = reinterpret_cast<const alert_context*>(alerts[0].user_data);
+  EXPECT_STREQ(context->alert->text, "Work: You have 0 messages (total) in your inbox.");
+
+  // Freed on "alert_destroy"; the sanitizer builds see a double free.
+  run("alert-dismiss 1");
+  on_alert_event(0, 0, "alert_destroy", 0, alerts[0].user_data);
+  ASSERT_EQ(host_.alerts().size(), 1u);
+  EXPECT_EQ(host_.alerts()[0].text, "second");
+  EXPECT_NE(run("alert-click 1").find("error: no alert 1"), std::string::npos);
+  run("alert-dismiss 2");
+  EXPECT_TRUE(host_.alerts().empty());
 }
 
 // Arrays made with new[] and not yet deleted: an alert's text is one.
 std::atomic<int> live_arrays{0};
 
 TEST_F(ContactList, AlertsNoHostDestroyedAreFreedWithTheModule) {
-  const account_ref work = add_account({"Work", ACCOUNT_IMAP, 0, 0, "", ""});
-  host_call.store(nullptr);  // after "unload", with the checker still running
+  const account_ref work = add_account(spec("Work"));
+  substitute = host_call.exchange(nullptr);  // after "unload", with the checker still running
   const int before = live_arrays.load();
   raise_mail_alert(work, "Work: late");
   raise_mail_alert(work, "Work: later");
   EXPECT_EQ(live_arrays.load(), before + 2);
   release_module_globals();
   EXPECT_EQ(live_arrays.load(), before);
+  host_call.store(substitute);
 }
 
-TEST_F(ContactList, MenuPostsFollowTheCommand) {
-  const account_ref work = add_account({"Work", ACCOUNT_IMAP, 0, 0, "", ""});
-  platform::thread_message m;
-  while (platform::peek_thread_message(&m)) {
-  }
-  checker_thread_id = platform::current_thread_id();
+TEST_F(ContactList, RemovedAccountsAreNotReachedThroughOldReferences) {
+  list({spec("Work", ACCOUNT_IMAP, 1, 1, "mailer"), spec("Home", ACCOUNT_POP3, 0, 0, "mailer")});
+  const account_ref work = keys_[0];
+  raise_mail_alert(work, "Work: new mail");
+  record_launches();
+  // The table moves the records behind the first one; keys stay.
+  delete_account(0);
+  ASSERT_EQ(account_table.index_of(work), -1);
 
-  struct post_case {
-    const char* event;
-    menu_data data;
-    bool posts;
-    uint32_t message;
-    uintptr_t wparam;
-  };
-  const post_case cases[] = {
-      {"menu-select", {MENU_CHECK_NOW, work}, true, CHECK_ACCOUNT, work},
-      {"menu-select", {MENU_CHECK_ALL, 0}, true, CHECK_ALL, 0},
-      {"Menu-Select", {MENU_CHECK_ALL, 0}, false, 0, 0},
-      {"menu-select ", {MENU_CHECK_NOW, work}, false, 0, 0},
-      {"menu-select", {4003, work}, false, 0, 0},
-      {"menu-select", {MENU_CHECK_NOW, work + 1000}, false, 0, 0},  // stale account
-  };
-  for (const post_case& c : cases) {
-    SCOPED_TRACE(c.event + std::string(" ") + std::to_string(c.data.command));
-    on_menu_event(0, 0, c.event, 0, reinterpret_cast<uintptr_t>(&c.data));
-    ASSERT_EQ(platform::peek_thread_message(&m), c.posts);
-    if (c.posts) {
-      EXPECT_EQ(m.message, c.message);
-      EXPECT_EQ(m.wparam, c.wparam);
-      EXPECT_EQ(m.lparam, 0);
-      EXPECT_FALSE(platform::peek_thread_message(&m));  // exactly one post
-    }
-  }
-}
+  const std::string log = run("click 1\nmenu 1 1\nmenu 1 2\nalert-click 1\nrename 1 Ghost");
+  EXPECT_TRUE(launches(log).empty()) << log;
+  EXPECT_TRUE(posts().empty());
+  update_entry_text(work, "never shown");
+  EXPECT_EQ(host_.entries()[0].text, "Work (1/1)");
 
-TEST_F(ContactList, PostsGiveUpWithoutACheckerThread) {
-  checker_thread_id = 0;
-  EXPECT_FALSE(post_to_checker(CHECK_ALL, 0));
-  const menu_data all{MENU_CHECK_ALL, 0};
-  on_menu_event(0, 0, "menu-select", 0, reinterpret_cast<uintptr_t>(&all));  // returns
+  // The remaining account still answers through its own entry, and is
+  // removed with the rest, the orphan included.
+  run("menu 2 1");
+  EXPECT_EQ(posts().size(), 1u);
+  remove_account_entries();
+  EXPECT_TRUE(host_.entries().empty());
+  run("alert-dismiss 1");
 }
 
 TEST_F(ContactList, StateBitmapsAreTheModulePictures) {
-  load_state_bitmaps();
   const char* names[] = {"no-mail", "new-mail", "checking", "failed"};
   for (int i = 0; i < STATE_BITMAP_COUNT; ++i) {
     SCOPED_TRACE(names[i]);
@@ -525,44 +463,6 @@ TEST_F(ContactList, BusyCursorIsRestored) {
   EXPECT_EQ(platform::set_cursor(platform::load_wait_cursor()), platform::load_wait_cursor());
   end_busy_cursor();
   EXPECT_EQ(platform::set_cursor(before), before);
-}
-
-// A thread takes posts from the first time it looks at its queue until it
-// ends, as on Windows; earlier and later posts are refused.
-TEST(ThreadMessages, QueueLivesFromFirstLookUntilTheThreadEnds) {
-  std::atomic<uint32_t> id{0};
-  std::atomic<int> stage{0};
-  platform::thread_message got;
-  bool received = false;
-  auto wait_for = [&stage](int s) {
-    while (stage.load() != s) std::this_thread::yield();
-  };
-  std::thread t([&] {
-    id = platform::current_thread_id();
-    stage = 1;
-    wait_for(2);
-    platform::thread_message m;
-    EXPECT_FALSE(platform::peek_thread_message(&m));
-    stage = 3;
-    wait_for(4);
-    received = platform::peek_thread_message(&got);
-    stage = 5;
-  });
-  wait_for(1);
-  EXPECT_NE(id.load(), 0u);
-  EXPECT_NE(id.load(), platform::current_thread_id());
-  EXPECT_FALSE(platform::post_thread_message(id, 1234, 5, 6));
-  stage = 2;
-  wait_for(3);
-  EXPECT_TRUE(platform::post_thread_message(id, 1234, 5, 6));
-  stage = 4;
-  wait_for(5);
-  t.join();
-  ASSERT_TRUE(received);
-  EXPECT_EQ(got.message, 1234u);
-  EXPECT_EQ(got.wparam, 5u);
-  EXPECT_EQ(got.lparam, 6);
-  EXPECT_FALSE(platform::post_thread_message(id, 1234, 5, 6));
 }
 
 }  // namespace
