@@ -78,14 +78,10 @@ class EntryTest : public ::testing::Test {
 
 TEST_F(EntryTest, VersionIsOne) { EXPECT_EQ(plugin_version(), 1); }
 
-TEST_F(EntryTest, LoadReportsIdentityAndKeepsDirectoryAndHostCall) {
+// The identity's texts are checked through the library's own export (the
+// host's lifecycle story); here what "load" keeps.
+TEST_F(EntryTest, LoadKeepsACopyOfTheDirectoryAndTheHostCall) {
   load("/plugins/mail/");
-  EXPECT_STREQ(info_.id, "5D1C7A42-93E0-4B8F-A6D2-71C0E94F3B58");
-  EXPECT_STREQ(info_.name, "E-Mail Plugin");
-  EXPECT_STRNE(info_.publisher, "");
-  EXPECT_STREQ(info_.version, "1.5");
-  EXPECT_STREQ(info_.description, "This plugin implements IMAP and POP3 mail checking.");
-  EXPECT_EQ(std::strlen(PLUGIN_DESCRIPTION) + 1, 52u);
   ASSERT_NE(plugin_dir, nullptr);
   EXPECT_STREQ(plugin_dir, "/plugins/mail/");
   EXPECT_NE(plugin_dir, info_.plugin_dir) << "the directory must be a copy";
@@ -210,11 +206,8 @@ TEST_F(EntryTest, FinalUnloadAsksAndDeletesOnlyOnNo) {
     boxes_.clear();
     answer_ = c.answer;
     EXPECT_EQ(plugin_main("finalUnload", nullptr), 0);
+    // Its caption and text: the host's lifecycle story.
     ASSERT_EQ(boxes_.size(), 1u);
-    EXPECT_EQ(boxes_[0].caption, "Confirm");
-    EXPECT_EQ(boxes_[0].text,
-              "Would you like to keep your configuration?\r\nIf you chose \"No\" you will have "
-              "to re-enter the account details if you reload this plugin.");
 #if !defined(_WIN32)  // a real Windows message box shows only its buttons
     EXPECT_EQ(boxes_[0].style, 36u);
 #endif
