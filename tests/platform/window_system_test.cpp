@@ -9,6 +9,7 @@
 
 #include "imap_main.h"
 #include "platform/posix/rc_script.h"
+#include "platform/resources.h"
 
 namespace {
 
@@ -132,6 +133,24 @@ TEST(RcScript, ReadsTheGrammarAndRejectsBrokenTemplates) {
   for (const char* script : broken) {
     SCOPED_TRACE(script);
     EXPECT_FALSE(platform::posix::find_dialog_template(script, 7, &t));
+  }
+}
+
+// A bundle is read up to its count: a bitmap just past its end, where the
+// next module's data might lie, is not found.
+TEST(Graphics, BitmapsComeOnlyFromTheBundlesOwnItems) {
+  const auto* module = static_cast<const platform::resource_bundle*>(this_module());
+  const platform::resource_item* page = nullptr;
+  for (size_t i = 0; i < module->count; ++i) {
+    if (module->items[i].id == 104) page = &module->items[i];
+  }
+  ASSERT_NE(page, nullptr);
+  const platform::resource_item items[] = {{"WAVE", 1, page->data, 0}, *page};
+  for (size_t count : {size_t{1}, size_t{2}}) {
+    const platform::resource_bundle bundle{"", items, count};
+    platform::bitmap_handle bitmap = platform::load_bitmap(&bundle, 104);
+    EXPECT_EQ(bitmap != nullptr, count == 2) << count;
+    platform::delete_bitmap(bitmap);
   }
 }
 
