@@ -9,6 +9,7 @@
 
 #include "imap_main.h"
 #include "platform/posix/rc_script.h"
+#include "platform/resources.h"
 
 namespace {
 
@@ -133,6 +134,62 @@ TEST(RcScript, ReadsTheGrammarAndRejectsBrokenTemplates) {
     SCOPED_TRACE(script);
     EXPECT_FALSE(platform::posix::find_dialog_template(script, 7, &t));
   }
+}
+
+// A bundle is read up to its count: a bitmap just past its end, where the
+// next module's data might lie, is not found.
+TEST(Graphics, BitmapsComeOnlyFromTheBundlesOwnItems) {
+  const auto* module = static_cast<const platform::resource_bundle*>(this_module());
+  const platform::resource_item* page = nullptr;
+  for (size_t i = 0; i < module->count; ++i) {
+    if (module->items[i].id == 104) page = &module->items[i];
+  }
+  ASSERT_NE(page, nullptr);
+  const platform::resource_item items[] = {{"WAVE", 1, page->data, 0}, *page};
+  for (size_t count : {size_t{1}, size_t{2}}) {
+    const platform::resource_bundle bundle{"", items, count};
+    platform::bitmap_handle bitmap = platform::load_bitmap(&bundle, 104);
+    EXPECT_EQ(bitmap != nullptr, count == 2) << count;
+    platform::delete_bitmap(bitmap);
+  }
+}
+
+// A thread takes posts from the first time it looks at its queue until it
+// ends, as on Windows; earlier and later posts are refused.
+TEST(ThreadMessages, QueueLivesFromFirstLookUntilTheThreadEnds) {
+  std::atomic<uint32_t> id{0};
+  std::atomic<int> stage{0};
+  platform::thread_message got;
+  bool received = false;
+  auto wait_for = [&stage](int s) {
+    while (stage.load() != s) std::this_thread::yield();
+  };
+  std::thread t([&] {
+    id = platform::current_thread_id();
+    stage = 1;
+    wait_for(2);
+    platform::thread_message m;
+    EXPECT_FALSE(platform::peek_thread_message(&m));
+    stage = 3;
+    wait_for(4);
+    received = platform::peek_thread_message(&got);
+    stage = 5;
+  });
+  wait_for(1);
+  EXPECT_NE(id.load(), 0u);
+  EXPECT_NE(id.load(), platform::current_thread_id());
+  EXPECT_FALSE(platform::post_thread_message(id, 1234, 5, 6));
+  stage = 2;
+  wait_for(3);
+  EXPECT_TRUE(platform::post_thread_message(id, 1234, 5, 6));
+  stage = 4;
+  wait_for(5);
+  t.join();
+  ASSERT_TRUE(received);
+  EXPECT_EQ(got.message, 1234u);
+  EXPECT_EQ(got.wparam, 5u);
+  EXPECT_EQ(got.lparam, 6);
+  EXPECT_FALSE(platform::post_thread_message(id, 1234, 5, 6));
 }
 
 }  // namespace

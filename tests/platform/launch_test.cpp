@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "contacts_fixture.h"
+#include "platform/platform.h"
 #include "test_support.h"
 
 #if defined(_WIN32)
@@ -19,9 +19,7 @@
 
 namespace {
 
-using contacts_test::add_account;
-
-class Launch : public contacts_test::ContactsTest {
+class Launch : public ::testing::Test {
  protected:
   void SetUp() override {
     out_ = scratch_.path() + "probe.txt";
@@ -69,9 +67,7 @@ TEST_F(Launch, ProgramGetsItsArgumentsAsWords) {
   const std::vector<std::string> expected = {"one", "two words", "three $HOME", "four five",
                                              "\"six\""};
 #endif
-  const account_ref key =
-      add_account({"Work", ACCOUNT_IMAP, 0, 0, probe_.c_str(), arguments.c_str()});
-  launch_client(key);
+  platform::launch_program(probe_, arguments);
   EXPECT_EQ(probe_words(), expected);
 }
 
@@ -82,9 +78,7 @@ TEST_F(Launch, NoShellSeesTheArgumentText) {
   const std::string marker = scratch_.path() + "injected";
   const std::string arguments =
       "a; touch " + marker + " $(touch " + marker + ") `touch " + marker + "` | cat > " + marker;
-  const account_ref key =
-      add_account({"Work", ACCOUNT_IMAP, 0, 0, probe_.c_str(), arguments.c_str()});
-  launch_client(key);
+  platform::launch_program(probe_, arguments);
   const std::vector<std::string> words = probe_words();
   ASSERT_EQ(words.size(), 11u);
   EXPECT_EQ(words[0], "a;");
@@ -93,9 +87,7 @@ TEST_F(Launch, NoShellSeesTheArgumentText) {
   EXPECT_FALSE(test_support::file_exists(marker));
 
   // A program name with shell syntax in it names no program at all.
-  const account_ref odd =
-      add_account({"Odd", ACCOUNT_IMAP, 0, 0, (probe_ + "; touch " + marker).c_str(), ""});
-  launch_client(odd);
+  platform::launch_program(probe_ + "; touch " + marker, "");
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_FALSE(test_support::file_exists(marker));
 #endif

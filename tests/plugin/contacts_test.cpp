@@ -1,0 +1,455 @@
+// The contact list, the tray alerts and the entry menus against the
+// substitute host's host implementation: its log shows every record as the
+// host read it, its model what the messenger would show.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bitmaps.h"
+#include "platform/platform.h"
+#include "plugin_fixture.h"
+
+namespace {
+
+using plugin_test::account;
+using plugin_test::add_account;
+using lines = std::vector<std::string>;
+
+plugin_test::account_spec spec(const char* display, int32_t accttype = ACCOUNT_IMAP,
+                               int32_t new_count = 0, int32_t total_count = 0,
+                               const char* client = "", const char* arguments = "") {
+  plugin_test::account_spec s;
+  s.display = display;
+  s.accttype = accttype;
+  s.new_count = new_count;
+  s.total_count = total_count;
+  s.client = client;
+  s.arguments = arguments;
+  return s;
+}
+
+// What the host answers to "listAddEntry" for an entry, when a test wants
+// an entry refused (0 or -1) instead of the host's own id.
+host_call_fn substitute = nullptr;
+int32_t add_result = 1;
+int32_t EMAIL_CALL refusing_host(const char* id, const char* function, void* record) {
+  const int32_t result = substitute(id, function, record);
+  const bool entry = std::strcmp(function, "listAddEntry") == 0 &&
+                     static_cast<list_entry_record*>(record)->is_entry != 0;
+  return entry ? add_result : result;
+}
+
+class ContactList : public plugin_test::PluginTest {
+ protected:
+  void SetUp() override {
+    PluginTest::SetUp();
+    posts();
+    checker_thread_id = platform::current_thread_id();
+  }
+
+  // What the plug-in posted to the checker (this thread) since last asked.
+  std::vector<platform::thread_message> posts() {
+    std::vector<platform::thread_message> out;
+    platform::thread_message m;
+    while (platform::peek_thread_message(&m)) out.push_back(m);
+    return out;
+  }
+
+  // What the host logged while `f` ran.
+  template <typename F>
+  std::string during(F f) {
+    const size_t start = log_.text().size();
+    f();
+    return log_.text().substr(start);
+  }
+
+  // Launches show in the log; false where they cannot be seen (Windows).
+  bool record_launches() {
+    return run("launches record").find("cannot be recorded") == std::string::npos;
+  }
+
+  // The launch lines of a log.
+  static lines launches(const std::string& log) {
+    lines out;
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind("launch ", 0) == 0) out.push_back(line);
+    }
+    return out;
+  }
+
+  // The entries and groups the plug-in sets up for these accounts.
+  std::vector<substitute_host::entry> list(const std::vector<plugin_test::account_spec>& specs) {
+    for (const auto& spec : specs) keys_.push_back(add_account(spec));
+    add_mail_group();
+    add_account_entries();
+    return host_.entries();
+  }
+
+  std::vector<account_ref> keys_;
+};
+
+const std::string kEntrySize = "size=" + std::to_string(sizeof(list_entry_record));
+
+TEST(EntryText, ByAccountType) {
+  const struct {
+    int32_t accttype;
+    const char* display;
+    int32_t new_count, total_count;
+    const char* expected;
+  } cases[] = {
+      {ACCOUNT_IMAP, "Work", 2, 31, "Work (2/31)"},
+      {ACCOUNT_POP3, "Home", 1, 0, "Home (1)"},
+      {ACCOUNT_POP3, "Home", 0, 31, "Home (0)"},
+      {ACCOUNT_IMAP, "Broken", -1, -5, "Broken (-1/-5)"},
+      {ACCOUNT_IMAP, "", 0, 0, " (0/0)"},
+      {2, "Other", 3, 4, ""},
+      {-1, "Other", 3, 4, ""},
+  };
+  for (const auto& c : cases) {
+    imap_info a;
+    a.accttype = c.accttype;
+    a.display = c.display;
+    a.new_count = c.new_count;
+    a.total_count = c.total_count;
+    EXPECT_EQ(entry_text(a), c.expected) << c.display;
+  }
+}
+
+// The group and the entries as the host reads them, in table order with the
+// first icon by the new count, and their removal: the group stays while the
+// host still counts entries in it.
+TEST_F(ContactList, GroupAndEntriesComeAndGo) {
+  const auto entries = list({spec("Work", ACCOUNT_IMAP, 2, 31), spec("Home", ACCOUNT_POP3, 0, 7),
+                             spec("Broken", ACCOUNT_IMAP, -1, 0)});
+  const account_ref work = keys_[0];
+  const std::string k = std::to_string(work);
+  const std::string item = "{size=" + std::to_string(sizeof(menu_item_record)) + " f4=-1 f12=0 ";
+  ASSERT_EQ(host_.groups().size(), 1u);
+  const int32_t group = host_.groups()[0].id;
+  EXPECT_EQ(group, mail_group_id);
+  for (const std::string& line : {
+           "host listAddEntry " + kEntrySize +
+               " is_entry=0 group_id=-1 f88=-1 f92=-2 entry_id=-1 f100=0 f104=1 f108=1 f112=0 "
+               "f116=1 f120=1 text=\"My Mail Accounts\" tooltip=\"This group holds all of your "
+               "mail accounts.\" name=null group_name=\"mail\" user_data=0 callback=0",
+           "host listAddEntry " + kEntrySize + " is_entry=1 group_id=" + std::to_string(group) +
+               " f88=-1 f92=-1 entry_id=-1 f100=0 f104=0 f108=1 f112=1 f116=1 f120=0 "
+               "text=\"Work (2/31)\" tooltip=null name=\"Work\" group_name=null user_data=" +
+               k + " callback=set icon={size=" + std::to_string(sizeof(list_icon_record)) +
+               " f4=1 bitmap=new-mail rect=(0,0,16,16) f28=0} menu=[" + item +
+               "label=\"Check for mail now!\" callback=set command=4000 account=" + k + "}, " +
+               item + "label=\"Launch E-mail client\" callback=set command=4002 account=" + k +
+               "}, " + item +
+               "label=\"Check all for mail now!\" callback=set command=4001 account=0}]",
+       }) {
+    EXPECT_NE(log_.text().find(line), std::string::npos) << line << "\n" << log_.text();
+  }
+  const struct {
+    const char* name;
+    const char* text;
+    const char* icon;
+  } expected[] = {
+      {"Work", "Work (2/31)", "new-mail"},
+      {"Home", "Home (0)", "no-mail"},
+      {"Broken", "Broken (-1/0)", "none"},
+  };
+  ASSERT_EQ(entries.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(expected[i].name);
+    EXPECT_EQ(entries[i].name, expected[i].name);
+    EXPECT_EQ(entries[i].text, expected[i].text);
+    EXPECT_EQ(entries[i].icon_name, expected[i].icon);
+    EXPECT_EQ(entries[i].group, group);
+  }
+  EXPECT_EQ(account(work).entry_id, entries[0].id);
+  ASSERT_NE(account(work).entry_record, nullptr);
+  EXPECT_EQ(account(work).entry_record->entry_id, entries[0].id);
+
+  // An account added again keeps one entry: the first goes.
+  add_account_entry(work);
+  EXPECT_EQ(host_.entries().size(), 3u);
+  const int32_t id = account(work).entry_id;
+
+  const std::string removed = during([work] {
+    remove_account_entry(work);
+    remove_account_entry(work);  // no entry any more: no call
+  });
+  EXPECT_EQ(std::count(removed.begin(), removed.end(), '\n'), 1) << removed;
+  EXPECT_NE(removed.find(" is_entry=1 group_id=-1 f88=-1 f92=-1 entry_id=" + std::to_string(id)),
+            std::string::npos)
+      << removed;
+  EXPECT_EQ(account(work).entry_id, -1);
+  EXPECT_EQ(account(work).entry_record, nullptr);
+  remove_account_entry(keys_[1]);
+  remove_mail_group();  // one entry left in it
+  EXPECT_EQ(mail_group_id, group);
+  EXPECT_EQ(host_.groups().size(), 1u);
+  remove_account_entries();
+  EXPECT_TRUE(host_.entries().empty());
+  const std::string gone = during([] { remove_mail_group(); });
+  EXPECT_EQ(mail_group_id, -1);
+  EXPECT_TRUE(host_.groups().empty());
+  EXPECT_NE(gone.find("host listRemoveEntry " + kEntrySize + " is_entry=0 group_id=" +
+                      std::to_string(group) + " f88=-1 f92=-1 entry_id=-1"),
+            std::string::npos)
+      << gone;
+}
+
+// An entry the host refused (id 0 or -1), an entry taken down, and a key
+// that names no account: updates reach no host, and only accepted entries
+// are removed (removing a refused one would send group -1 with entry -1,
+// which names the group).
+TEST_F(ContactList, UpdatesNeedAnEntryWithAPositiveId) {
+  substitute = host_call.load();
+  host_call.store(refusing_host);
+  const account_ref none = add_account(spec("None"));
+  const account_ref zero = add_account(spec("Zero"));
+  const account_ref gone = add_account(spec("Gone"));
+  const account_ref refused = add_account(spec("Refused"));
+  add_result = 0;
+  add_account_entry(zero);
+  add_result = 9;
+  add_account_entry(gone);
+  remove_account_entry(gone);
+  add_result = -1;
+  add_account_entry(refused);
+  EXPECT_EQ(account(refused).entry_id, -1);
+  EXPECT_EQ(account(refused).entry_record, nullptr);
+  const std::string updates = during([&] {
+    for (account_ref key : {none, zero, gone, refused, account_ref{0}, account_ref{12345}}) {
+      update_entry_icon(key, ICON_CHECKING);
+      update_entry_tooltip(key, "tip");
+      update_entry_text(key, "text");
+    }
+  });
+  EXPECT_EQ(updates, "");
+  const std::string removed = during([] { remove_account_entries(); });
+  EXPECT_EQ(std::count(removed.begin(), removed.end(), '\n'), 1) << removed;
+  EXPECT_NE(removed.find("user_data=" + std::to_string(zero)), std::string::npos) << removed;
+  host_call.store(substitute);
+}
+
+TEST_F(ContactList, UpdatesReachTheHostInTheEntrysOwnRecords) {
+  list({spec("Work", ACCOUNT_IMAP, 0, 3)});
+  const account_ref work = keys_[0];
+  const char* names[] = {"no-mail", "new-mail", "checking", "failed"};
+  for (int icon : {ICON_NO_MAIL, ICON_NEW_MAIL, ICON_CHECKING, ICON_FAILED}) {
+    const std::string log = during([&] { update_entry_icon(work, icon); });
+    EXPECT_NE(log.find(std::string("bitmap=") + names[icon] + " rect=(0,0,16,16)"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(host_.entries()[0].icon_name, names[icon]);
+  }
+  EXPECT_EQ(during([&] {
+              update_entry_icon(work, STATE_BITMAP_COUNT);
+              update_entry_icon(work, -1);
+            }),
+            "");
+  update_entry_tooltip(work, "Login failed");
+  update_entry_text(work, "Work (1/4)");
+  const substitute_host::entry seen = host_.entries()[0];
+  EXPECT_EQ(seen.tooltip, "Login failed");
+  EXPECT_EQ(seen.text, "Work (1/4)");
+  EXPECT_EQ(seen.name, "Work");
+  EXPECT_EQ(seen.icon_name, "failed");
+
+  // The host may keep the records it was handed and read them after the
+  // call until the entry is removed.
+  const list_entry_record* kept = account(work).entry_record;
+  EXPECT_STREQ(kept->text, "Work (1/4)");
+  EXPECT_STREQ(kept->name, "Work");
+  EXPECT_STREQ(kept->tooltip, "Login failed");
+  EXPECT_EQ(kept->icon->bitmap, &state_bitmaps[ICON_FAILED]);
+
+  const std::string picture = run("icon " + std::to_string(seen.id));
+  EXPECT_NE(picture.find("failed 16x16"), std::string::npos) << picture;
+  EXPECT_EQ(std::count(picture.begin(), picture.end(), '\n'), 17);
+}
+
+// Event names are compared exactly; the alias and the text change together.
+TEST_F(ContactList, RenameChangesAliasAndText) {
+  list({spec("Work", ACCOUNT_IMAP, 2, 31)});
+  const account_ref work = keys_[0];
+  EXPECT_EQ(during([work] {
+              for (const char* event : {"list_changename", "list_changeName ", "list_changeNam"}) {
+                on_entry_event(0, 0, event, reinterpret_cast<uintptr_t>("Wrong"), work);
+              }
+              on_entry_event(0, 0, "list_changeName", 0, work);
+            }),
+            "");
+  run("rename 1 Office Mail");
+  EXPECT_EQ(account(work).display, "Office Mail");
+  EXPECT_EQ(account(work).new_count, 2);
+  EXPECT_EQ(host_.entries()[0].text, "Office Mail (2/31)");
+  EXPECT_EQ(host_.entries()[0].name, "Office Mail");
+}
+
+// "Check for mail now!" posts the account, "Check all for mail now!" no
+// account whichever entry it is on, "Launch E-mail client" starts the
+// account's program with its arguments split into words.
+TEST_F(ContactList, MenuItemsPostOrLaunch) {
+  list({spec("Work", ACCOUNT_IMAP, 0, 0, "mailer", "-n  \"a b\""), spec("Home", ACCOUNT_POP3)});
+  const account_ref work = keys_[0];
+  const struct {
+    const char* script;
+    std::vector<uint32_t> messages;
+    uintptr_t wparam;
+  } cases[] = {
+      {"menu 1 1", {CHECK_ACCOUNT}, work},
+      {"menu 1 3\nmenu 2 3", {CHECK_ALL, CHECK_ALL}, 0},
+      {"menu 1 1 Menu-Select\nmenu 1 3 menu-select2", {}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    run(c.script);
+    const auto seen = posts();
+    ASSERT_EQ(seen.size(), c.messages.size());
+    for (size_t i = 0; i < seen.size(); ++i) {
+      EXPECT_EQ(seen[i].message, c.messages[i]);
+      EXPECT_EQ(seen[i].wparam, c.wparam);
+      EXPECT_EQ(seen[i].lparam, 0);
+    }
+  }
+  const menu_data unknown{4003, work};
+  on_menu_event(0, 0, "menu-select", 0, reinterpret_cast<uintptr_t>(&unknown));
+  EXPECT_TRUE(posts().empty());
+
+  checker_thread_id = 0;  // no checker: the post gives up
+  EXPECT_FALSE(post_to_checker(CHECK_ALL, 0));
+  run("menu 1 3");
+
+  if (!record_launches()) GTEST_SKIP() << "Windows opens programs through its shell";
+  const std::string log = run("menu 1 2\nmenu 2 2");  // Home has no e-mail program
+  EXPECT_EQ(launches(log),
+            lines{"launch file=\"mailer\" arguments=\"-n  \\\"a b\\\"\" words=[\"-n\", \"a b\"]"})
+      << log;
+}
+
+TEST_F(ContactList, DoubleClickAndAlertClickLaunch) {
+  if (!record_launches()) GTEST_SKIP() << "Windows opens programs through its shell";
+  list({spec("Work", ACCOUNT_IMAP, 0, 0, "mailer"),
+        spec("Home", ACCOUNT_POP3, 0, 0, "", "--ignored")});
+  std::string log = run("click 1\nclick 2\nclick 1 list_leftdoubleclick");
+  EXPECT_EQ(launches(log), lines{"launch file=\"mailer\" arguments=\"\" words=[]"}) << log;
+
+  raise_mail_alert(keys_[0], "Work: new mail");
+  raise_mail_alert(keys_[1], "Home: new mail");
+  log =
+      run("alert-click 1\nalert-click 2\nalert-click 1 alert_linkclick\nalert-dismiss 1\n"
+          "alert-dismiss 2");
+  EXPECT_EQ(launches(log), lines{"launch file=\"mailer\" arguments=\"\" words=[]"}) << log;
+}
+
+TEST_F(ContactList, AlertsLiveUntilDismissed) {
+  const account_ref work = add_account(spec("Work"));
+  std::string text = "Work: You have 0 messages (total) in your inbox.";
+  const std::string log = during([&] { raise_mail_alert(work, text); });
+  text.assign(text.size(), 'x');  // the alert keeps its own copy
+  raise_mail_alert(work, "second");
+  EXPECT_NE(log.find("host systraySetAlert size=" + std::to_string(sizeof(alert_record)) +
+                     " text=\"Work: You have 0 messages (total) in your inbox.\" icon=\"mail\" "
+                     "bytes12to19=0 f20=1 callback=set context={self=itself alert=this "
+                     "account=" +
+                     std::to_string(work) + "}"),
+            std::string::npos)
+      << log;
+  const auto alerts = host_.alerts();
+  ASSERT_EQ(alerts.size(), 2u);
+  const auto* context = reinterpret_cast<const alert_context*>(alerts[0].user_data);
+  EXPECT_STREQ(context->alert->text, "Work: You have 0 messages (total) in your inbox.");
+
+  // Freed on "alert_destroy"; the sanitizer builds see a double free.
+  run("alert-dismiss 1");
+  on_alert_event(0, 0, "alert_destroy", 0, alerts[0].user_data);
+  ASSERT_EQ(host_.alerts().size(), 1u);
+  EXPECT_EQ(host_.alerts()[0].text, "second");
+  EXPECT_NE(run("alert-click 1").find("error: no alert 1"), std::string::npos);
+  run("alert-dismiss 2");
+  EXPECT_TRUE(host_.alerts().empty());
+}
+
+// Arrays made with new[] and not yet deleted: an alert's text is one.
+std::atomic<int> live_arrays{0};
+
+TEST_F(ContactList, AlertsNoHostDestroyedAreFreedWithTheModule) {
+  const account_ref work = add_account(spec("Work"));
+  substitute = host_call.exchange(nullptr);  // after "unload", with the checker still running
+  const int before = live_arrays.load();
+  raise_mail_alert(work, "Work: late");
+  raise_mail_alert(work, "Work: later");
+  EXPECT_EQ(live_arrays.load(), before + 2);
+  release_module_globals();
+  EXPECT_EQ(live_arrays.load(), before);
+  host_call.store(substitute);
+}
+
+TEST_F(ContactList, RemovedAccountsAreNotReachedThroughOldReferences) {
+  list({spec("Work", ACCOUNT_IMAP, 1, 1, "mailer"), spec("Home", ACCOUNT_POP3, 0, 0, "mailer")});
+  const account_ref work = keys_[0];
+  raise_mail_alert(work, "Work: new mail");
+  record_launches();
+  // The table moves the records behind the first one; keys stay.
+  delete_account(0);
+  ASSERT_EQ(account_table.index_of(work), -1);
+
+  const std::string log = run("click 1\nmenu 1 1\nmenu 1 2\nalert-click 1\nrename 1 Ghost");
+  EXPECT_TRUE(launches(log).empty()) << log;
+  EXPECT_TRUE(posts().empty());
+  update_entry_text(work, "never shown");
+  EXPECT_EQ(host_.entries()[0].text, "Work (1/1)");
+
+  // The remaining account still answers through its own entry, and is
+  // removed with the rest, the orphan included.
+  run("menu 2 1");
+  EXPECT_EQ(posts().size(), 1u);
+  remove_account_entries();
+  EXPECT_TRUE(host_.entries().empty());
+  run("alert-dismiss 1");
+}
+
+// The state pictures' names and size show in the entries' icons; here the
+// page's picture, a resource that is not there, and the release.
+TEST_F(ContactList, BitmapsComeFromTheModule) {
+  platform::bitmap_handle page = platform::load_bitmap(this_module(), 104);
+  host_bitmap picture;
+  ASSERT_TRUE(inspect_bitmap(page, nullptr, &picture));
+  EXPECT_EQ(picture.name, "page");
+  EXPECT_EQ(picture.width, 48);
+  EXPECT_EQ(picture.height, 48);
+  platform::delete_bitmap(page);
+  EXPECT_EQ(platform::load_bitmap(this_module(), 105), nullptr);
+
+  free_state_bitmaps();
+  for (bitmap_handle slot : state_bitmaps) EXPECT_EQ(slot, nullptr);
+}
+
+TEST_F(ContactList, BusyCursorIsRestored) {
+  const platform::cursor_handle before = platform::set_cursor(nullptr);
+  platform::set_cursor(before);
+  begin_busy_cursor();
+  EXPECT_EQ(platform::set_cursor(platform::load_wait_cursor()), platform::load_wait_cursor());
+  end_busy_cursor();
+  EXPECT_EQ(platform::set_cursor(before), before);
+}
+
+}  // namespace
+
+void* operator new[](std::size_t size) {
+  void* block = std::malloc(size != 0 ? size : 1);
+  if (block == nullptr) throw std::bad_alloc();
+  ++live_arrays;
+  return block;
+}
+void operator delete[](void* block) noexcept {
+  if (block != nullptr) --live_arrays;
+  std::free(block);
+}
+void operator delete[](void* block, std::size_t) noexcept { operator delete[](block); }
