@@ -74,8 +74,8 @@ run_ctest() {
 # long folder and runs the integration tests against it; none may skip.
 long_path_fixture() {
   local dir="$root/build/a-deliberately-long-folder-name-that-puts-every-unix-socket-path-below-it-past-108-bytes/dovecot"
-  bash tools/dovecot.sh start "$dir" --users tests/mail/dovecot_users.txt \
-    --mail tests/mail/dovecot_mail.txt >/dev/null || return 1
+  bash tools/dovecot.sh start "$dir" --users tests/support/dovecot_users.txt \
+    --mail tests/support/dovecot_mail.txt >/dev/null || return 1
   local status=0
   env -u EMAIL_TESTS_ALLOW_MISSING EMAIL_DOVECOT_DIR="$dir" \
     build/linux/mail_dovecot_test --gtest_brief=1 || status=1

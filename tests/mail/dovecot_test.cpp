@@ -1,6 +1,7 @@
 // The clients against a real Dovecot on loopback, started for the test run
-// with the users of dovecot_users.txt and the mail of dovecot_mail.txt (see
-// CMakeLists.txt): one test per fact of a real server.
+// with the users and mail of tests/support/dovecot_users.txt and
+// dovecot_mail.txt (see tests/CMakeLists.txt): one test per fact of a real
+// server.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -4,7 +4,6 @@
 // accounts come and go while checks run, and "stop" writes mail.ini.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -16,14 +15,12 @@ namespace {
 
 using test_support::dovecot;
 
-// Delivers a message the way a mail server does: written in tmp/, then moved
-// into new/ under a unique name.
+// Delivers `message` to `user` as new mail; the file lies in the fixture's
+// folder, which the delivering script sees under the same name.
 void deliver(const std::string& user, const std::string& message) {
-  static int serial = 0;
-  const std::string root = dovecot().maildir(user);
-  const std::string name = "1700000000.M" + std::to_string(++serial) + "P1.email-e2e";
-  test_support::write_file(root + "/tmp/" + name, message);
-  ASSERT_EQ(std::rename((root + "/tmp/" + name).c_str(), (root + "/new/" + name).c_str()), 0);
+  const std::string file = dovecot().dir + "/" + user + ".eml";
+  test_support::write_file(file, message);
+  ASSERT_EQ(test_support::deliver(user, {file}), "");
 }
 
 // Sender "Jörg" (UTF-8, B-encoded) and subject "Re: Grüße" (Latin-1,
@@ -74,9 +71,9 @@ class RunningPlugin : public test_support::HostedPlugin {
 
 TEST_F(RunningPlugin, ChecksNewMailRenamesAndSavesOnStop) {
   const std::vector<plugin_test::account_spec> accounts = {
-      account("Pop", ACCOUNT_POP3, "pop", "secret", false),
-      account("Imap", ACCOUNT_IMAP, "imap", "secret", true),
-      account("Broken", ACCOUNT_POP3, "pop", "wrong", false)};
+      account("Pop", ACCOUNT_POP3, "storypop", "secret", false),
+      account("Imap", ACCOUNT_IMAP, "storyimap", "secret", true),
+      account("Broken", ACCOUNT_POP3, "storypop", "wrong", false)};
   configure(accounts);
 
   run("start");
@@ -93,8 +90,8 @@ TEST_F(RunningPlugin, ChecksNewMailRenamesAndSavesOnStop) {
   wait_for("text=\"Broken: Cannot login to server. Check your settings.\"");
   EXPECT_EQ(account_table.snapshot()[2].next_check, 0) << "the broken account is disabled";
 
-  deliver("pop", kGreeting);
-  deliver("imap", kGreeting);
+  deliver("storypop", kGreeting);
+  deliver("storyimap", kGreeting);
   run("menu " + std::to_string(entry_id("Pop")) + " 1");
   wait_for(std::string("text=\"Pop: ") + kSender + " - " + kSubjectLogged + "\"");
   wait_for("text=\"Pop (4)\"");
@@ -117,7 +114,7 @@ TEST_F(RunningPlugin, ChecksNewMailRenamesAndSavesOnStop) {
   // checker works through them (meant for the ThreadSanitizer build).
   for (int round = 0; round < 20; ++round) {
     const account_ref key =
-        plugin_test::add_account(account("Extra", ACCOUNT_IMAP, "race", "secret", false));
+        plugin_test::add_account(account("Extra", ACCOUNT_IMAP, "storyrace", "secret", false));
     add_account_entry(key);
     post_to_checker(CHECK_ACCOUNT, key);
     post_to_checker(CHECK_ALL, 0);
