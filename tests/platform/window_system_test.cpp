@@ -68,9 +68,11 @@ intptr_t counting_proc(platform::window_handle, uint32_t message, uintptr_t, int
   return 7;
 }
 
-// A window whose thread does not look at its messages cannot hold a sender
+// A call sent to a window runs on the window's thread when that thread looks
+// at its messages or waits. One whose thread does not cannot hold a sender
 // with a time limit: the send gives up and the message is never handled.
-TEST(WindowSystem, SendWithTimeoutGivesUpOnAThreadThatDoesNotServeItsWindows) {
+TEST(WindowSystem, SentCallsRunWhenTheOwnerLooksOrWaits) {
+  calls_handled = 0;
   std::atomic<platform::window_handle> window{nullptr};
   std::atomic<bool> serve{false};
   std::thread owner([&] {
@@ -98,7 +100,42 @@ TEST(WindowSystem, SendWithTimeoutGivesUpOnAThreadThatDoesNotServeItsWindows) {
   }
   sender.join();
   EXPECT_EQ(result, 7);
+
+  // Served too while the window's thread waits for another thread to end,
+  // as "stop" waits for the checker, which reports to the page on its way.
+  static platform::window_handle target;
+  target = own;
+  uint32_t id = 0;
+  platform::thread_handle checker = platform::start_thread(
+      [](void*) -> uint32_t {
+        intptr_t ignored = 0;
+        platform::send_message_timeout(target, platform::MSG_USER, 0, 0, 5000, &ignored);
+        return 0;
+      },
+      nullptr, &id);
+  ASSERT_NE(checker, nullptr);
+  EXPECT_TRUE(platform::wait_for_thread(checker, 20000));
+  platform::close_thread(checker);
+  EXPECT_EQ(calls_handled.load(), 2);
   platform::destroy_window(own);
+
+  // And while it waits for its next message.
+  std::atomic<uint32_t> looper_id{0};
+  std::atomic<platform::window_handle> waiting{nullptr};
+  std::thread looper([&] {
+    waiting = platform::create_dialog(this_module(), 103, nullptr, counting_proc);
+    platform::thread_message m;
+    platform::peek_thread_message(&m);  // its queue takes posts from here on
+    looper_id = platform::current_thread_id();
+    while (platform::get_thread_message(&m)) {
+    }
+    platform::destroy_window(waiting.load());
+  });
+  while (looper_id.load() == 0) std::this_thread::yield();
+  EXPECT_TRUE(platform::send_message_timeout(waiting, platform::MSG_USER, 0, 0, 5000, &result));
+  EXPECT_TRUE(platform::post_thread_message(looper_id, platform::MSG_QUIT, 0, 0));
+  looper.join();
+  EXPECT_EQ(calls_handled.load(), 3);
 }
 
 TEST(RcScript, ReadsTheGrammarAndRejectsBrokenTemplates) {
