@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <thread>
 
 #include "imap_main.h"
@@ -173,14 +174,20 @@ TEST(RcScript, ReadsTheGrammarAndRejectsBrokenTemplates) {
   }
 }
 
+// The item of this module's resources with this type and id.
+const platform::resource_item* module_item(const char* type, int id) {
+  const auto* module = static_cast<const platform::resource_bundle*>(this_module());
+  for (size_t i = 0; i < module->count; ++i) {
+    const platform::resource_item& item = module->items[i];
+    if (item.id == id && std::strcmp(item.type, type) == 0) return &item;
+  }
+  return nullptr;
+}
+
 // A bundle is read up to its count: a bitmap just past its end, where the
 // next module's data might lie, is not found.
-TEST(Graphics, BitmapsComeOnlyFromTheBundlesOwnItems) {
-  const auto* module = static_cast<const platform::resource_bundle*>(this_module());
-  const platform::resource_item* page = nullptr;
-  for (size_t i = 0; i < module->count; ++i) {
-    if (module->items[i].id == 104) page = &module->items[i];
-  }
+TEST(Resources, BitmapsComeOnlyFromTheBundlesOwnItems) {
+  const platform::resource_item* page = module_item("BITMAP", 104);
   ASSERT_NE(page, nullptr);
   const platform::resource_item items[] = {{"WAVE", 1, page->data, 0}, *page};
   for (size_t count : {size_t{1}, size_t{2}}) {
@@ -189,6 +196,21 @@ TEST(Graphics, BitmapsComeOnlyFromTheBundlesOwnItems) {
     EXPECT_EQ(bitmap != nullptr, count == 2) << count;
     platform::delete_bitmap(bitmap);
   }
+}
+
+// The module's sound goes to the player whole; a sound the module does not
+// hold plays nothing.
+TEST(Resources, SoundsPlayTheirWholeData) {
+  platform::posix::set_sound_player("true");
+  const platform::resource_item* wave = module_item("WAVE", 1);
+  ASSERT_NE(wave, nullptr);
+  const platform::sound_result played = platform::play_sound_resource(this_module(), 1);
+  EXPECT_EQ(played.bytes, wave->size);
+  EXPECT_TRUE(played.to_output);
+  const platform::sound_result missing = platform::play_sound_resource(this_module(), 104);
+  EXPECT_EQ(missing.bytes, 0u);
+  EXPECT_FALSE(missing.to_output);
+  platform::posix::set_sound_player("");
 }
 
 // A thread takes posts from the first time it looks at its queue until it
