@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <thread>
 
 #include "imap_main.h"
@@ -68,9 +69,11 @@ intptr_t counting_proc(platform::window_handle, uint32_t message, uintptr_t, int
   return 7;
 }
 
-// A window whose thread does not look at its messages cannot hold a sender
+// A call sent to a window runs on the window's thread when that thread looks
+// at its messages or waits. One whose thread does not cannot hold a sender
 // with a time limit: the send gives up and the message is never handled.
-TEST(WindowSystem, SendWithTimeoutGivesUpOnAThreadThatDoesNotServeItsWindows) {
+TEST(WindowSystem, SentCallsRunWhenTheOwnerLooksOrWaits) {
+  calls_handled = 0;
   std::atomic<platform::window_handle> window{nullptr};
   std::atomic<bool> serve{false};
   std::thread owner([&] {
@@ -98,7 +101,42 @@ TEST(WindowSystem, SendWithTimeoutGivesUpOnAThreadThatDoesNotServeItsWindows) {
   }
   sender.join();
   EXPECT_EQ(result, 7);
+
+  // Served too while the window's thread waits for another thread to end,
+  // as "stop" waits for the checker, which reports to the page on its way.
+  static platform::window_handle target;
+  target = own;
+  uint32_t id = 0;
+  platform::thread_handle checker = platform::start_thread(
+      [](void*) -> uint32_t {
+        intptr_t ignored = 0;
+        platform::send_message_timeout(target, platform::MSG_USER, 0, 0, 5000, &ignored);
+        return 0;
+      },
+      nullptr, &id);
+  ASSERT_NE(checker, nullptr);
+  EXPECT_TRUE(platform::wait_for_thread(checker, 20000));
+  platform::close_thread(checker);
+  EXPECT_EQ(calls_handled.load(), 2);
   platform::destroy_window(own);
+
+  // And while it waits for its next message.
+  std::atomic<uint32_t> looper_id{0};
+  std::atomic<platform::window_handle> waiting{nullptr};
+  std::thread looper([&] {
+    waiting = platform::create_dialog(this_module(), 103, nullptr, counting_proc);
+    platform::thread_message m;
+    platform::peek_thread_message(&m);  // its queue takes posts from here on
+    looper_id = platform::current_thread_id();
+    while (platform::get_thread_message(&m)) {
+    }
+    platform::destroy_window(waiting.load());
+  });
+  while (looper_id.load() == 0) std::this_thread::yield();
+  EXPECT_TRUE(platform::send_message_timeout(waiting, platform::MSG_USER, 0, 0, 5000, &result));
+  EXPECT_TRUE(platform::post_thread_message(looper_id, platform::MSG_QUIT, 0, 0));
+  looper.join();
+  EXPECT_EQ(calls_handled.load(), 3);
 }
 
 TEST(RcScript, ReadsTheGrammarAndRejectsBrokenTemplates) {
@@ -136,14 +174,20 @@ TEST(RcScript, ReadsTheGrammarAndRejectsBrokenTemplates) {
   }
 }
 
+// The item of this module's resources with this type and id.
+const platform::resource_item* module_item(const char* type, int id) {
+  const auto* module = static_cast<const platform::resource_bundle*>(this_module());
+  for (size_t i = 0; i < module->count; ++i) {
+    const platform::resource_item& item = module->items[i];
+    if (item.id == id && std::strcmp(item.type, type) == 0) return &item;
+  }
+  return nullptr;
+}
+
 // A bundle is read up to its count: a bitmap just past its end, where the
 // next module's data might lie, is not found.
-TEST(Graphics, BitmapsComeOnlyFromTheBundlesOwnItems) {
-  const auto* module = static_cast<const platform::resource_bundle*>(this_module());
-  const platform::resource_item* page = nullptr;
-  for (size_t i = 0; i < module->count; ++i) {
-    if (module->items[i].id == 104) page = &module->items[i];
-  }
+TEST(Resources, BitmapsComeOnlyFromTheBundlesOwnItems) {
+  const platform::resource_item* page = module_item("BITMAP", 104);
   ASSERT_NE(page, nullptr);
   const platform::resource_item items[] = {{"WAVE", 1, page->data, 0}, *page};
   for (size_t count : {size_t{1}, size_t{2}}) {
@@ -152,6 +196,21 @@ TEST(Graphics, BitmapsComeOnlyFromTheBundlesOwnItems) {
     EXPECT_EQ(bitmap != nullptr, count == 2) << count;
     platform::delete_bitmap(bitmap);
   }
+}
+
+// The module's sound goes to the player whole; a sound the module does not
+// hold plays nothing.
+TEST(Resources, SoundsPlayTheirWholeData) {
+  platform::posix::set_sound_player("true");
+  const platform::resource_item* wave = module_item("WAVE", 1);
+  ASSERT_NE(wave, nullptr);
+  const platform::sound_result played = platform::play_sound_resource(this_module(), 1);
+  EXPECT_EQ(played.bytes, wave->size);
+  EXPECT_TRUE(played.to_output);
+  const platform::sound_result missing = platform::play_sound_resource(this_module(), 104);
+  EXPECT_EQ(missing.bytes, 0u);
+  EXPECT_FALSE(missing.to_output);
+  platform::posix::set_sound_player("");
 }
 
 // A thread takes posts from the first time it looks at its queue until it
