@@ -100,7 +100,8 @@ TEST_P(Story, LogShowsTheFlow) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Host, Story, ::testing::Values("lifecycle", "contacts", "preferences"));
+INSTANTIATE_TEST_SUITE_P(Host, Story,
+                         ::testing::Values("lifecycle", "contacts", "preferences", "loader"));
 
 #if !defined(_WIN32)
 int32_t EMAIL_CALL silent_host(const char*, const char*, void*) { return 0; }
