@@ -196,34 +196,24 @@ TEST_F(ConnectionTest, CommandLeavesInOneSend) {
   EXPECT_EQ(fake.sends[0], "S1 LOGIN \"user\" \"secret\"\r\n");
 }
 
-struct ResolveCase {
-  const char* name;
-  std::vector<net::Family> found;
-  net::Family used;
-};
-
-class AddressChoiceTest : public ::testing::TestWithParam<ResolveCase> {};
-
-TEST_P(AddressChoiceTest, PrefersIPv4AndTriesOneAddress) {
-  FakeSockets fake;
-  fake.resolved = GetParam().found;
-  TBlockSocket sock(&fake);
-  sock.Connect("dual.example", "pop3");
-  EXPECT_EQ(sock.LastError(), kOk);
-  EXPECT_EQ(fake.opened, GetParam().used);
-  EXPECT_EQ(fake.connected, GetParam().used);
-  EXPECT_EQ(sock.IsIPv6(), GetParam().used == net::Family::kIPv6);
-  EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), "connect"), 1);
-  EXPECT_EQ(fake.resolved_service, "pop3");
+TEST(AddressChoice, PrefersIPv4AndTriesOneAddress) {
+  using F = net::Family;
+  const std::pair<std::vector<F>, F> kCases[] = {{{F::kIPv6, F::kIPv4}, F::kIPv4},
+                                                 {{F::kIPv4, F::kIPv6}, F::kIPv4},
+                                                 {{F::kIPv6, F::kIPv6}, F::kIPv6}};
+  for (const auto& [found, used] : kCases) {
+    FakeSockets fake;
+    fake.resolved = found;
+    TBlockSocket sock(&fake);
+    sock.Connect("dual.example", "pop3");
+    EXPECT_EQ(sock.LastError(), kOk);
+    EXPECT_EQ(fake.opened, used);
+    EXPECT_EQ(fake.connected, used);
+    EXPECT_EQ(sock.IsIPv6(), used == F::kIPv6);
+    EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), "connect"), 1);
+    EXPECT_EQ(fake.resolved_service, "pop3");
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Families, AddressChoiceTest,
-    ::testing::Values(
-        ResolveCase{"V6ThenV4", {net::Family::kIPv6, net::Family::kIPv4}, net::Family::kIPv4},
-        ResolveCase{"V4ThenV6", {net::Family::kIPv4, net::Family::kIPv6}, net::Family::kIPv4},
-        ResolveCase{"OnlyV6", {net::Family::kIPv6, net::Family::kIPv6}, net::Family::kIPv6}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ConnectionTest, UnresolvedNameFailsWithoutConnecting) {
   fake.resolved.clear();
