@@ -103,68 +103,54 @@ TEST(Dovecot, Logins) {
   EXPECT_FALSE(wrong.Login());
 }
 
-// Counts and the newest header of the account check, on a mailbox with
-// seen, flagged and new messages.
+// Counts and the newest header of the account check, on the plain ports and
+// with TLS from the first byte.
 TEST(Dovecot, CountsAndNewestHeader) {
-  REQUIRE_SERVER(false);
-  TPOP3Send pop;
-  PointAt(pop, "pop3", "pop", "secret");
-  ASSERT_TRUE(pop.Login());
-  EXPECT_EQ(pop.ApopTimestamp.front(), '<');
-  EXPECT_FALSE(pop.Capabilities.empty());
-  ASSERT_TRUE(pop.Stat());
-  EXPECT_EQ(pop.MessageCount, 3);
-  EXPECT_GT(pop.MailboxSize, 0);
-  ASSERT_TRUE(pop.Top(pop.MessageCount, 0));
-  EXPECT_EQ(SubjectOf(pop.ReplyLines), "Sample message 3");
-  ASSERT_TRUE(pop.Retrieve(1));
-  EXPECT_EQ(SubjectOf(pop.ReplyLines), "Sample message 1");
-  EXPECT_TRUE(pop.Reset());
-  pop.Logout();
-  EXPECT_EQ(pop.Sock->LastError(), 0);
-
-  // Two samples, then new, seen, flagged and seen, and flagged.
-  TIMAPSend imap;
-  PointAt(imap, "imap", "counts", "secret");
-  ASSERT_TRUE(imap.Login());
-  EXPECT_FALSE(imap.Capabilities.empty());
-  ASSERT_TRUE(imap.ExamineMailbox("INBOX"));
-  EXPECT_EQ(imap.SelectedCount, 6);
-  EXPECT_EQ(imap.StatusValue("INBOX", "UNSEEN"), 4);
-  EXPECT_EQ(imap.StatusValue("INBOX", "MESSAGES"), 6);
-  std::vector<std::string> header;
-  ASSERT_TRUE(imap.FetchHeader(imap.SelectedCount, header));
-  EXPECT_EQ(SubjectOf(header), "Newest, flagged");
-  EXPECT_EQ(header.back(), "");
-  imap.Logout();
-  EXPECT_EQ(imap.TagCounter, 7);
-}
-
-// Both clients with TLS from the first byte.
-TEST(Dovecot, ImplicitTls) {
   REQUIRE_SERVER(true);
-  TPOP3Send pop;
-  PointAt(pop, "pop3", "poptls", "secret", true);
-  pop.AuthMode = Auth::Apop;
-  ASSERT_TRUE(pop.Login());
-  ASSERT_TRUE(pop.Stat());
-  EXPECT_EQ(pop.MessageCount, 3);
-  ASSERT_TRUE(pop.Top(pop.MessageCount, 0));
-  EXPECT_EQ(SubjectOf(pop.ReplyLines), "Sample message 3");
-  EXPECT_TRUE(pop.Reset());
-  pop.Logout();
-  EXPECT_EQ(pop.Sock->LastError(), 0);
-
-  TIMAPSend imap;
-  PointAt(imap, "imap", "imaptls", "secret", true);
-  ASSERT_TRUE(imap.Login());
-  ASSERT_TRUE(imap.ExamineMailbox("INBOX"));
-  EXPECT_EQ(imap.StatusValue("INBOX", "UNSEEN"), 3);
-  std::vector<std::string> header;
-  ASSERT_TRUE(imap.FetchHeader(imap.SelectedCount, header));
-  EXPECT_EQ(SubjectOf(header), "Sample message 3");
-  imap.Logout();
-  EXPECT_EQ(imap.Sock->LastError(), 0);
+  for (bool tls : {false, true}) {
+    TPOP3Send pop;
+    PointAt(pop, "pop3", tls ? "poptls" : "pop", "secret", tls);
+    pop.AuthMode = tls ? Auth::Apop : Auth::Any;
+    ASSERT_TRUE(pop.Login()) << tls;
+    EXPECT_EQ(pop.ApopTimestamp.front(), '<');
+    EXPECT_FALSE(pop.Capabilities.empty());
+    ASSERT_TRUE(pop.Stat());
+    EXPECT_EQ(pop.MessageCount, 3);
+    EXPECT_GT(pop.MailboxSize, 0);
+    ASSERT_TRUE(pop.Top(pop.MessageCount, 0));
+    EXPECT_EQ(SubjectOf(pop.ReplyLines), "Sample message 3");
+    ASSERT_TRUE(pop.Retrieve(1));
+    EXPECT_EQ(SubjectOf(pop.ReplyLines), "Sample message 1");
+    EXPECT_TRUE(pop.Reset());
+    pop.Logout();
+    EXPECT_EQ(pop.Sock->LastError(), 0);
+  }
+  // "counts" has two samples, then new, seen, flagged and seen, and flagged
+  // messages; "imaptls" three samples.
+  const struct {
+    const char* user;
+    bool tls;
+    int count, unseen;
+    const char* newest;
+  } kImap[] = {{"counts", false, 6, 4, "Newest, flagged"},
+               {"imaptls", true, 3, 3, "Sample message 3"}};
+  for (const auto& m : kImap) {
+    TIMAPSend imap;
+    PointAt(imap, "imap", m.user, "secret", m.tls);
+    ASSERT_TRUE(imap.Login()) << m.user;
+    EXPECT_FALSE(imap.Capabilities.empty());
+    ASSERT_TRUE(imap.ExamineMailbox("INBOX"));
+    EXPECT_EQ(imap.SelectedCount, m.count);
+    EXPECT_EQ(imap.StatusValue("INBOX", "UNSEEN"), m.unseen);
+    EXPECT_EQ(imap.StatusValue("INBOX", "MESSAGES"), m.count);
+    std::vector<std::string> header;
+    ASSERT_TRUE(imap.FetchHeader(imap.SelectedCount, header));
+    EXPECT_EQ(SubjectOf(header), m.newest);
+    EXPECT_EQ(header.back(), "");
+    imap.Logout();
+    EXPECT_EQ(imap.TagCounter, 7);
+    EXPECT_EQ(imap.Sock->LastError(), 0);
+  }
 }
 
 TEST(Dovecot, MailboxNameWithABlank) {

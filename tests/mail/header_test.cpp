@@ -9,24 +9,24 @@
 
 namespace {
 
+using C = TMimeCharset;
+
 struct WordsCase {
   std::string value;
   std::string expected;
-  TMimeCharset target = TMimeCharset::CP1252;
+  TMimeCharset target = C::CP1252;
 };
 
 TEST(DecodeEncodedWords, Table) {
   const WordsCase cases[] = {
       {"", ""},
       {"plain text", "plain text"},
-      {"=?ISO-8859-1?Q?Gr=FC=DFe?=",
-       "Gr\xFC\xDF"
-       "e"},
+      {"=?ISO-8859-1?Q?Gr=FC=DFe?=", "Gr\xFC\xDF\x65"},
       {"=?iso-8859-1?q?a_b=3F?=", "a b?"},
       {"=?iso-8859-1?b?QUJD?=", "ABC"},
       {"=?UTF-8?B?w6lsw6h2ZSDkuK0=?=", "\xE9l\xE8ve _"},
       {"=?utf-8?b?4oKs?=", "\x80"},
-      {"=?koi8-r?b?9MXT1A==?=", "\xD2\xE5\xF1\xF2", TMimeCharset::CP1251},
+      {"=?koi8-r?b?9MXT1A==?=", "\xD2\xE5\xF1\xF2", C::CP1251},
       {"=?koi8-r?b?9MXT1A==?=", "____"},
       // Blanks between encoded words go, other text stays.
       {"=?ISO-8859-1?Q?a?= =?ISO-8859-1?Q?b?=", "ab"},
@@ -78,23 +78,19 @@ struct HeaderCase {
   std::vector<std::string> lines;
   std::string from;
   std::string subject;
-  TMimeCharset target = TMimeCharset::CP1252;
+  TMimeCharset target = C::CP1252;
 };
 
 TEST(TMessHeader, ParsesHeaderBlocks) {
   const HeaderCase cases[] = {
       {"empty list", {}, "", ""},
       {"empty first line", {"", "Subject: a"}, "", ""},
-      {"q word",
-       {"Subject: =?ISO-8859-1?Q?Gr=FC=DFe?="},
-       "",
-       "Gr\xFC\xDF"
-       "e"},
+      {"q word", {"Subject: =?ISO-8859-1?Q?Gr=FC=DFe?="}, "", "Gr\xFC\xDF\x65"},
       {"target 1250",
        {"From: =?iso-8859-2?q?=A9imon?= <s@example.cz>"},
        "\x8Aimon <s@example.cz>",
        "",
-       TMimeCharset::CP1250},
+       C::CP1250},
       {"words split by a fold", {"Subject: =?ISO-8859-1?Q?a?=", " =?ISO-8859-1?Q?b?="}, "", "ab"},
       {"tab continuation, then a new field",
        {"Subject: Hello", "\tworld", "From: x@example.org"},

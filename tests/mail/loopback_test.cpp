@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -13,7 +14,6 @@
 #include "peer.h"
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
@@ -28,27 +28,34 @@ std::unique_ptr<TTCPBlockSocket> NewClient() {
 
 void Sleep(std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); }
 
+// Over IPv4, and over IPv6 to an address that has no IPv4 form.
 TEST(Loopback, ConnectsReadsAndSends) {
-  Peer peer;
-  std::string received;
-  peer.Serve([&](PeerConnection& c) {
-    c.Send("+OK ready\r\n");
-    received = c.ReceiveUntil("\r\n");
-    c.Send("+OK bye\r\n");
-    c.WaitForClose();
-  });
-  auto sock = NewClient();
-  sock->BindLocal("0.0.0.0", "0");
-  sock->Connect("127.0.0.1", peer.Port());
-  ASSERT_EQ(sock->LastError(), kOk);
-  EXPECT_EQ(sock->GetRemoteSinIP(), "127.0.0.1");
-  EXPECT_EQ(sock->GetRemoteSinPort(), std::stoi(peer.Port()));
-  EXPECT_EQ(sock->ReadLine(5000), "+OK ready");
-  sock->SendText("QUIT\r\n");
-  EXPECT_EQ(sock->ReadLine(5000), "+OK bye");
-  sock->Close();
-  EXPECT_EQ(sock->LastError(), kOk);
-  EXPECT_EQ(received, "QUIT\r\n");
+  for (net::Family family : {net::Family::kIPv4, net::Family::kIPv6}) {
+    const bool v6 = family == net::Family::kIPv6;
+    auto peer = std::make_unique<Peer>(family);
+    if (v6 && peer->listener() == net::kNoHandle) GTEST_SKIP() << "no IPv6 loopback here";
+    std::string received;
+    peer->Serve([&](PeerConnection& c) {
+      c.Send("+OK ready\r\n");
+      received = c.ReceiveUntil("\r\n");
+      c.Send("+OK bye\r\n");
+      c.WaitForClose();
+    });
+    auto sock = NewClient();
+    if (!v6) sock->BindLocal("0.0.0.0", "0");
+    sock->Connect(v6 ? "::1" : "127.0.0.1", peer->Port());
+    ASSERT_EQ(sock->LastError(), kOk);
+    EXPECT_EQ(sock->IsIPv6(), v6);
+    EXPECT_EQ(sock->GetRemoteSinIP(), v6 ? "::1" : "127.0.0.1");
+    EXPECT_EQ(sock->GetRemoteSinPort(), std::stoi(peer->Port()));
+    EXPECT_EQ(sock->ReadLine(5000), "+OK ready");
+    sock->SendText("QUIT\r\n");
+    EXPECT_EQ(sock->ReadLine(5000), "+OK bye");
+    sock->Close();
+    EXPECT_EQ(sock->LastError(), kOk);
+    peer.reset();  // joins the server
+    EXPECT_EQ(received, "QUIT\r\n");
+  }
 }
 
 // The system's failures reach the caller as Winsock codes.
@@ -81,22 +88,6 @@ TEST(Loopback, ServiceNameAsPort) {
   EXPECT_EQ(sock->GetRemoteSinPort(), 110);
   sock->Close();
   api->Close(listener);
-}
-
-TEST(Loopback, IPv6OnlyAddressConnectsOverIPv6) {
-  Peer peer(net::Family::kIPv6);
-  if (peer.listener() == net::kNoHandle) GTEST_SKIP() << "no IPv6 loopback here";
-  peer.Serve([](PeerConnection& c) {
-    c.Send("* OK v6\r\n");
-    c.WaitForClose();
-  });
-  auto sock = NewClient();
-  sock->Connect("::1", peer.Port());
-  ASSERT_EQ(sock->LastError(), kOk);
-  EXPECT_TRUE(sock->IsIPv6());
-  EXPECT_EQ(sock->GetRemoteSinIP(), "::1");
-  EXPECT_EQ(sock->ReadLine(5000), "* OK v6");
-  sock->Close();
 }
 
 TEST(Loopback, PeerResetMidLineIsAnError) {
@@ -144,45 +135,37 @@ TEST(Loopback, TricklingPeerCannotHoldALineForever) {
   sock->Close();
 }
 
-// Runs `operation` on a thread, aborts `sock` from this thread once the
-// operation has had time to block, and tells how long the operation took
-// after the abort; `blocked` is false when it had already finished.
+// Runs `operation` on a thread and aborts `sock` once the operation has had
+// time to block; false when it had already finished. An abort that does not
+// work shows as a timeout (60 s) or a hang, not as kErrAborted.
 template <typename Operation>
-std::chrono::milliseconds AbortWhileBlocked(TBlockSocket& sock, Operation operation,
-                                            bool* blocked) {
+bool AbortWhileBlocked(TBlockSocket& sock, Operation operation) {
   std::atomic<bool> finished{false};
-  Clock::time_point ended;
   std::thread worker([&] {
     operation();
-    ended = Clock::now();
     finished = true;
   });
   Sleep(100ms);
-  *blocked = !finished;
-  Clock::time_point aborted = Clock::now();
+  const bool blocked = !finished;
   sock.AbortSocket();
   worker.join();
-  return std::chrono::duration_cast<std::chrono::milliseconds>(ended - aborted);
+  return blocked;
 }
 
-TEST(Abort, ReadReturnsPromptly) {
+TEST(Abort, Read) {
   Peer peer;
   peer.Serve([](PeerConnection& c) { c.WaitForClose(); });
   auto sock = NewClient();
   sock->Connect("127.0.0.1", peer.Port());
-  bool blocked = false;
-  auto took = AbortWhileBlocked(
-      *sock, [&] { sock->ReadLine(60000); }, &blocked);
-  EXPECT_TRUE(blocked);
+  EXPECT_TRUE(AbortWhileBlocked(*sock, [&] { sock->ReadLine(60000); }));
   EXPECT_EQ(sock->LastError(), TBlockSocket::kErrAborted);
-  EXPECT_LT(took, 5s);
   sock->Close();
   EXPECT_EQ(sock->LastError(), kOk);
   sock->Connect("127.0.0.1", peer.Port());
   EXPECT_EQ(sock->LastError(), TBlockSocket::kErrAborted);
 }
 
-TEST(Abort, SendWaitingForRoomReturnsPromptly) {
+TEST(Abort, SendWaitingForRoom) {
   Peer peer;
   peer.Serve([](PeerConnection& c) { c.WaitForClose(); });
   auto sock = NewClient();
@@ -190,21 +173,15 @@ TEST(Abort, SendWaitingForRoomReturnsPromptly) {
   sock->Connect("127.0.0.1", peer.Port());
   const std::string block(1 << 16, 'S');
   // The peer never reads: fill both buffers until a send has to wait.
-  bool blocked = false;
-  auto took = AbortWhileBlocked(
-      *sock,
-      [&] {
-        while (sock->SendBuffer(block.data(), static_cast<int>(block.size())) > 0) {
-        }
-      },
-      &blocked);
-  EXPECT_TRUE(blocked);
+  EXPECT_TRUE(AbortWhileBlocked(*sock, [&] {
+    while (sock->SendBuffer(block.data(), static_cast<int>(block.size())) > 0) {
+    }
+  }));
   EXPECT_EQ(sock->LastError(), TBlockSocket::kErrAborted);
-  EXPECT_LT(took, 5s);
   sock->Close();
 }
 
-TEST(Abort, ConnectReturnsPromptly) {
+TEST(Abort, Connect) {
   // A listener whose queue is full leaves further connects unanswered.
   Peer peer(net::Family::kIPv4, 0);
   net::SocketApi* api = net::SocketApi::Default();
@@ -216,13 +193,10 @@ TEST(Abort, ConnectReturnsPromptly) {
     api->Connect(f, found[0]);
   }
   auto sock = NewClient();
-  bool blocked = false;
-  auto took = AbortWhileBlocked(
-      *sock, [&] { sock->Connect("127.0.0.1", peer.Port()); }, &blocked);
+  const bool blocked = AbortWhileBlocked(*sock, [&] { sock->Connect("127.0.0.1", peer.Port()); });
   for (net::Handle f : fillers) api->Close(f);
   if (!blocked) GTEST_SKIP() << "this system answers connects beyond the listen queue";
   EXPECT_EQ(sock->LastError(), TBlockSocket::kErrAborted);
-  EXPECT_LT(took, 5s);
 }
 
 }  // namespace

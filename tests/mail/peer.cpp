@@ -11,13 +11,14 @@ net::SocketApi* Api() { return net::SocketApi::Default(); }
 
 }  // namespace
 
+bool PeerConnection::WaitFor(int events) {
+  int ready = 0;
+  return Api()->Wait(socket_, events, kPeerWaitMs, net::kNoHandle, &ready) == 0 && ready != 0;
+}
+
 bool PeerConnection::Send(std::string_view bytes) {
   while (!bytes.empty()) {
-    int ready = 0;
-    if (Api()->Wait(socket_, net::kWritable, kPeerWaitMs, net::kNoHandle, &ready) != 0 ||
-        ready == 0) {
-      return false;
-    }
+    if (!WaitFor(net::kWritable)) return false;
     int sent = 0;
     int rc = Api()->Send(socket_, bytes.data(), static_cast<int>(bytes.size()), &sent);
     if (rc == net::kErrWouldBlock) continue;
@@ -25,6 +26,19 @@ bool PeerConnection::Send(std::string_view bytes) {
     bytes.remove_prefix(static_cast<size_t>(sent));
   }
   return true;
+}
+
+bool PeerConnection::ReceiveMore() {
+  for (;;) {
+    if (!WaitFor(net::kReadable)) return false;
+    char buffer[4096];
+    int got = 0;
+    int rc = Api()->Receive(socket_, buffer, sizeof buffer, &got);
+    if (rc == net::kErrWouldBlock) continue;
+    if (rc != 0 || got == 0) return false;
+    input_.append(buffer, static_cast<size_t>(got));
+    return true;
+  }
 }
 
 std::string PeerConnection::ReceiveUntil(std::string_view terminator) {
@@ -35,38 +49,16 @@ std::string PeerConnection::ReceiveUntil(std::string_view terminator) {
       input_.erase(0, at + terminator.size());
       return got;
     }
-    int ready = 0;
-    if (Api()->Wait(socket_, net::kReadable, kPeerWaitMs, net::kNoHandle, &ready) != 0 ||
-        ready == 0) {
-      return std::string();
-    }
-    char buffer[4096];
-    int got = 0;
-    int rc = Api()->Receive(socket_, buffer, sizeof buffer, &got);
-    if (rc == net::kErrWouldBlock) continue;
-    if (rc != 0 || got == 0) return std::string();
-    input_.append(buffer, static_cast<size_t>(got));
+    if (!ReceiveMore()) return std::string();
   }
 }
 
 void PeerConnection::WaitForClose() { ReceiveAll(); }
 
 std::string PeerConnection::ReceiveAll() {
-  std::string rest = std::move(input_);
-  input_.clear();
-  for (;;) {
-    int ready = 0;
-    if (Api()->Wait(socket_, net::kReadable, kPeerWaitMs, net::kNoHandle, &ready) != 0 ||
-        ready == 0) {
-      return rest;
-    }
-    char buffer[4096];
-    int got = 0;
-    int rc = Api()->Receive(socket_, buffer, sizeof buffer, &got);
-    if (rc == net::kErrWouldBlock) continue;
-    if (rc != 0 || got == 0) return rest;
-    rest.append(buffer, static_cast<size_t>(got));
+  while (ReceiveMore()) {
   }
+  return std::exchange(input_, std::string());
 }
 
 Peer::Peer(net::Family family, int backlog) {

@@ -29,6 +29,11 @@ class PeerConnection {
   net::Handle socket() const { return socket_; }
 
  private:
+  // False when `events` did not come within 10 s.
+  bool WaitFor(int events);
+  // Appends what one receive brings; false once the client closed or was silent.
+  bool ReceiveMore();
+
   net::Handle socket_;
   std::string input_;
 };

@@ -21,6 +21,7 @@
 #include "imapsend.h"
 #include "pop3send.h"
 #include "scripted_server.h"
+#include "ssl_openssl.h"
 #include "test_support.h"
 
 namespace {
@@ -228,6 +229,34 @@ TEST(MailClients, Pop3UserNameWithLineBreakNeverConnects) {
     EXPECT_FALSE(client.Login());
     EXPECT_EQ(client.Sock->GetRemoteSinPort(), 0);
   }
+}
+
+// The connect step both clients share: without the TLS library a TLS account
+// fails before any connection is made; a refused connection fails the login.
+template <typename Client>
+class ClientConnect : public testing::Test {};
+using Clients = testing::Types<TPOP3Send, TIMAPSend>;
+TYPED_TEST_SUITE(ClientConnect, Clients);
+
+TYPED_TEST(ClientConnect, ImplicitTlsWithoutTheLibraryNeverConnects) {
+  Peer peer;
+  TlsSession::SetLibraryNamesForTesting({"email-test-no-such-ssl-library"},
+                                        {"email-test-no-such-crypto-library"});
+  TypeParam client;
+  client.Port = peer.Port();
+  client.ImplicitTls = true;
+  const bool login = client.Login();
+  TlsSession::SetLibraryNamesForTesting({}, {});
+  EXPECT_FALSE(login);
+  EXPECT_EQ(client.Sock->LastError(), TBlockSocket::kErrTlsUnavailable);
+  EXPECT_EQ(client.Sock->GetRemoteSinPort(), 0);
+}
+
+TYPED_TEST(ClientConnect, RefusedConnectionFailsLogin) {
+  TypeParam client;
+  client.Port = Peer::ClosedPort();
+  EXPECT_FALSE(client.Login());
+  EXPECT_NE(client.Sock->LastError(), 0);
 }
 
 }  // namespace
