@@ -88,17 +88,6 @@ TEST_F(AccountModelTest, CopySettingsLeavesRunTimeFieldsZero) {
   EXPECT_EQ(source.new_count, 0);
 }
 
-TEST_F(AccountModelTest, AppendSchedulesOneIntervalAhead) {
-  EXPECT_EQ(append_account(settings("a")), 0);
-  EXPECT_EQ(append_account(settings("b", 0)), 1);
-  const imap_info a = at(0);
-  EXPECT_EQ(a.username, "a");
-  EXPECT_EQ(a.entry_id, -1);
-  EXPECT_EQ(a.last_checked, 0);
-  EXPECT_EQ(a.next_check, clock_.local_seconds() + 300);
-  EXPECT_EQ(at(1).next_check, clock_.local_seconds());  // due at once
-}
-
 TEST(NextCheckTime, SixtyFourBitsThroughout) {
   const struct {
     int64_t now;
@@ -138,20 +127,6 @@ TEST_F(AccountModelTest, ReplaceEnablesAgainAndKeepsCountsAndKey) {
   EXPECT_EQ(a.new_count, 3);
   EXPECT_EQ(a.total_count, 10);
   EXPECT_EQ(a.key, key);
-}
-
-TEST_F(AccountModelTest, DeleteKeepsOrderOfTheRest) {
-  append_account(settings("a"));
-  append_account(settings("b"));
-  append_account(settings("c"));
-  const account_ref key_b = account_table.key_at(1);
-  const account_ref key_c = account_table.key_at(2);
-  delete_account(1);
-  ASSERT_EQ(account_table.size(), 2u);
-  EXPECT_EQ(at(0).username, "a");
-  EXPECT_EQ(at(1).username, "c");
-  EXPECT_EQ(account_table.index_of(key_c), 1);
-  EXPECT_EQ(account_table.index_of(key_b), -1);
 }
 
 TEST_F(AccountModelTest, InvalidIndicesChangeNothing) {

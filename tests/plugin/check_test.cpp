@@ -366,37 +366,6 @@ TEST_F(CheckAccountEdges, RemovedAccountChangesNothing) {
   EXPECT_TRUE(events().empty());
 }
 
-TEST_F(CheckAccountEdges, RenamedDuringTheCheckShowsTheNewAlias) {
-  // The server renames the account while it answers STAT.
-  account_ref key = 0;
-  Peer peer;
-  peer.Serve([&](PeerConnection& c) {
-    c.Send("+OK ready\r\n");
-    c.ReceiveUntil("\r\n");
-    c.Send("-ERR\r\n");
-    c.ReceiveUntil("\r\n");
-    c.Send("+OK\r\n");
-    c.ReceiveUntil("\r\n");
-    c.Send("+OK\r\n");
-    c.ReceiveUntil("\r\n");
-    account_table.update(key, [](imap_info& a) { a.display = "Office"; });
-    c.Send("+OK 0 0\r\n");
-    c.ReceiveUntil("\r\n");
-    c.Send("+OK\r\n");
-    c.ReceiveUntil("\r\n");
-    c.Send("+OK\r\n");
-    c.WaitForClose();
-  });
-  account_spec spec = pop3_account(0);
-  spec.port = peer.Port();
-  key = add(spec);
-  checker_control control;
-  EXPECT_EQ(check_account(key, control), 0);
-  const std::vector<std::string> seen = events();
-  ASSERT_GE(seen.size(), 3u);
-  EXPECT_EQ(seen[2], "text Office (0)");
-}
-
 #ifndef _WIN32
 // The threads of this process, from /proc/self/status.
 int thread_count() {
