@@ -165,17 +165,6 @@ const Case kCases[] = {
       "icon new-mail", "text Home (1)",
       tip("New messages: 1",
           std::string(256, 'a') + "\r\nRe: \"" + std::string(256, 'b') + "\"")}},
-    {"Pop3TopRefusedHugeMessageStillNamesTheSender",
-     pop3_account(0),
-     // Counted as kept, its 2.8 million short body lines would pass the
-     // reply's memory bound.
-     pop3(join(stat(1),
-               {"C: TOP 1 0", "S: -ERR no TOP", "C: RETR 1", "S: +OK", "S: From: ann@example.com",
-                "S: Subject: Big", "S: ", "G: 2800000 x", "S: ."})),
-     1,
-     {"icon checking", "sound resource 1", "alert Home: ann@example.com - \"Big\"", "icon new-mail",
-      "text Home (1)",
-      tip("New messages: 1", "ann@example.com\r\nRe: \"Big\"")}},
     {"Pop3UpByOneWithoutSubject",
      pop3_account(0),
      pop3(join(stat(1), top(1, {"S: From: ann@example.com", "S: "}))),
