@@ -270,27 +270,6 @@ TEST_F(ConfigTest, UnreadableFileChangesNothing) {
   std::filesystem::remove(path());
 }
 
-TEST_F(ConfigTest, SaveWritesTheSectionInKeyOrder) {
-  set_flags("100101");
-  imap_info a;
-  set_new_account_defaults(a);
-  a.accttype = ACCOUNT_POP3;
-  a.address = "me@x";
-  a.username = "me";
-  a.password = "abc";
-  a.hostname = "pop.x";
-  a.display = "Home";
-  a.port = 110;
-  append_account(a);
-  ASSERT_TRUE(save_config());
-  EXPECT_EQ(read(),
-            "[Mail]\r\nuse_alert=1\r\nuse_section=0\r\nuse_icon=0\r\nuse_sound=1\r\n"
-            "use_disable=0\r\nuse_header=1\r\naccttype(0)=1\r\naddress(0)=me@x\r\n"
-            "username(0)=me\r\npassword(0)=014050002\r\nmailbox(0)=INBOX\r\nunseen(0)=1\r\n"
-            "hostname(0)=pop.x\r\nclient(0)=\r\narguments(0)=\r\ndisplay(0)=Home\r\n"
-            "port(0)=110\r\nattempt(0)=5\r\nssl(0)=0\r\n");
-}
-
 std::string random_text(std::mt19937& random, bool may_be_empty) {
   static const char alphabet[] = "abcXYZ019 =;[]()\"'\t#@.\\/%\x01\x7f\x80\xa9\xe9\xff";
   const size_t length = random() % 12 + (may_be_empty ? 0 : 1);
