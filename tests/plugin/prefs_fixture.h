@@ -25,10 +25,15 @@ struct box_seen {
   uint32_t style;
 };
 
-class PrefsTest : public test_support::HostedPlugin {
+// The plug-in as in the other in-process tests, with every option off.
+class PrefsTest : public plugin_test::PluginTest {
  protected:
   void SetUp() override {
-    HostedPlugin::SetUp();
+    PluginTest::SetUp();
+    for (auto* option :
+         {&use_alert, &use_section, &use_icon, &use_sound, &use_disable, &use_header}) {
+      *option = 0;
+    }
     install_message_box_answerer(
         [this](const std::string& text, const std::string& caption, uint32_t style) {
           boxes_.push_back({text, caption, style});
@@ -49,16 +54,9 @@ class PrefsTest : public test_support::HostedPlugin {
   }
 
   void TearDown() override {
-    HostedPlugin::TearDown();
+    PluginTest::TearDown();
     remove_open_file_answerer();
     remove_message_box_answerer();
-    remove_account_entries();
-    mail_group_id = -1;
-    checker_thread_id = 0;
-    for (auto* option :
-         {&use_alert, &use_section, &use_icon, &use_sound, &use_disable, &use_header}) {
-      *option = 0;
-    }
   }
 
   // Appends an account named by its address; returns its key.

@@ -223,6 +223,26 @@ INSTANTIATE_TEST_SUITE_P(
                       TotalCase{0, -1, "Work: You have -1 message (total) in your inbox."},
                       TotalCase{-1, 5, nullptr}, TotalCase{2, 5, nullptr}));
 
+// A POP3 server on `peer` that logs bob in, runs `at_stat` when STAT comes,
+// then answers an empty mailbox and ends the session.
+void serve_pop3(Peer& peer, std::function<void()> at_stat) {
+  peer.Serve([at_stat](PeerConnection& c) {
+    c.Send("+OK ready\r\n");
+    for (const char* reply : {"-ERR\r\n", "+OK\r\n", "+OK\r\n"}) {
+      c.ReceiveUntil("\r\n");
+      c.Send(reply);
+    }
+    c.ReceiveUntil("\r\n");
+    at_stat();
+    for (const char* reply : {"+OK 0 0\r\n", "+OK\r\n"}) {
+      c.Send(reply);
+      c.ReceiveUntil("\r\n");
+    }
+    c.Send("+OK\r\n");
+    c.WaitForClose();
+  });
+}
+
 // The account's settings are replaced while the server answers STAT: the
 // check's result is discarded, so no total is told and the entry leaves
 // "checking" for the account's current state.
@@ -230,23 +250,11 @@ TEST_F(CheckerThread, DiscardedCheckTellsNothing) {
   set_account_check(nullptr);
   account_ref work = 0;
   Peer peer;
-  peer.Serve([&](PeerConnection& c) {
-    c.Send("+OK ready\r\n");
-    for (const char* reply : {"-ERR\r\n", "+OK\r\n", "+OK\r\n"}) {
-      c.ReceiveUntil("\r\n");
-      c.Send(reply);
-    }
-    c.ReceiveUntil("\r\n");
+  serve_pop3(peer, [&] {
     imap_info settings;
     account_table.copy(work, &settings);
     settings.password = "changed";
     replace_account(settings, account_table.index_of(work));
-    for (const char* reply : {"+OK 0 0\r\n", "+OK\r\n"}) {
-      c.Send(reply);
-      c.ReceiveUntil("\r\n");
-    }
-    c.Send("+OK\r\n");
-    c.WaitForClose();
   });
   account_spec spec;
   spec.accttype = ACCOUNT_POP3;
@@ -259,6 +267,23 @@ TEST_F(CheckerThread, DiscardedCheckTellsNothing) {
   ASSERT_TRUE(finish());
   EXPECT_EQ(events(), (std::vector<std::string>{"icon checking", "icon new-mail"}));
   EXPECT_EQ(account(work).new_count, 3);
+}
+
+// Only the alias changes during the check: the result stands, and the entry
+// shows the new alias.
+TEST_F(CheckerThread, RenamedDuringTheCheckShowsTheNewAlias) {
+  account_ref key = 0;
+  Peer peer;
+  serve_pop3(peer, [&] { account_table.update(key, [](imap_info& a) { a.display = "Office"; }); });
+  account_spec spec;
+  spec.accttype = ACCOUNT_POP3;
+  spec.port = peer.Port();
+  key = add(spec);
+  checker_control control;
+  EXPECT_EQ(check_account(key, control), 0);
+  const std::vector<std::string> seen = events();
+  ASSERT_GE(seen.size(), 3u);
+  EXPECT_EQ(seen[2], "text Office (0)");
 }
 
 // A check that waits for a server which says nothing more ends, unseen and
