@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -15,9 +14,6 @@
 #include "platform/platform.h"
 #include "plugin_fixture.h"
 #include "scripted_server.h"
-#ifndef _WIN32
-#include "platform/posix/window_system.h"
-#endif
 
 namespace {
 
@@ -135,6 +131,15 @@ const Case kCases[] = {
      {"icon checking", "sound resource 1", "alert Home: Ann Example <ann@example.com> - \"Lunch\"",
       "icon new-mail", "text Home (1)",
       tip("New messages: 1", kLunchSeen)}},
+    {"Pop3LongSubjectIsCutToWhatATooltipShows",
+     pop3_account(0),
+     pop3(join(stat(1), top(1, {"S: From: Ann <ann@example.com>",
+                                "S: Subject: L" + std::string(299, 'o'), "S: "}))),
+     1,
+     {"icon checking", "sound resource 1",
+      "alert Home: Ann <ann@example.com> - \"L" + std::string(255, 'o') + "\"", "icon new-mail",
+      "text Home (1)",
+      tip("New messages: 1", "Ann <ann@example.com>\r\nRe: \"L" + std::string(255, 'o') + "\"")}},
     {"Pop3TopRefusedThenRetrEncodedSender",
      pop3_account(3),
      pop3(join(join(stat(4), {"C: TOP 4 0", "S: -ERR no TOP", "C: RETR 4", "S: +OK"}),
@@ -353,50 +358,6 @@ TEST_F(CheckAccountEdges, RemovedAccountChangesNothing) {
   checker_control control;
   EXPECT_EQ(check_account(key, control), 0);
   EXPECT_TRUE(events().empty());
-}
-
-#ifndef _WIN32
-// The threads of this process, from /proc/self/status.
-int thread_count() {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("Threads:", 0) == 0) return std::stoi(line.substr(8));
-  }
-  return -1;
-}
-
-TEST(NotificationSoundDeathTest, PlayerThatReadsNothingLeavesTheProcessAlive) {
-#if defined(__i386__)
-  // The i386 build runs under an emulator that a re-executed program would
-  // not pass through; a plain fork needs none.
-  GTEST_FLAG_SET(death_test_style, "fast");
-#else
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-#endif
-  EXPECT_EXIT(
-      {
-        // "true" ends without reading the sound fed to it.
-        platform::posix::set_sound_player("true");
-        // A runtime that adds a helper thread with the first new thread (a
-        // sanitizer) adds it now, not while the count is watched.
-        std::thread([] {}).join();
-        const int before = thread_count();
-        platform::default_env()->play_sound_resource(this_module(), SOUND_RESOURCE_ID);
-        // Alive once the feeding thread has given up on the closed pipe.
-        for (int i = 0; i < 2000 && thread_count() > before; ++i) {
-          std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        std::exit(thread_count() == before ? 0 : 2);
-      },
-      ::testing::ExitedWithCode(0), "");
-}
-#endif
-
-TEST(FormatLocalTime, DayMonthDayTimeYear) {
-  EXPECT_EQ(platform::format_local_time(0), "Thu Jan 01 00:00:00 1970");
-  EXPECT_EQ(platform::format_local_time(1709251199), "Thu Feb 29 23:59:59 2024");
-  // Past 2038, also in the 32-bit builds.
-  EXPECT_EQ(platform::format_local_time(2303249999), "Fri Dec 26 23:39:59 2042");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The preferences page, "Other Global Options" and the two preferences
 // events.
 #include <cstdio>
+#include <utility>
 
 #include "imap_config.h"
 #include "prefs_fixture.h"
@@ -274,6 +275,15 @@ TEST_F(Page, PrefsActionTwoSavesAndLeavesOneGroupWithOneEntryPerAccount) {
   EXPECT_TRUE(host_.groups().empty());
   EXPECT_TRUE(host_.entries().empty());
   EXPECT_NE(test_support::read_file(config_path()).find("a@example.com"), std::string::npos);
+}
+
+// Message boxes are titled with the program's file name, without folder or
+// extension, its first letter as it stands and the rest in lower case.
+TEST(ApplicationTitle, FileNameWithoutFolderOrExtension) {
+  const std::pair<const char*, const char*> rows[] = {{"C:\\Program Files\\Chat\\CHAT.EXE", "Chat"},
+                                                      {"/usr/lib/im/messenger.bin.1", "messenger"},
+                                                      {"Talk", "Talk"}};
+  for (const auto& [path, title] : rows) EXPECT_EQ(application_title(path), title) << path;
 }
 
 }  // namespace

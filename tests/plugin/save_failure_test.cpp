@@ -118,6 +118,7 @@ TEST_F(SaveFailureTest, FilesThatCannotBeReplaced) {
   const fs::perms writable =
       fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
   const std::string utf16("\xFF\xFE[\0M\0a\0i\0l\0]\0\r\0\n\0", 16);
+  const std::string utf16_big_endian("\xFE\xFF\0[\0M\0a\0i\0l\0]\0\r\0\n", 16);
   const struct {
     const char* name;
     std::function<void()> make, undo;
@@ -132,6 +133,9 @@ TEST_F(SaveFailureTest, FilesThatCannotBeReplaced) {
        },
        [this] { fs::permissions(path(), fs::perms::owner_write, fs::perm_options::add); }, old_},
       {"UTF-16", [this, &utf16] { test_support::write_file(path(), utf16); }, [] {}, utf16},
+      {"UTF-16, big-endian",
+       [this, &utf16_big_endian] { test_support::write_file(path(), utf16_big_endian); }, [] {},
+       utf16_big_endian},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
