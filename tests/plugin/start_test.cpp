@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -35,11 +34,8 @@ class StartStop : public plugin_test::PluginTest {
   // The host functions called since the previous call, with the page's name
   // and record size, and the entry's name or "group".
   std::vector<std::string> calls() {
-    const std::string text = log_.text();
-    std::istringstream lines(text.substr(calls_from_));
-    calls_from_ = text.size();
     std::vector<std::string> out;
-    for (std::string line; std::getline(lines, line);) {
+    for (const std::string& line : log_lines_since(&calls_from_)) {
       if (line.rfind("host ", 0) != 0) continue;
       std::string call = line.substr(5, line.find(' ', 5) - 5);
       if (call == "prefsInitialize") {

@@ -187,11 +187,8 @@ class PluginTest : public test_support::HostedPlugin {
   // host's picture names: checking, new-mail, no-mail, failed), "text T",
   // "tooltip T", "alert T", and the notes ("sound ..." among them).
   std::vector<std::string> events() {
-    const std::string text = log_.text();
-    std::istringstream lines(text.substr(events_from_));
-    events_from_ = text.size();
     std::vector<std::string> out;
-    for (std::string line; std::getline(lines, line);) {
+    for (const std::string& line : log_lines_since(&events_from_)) {
       if (line.rfind("note ", 0) == 0) {
         out.push_back(line.substr(5));
       } else if (line.rfind("host listUpdateIcon ", 0) == 0) {
@@ -205,6 +202,16 @@ class PluginTest : public test_support::HostedPlugin {
         out.push_back("alert " + log_field(line, "text"));
       }
     }
+    return out;
+  }
+
+  // The host's log lines added since *from, which then points past them.
+  std::vector<std::string> log_lines_since(size_t* from) {
+    const std::string text = log_.text();
+    std::istringstream lines(text.substr(*from));
+    *from = text.size();
+    std::vector<std::string> out;
+    for (std::string line; std::getline(lines, line);) out.push_back(line);
     return out;
   }
 
