@@ -191,13 +191,7 @@ void TBlockSocket::Connect(const std::string& host, const std::string& port) {
     last_error_ = rc;
     return;
   }
-  net::Address local, remote;
-  if (api_->LocalAddress(socket_, &local) == 0) {
-    api_->Describe(local, &local_ip_, &local_port_);
-  }
-  if (api_->PeerAddress(socket_, &remote) == 0) {
-    api_->Describe(remote, &remote_ip_, &remote_port_);
-  }
+  api_->Describe(address, &remote_ip_, &remote_port_);
   ClearInputBuffer();
   last_cr_ = last_lf_ = false;
   broken_ = 0;

@@ -122,9 +122,7 @@ class TBlockSocket {
   void ClearInputBuffer();
 
   bool IsIPv6() const { return socket_family_ == platform::net::Family::kIPv6; }
-  // Numeric addresses of both ends, read after a connect.
-  std::string GetLocalSinIP() const { return local_ip_; }
-  int GetLocalSinPort() const { return local_port_; }
+  // Numeric address of the peer, set by a connect.
   std::string GetRemoteSinIP() const { return remote_ip_; }
   int GetRemoteSinPort() const { return remote_port_; }
 
@@ -216,8 +214,8 @@ class TBlockSocket {
   bool has_deadline_ = false;
   Clock::time_point deadline_;
   std::vector<PendingOption> pending_options_;
-  std::string local_ip_, remote_ip_;
-  int local_port_ = 0, remote_port_ = 0;
+  std::string remote_ip_;
+  int remote_port_ = 0;
 
   // The abort signal, shared with AbortSocket on other threads.
   std::mutex abort_mutex_;

@@ -84,10 +84,6 @@ class FakeSockets : public net::SocketApi {
     out->family = connected;
     return 0;
   }
-  int PeerAddress(net::Handle, net::Address* out) override {
-    out->family = connected;
-    return 0;
-  }
   int Send(net::Handle, const void* data, int length, int* sent) override {
     sends.emplace_back(static_cast<const char*>(data), static_cast<size_t>(length));
     *sent = length;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "blcksock.h"
 #include "peer.h"
@@ -56,6 +57,36 @@ TEST(Loopback, ConnectsReadsAndSends) {
     peer.reset();  // joins the server
     EXPECT_EQ(received, "QUIT\r\n");
   }
+}
+
+// No host name means loopback: the resolver's answer, IPv6 first, for a
+// port number; a service name still goes to the resolver.
+TEST(Loopback, NoHostNameResolvesToLoopback) {
+  const struct {
+    net::Family family;
+    const char* service;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {net::Family::kAny, "110", {"::1 110", "127.0.0.1 110"}},
+      {net::Family::kIPv4, "65535", {"127.0.0.1 65535"}},
+      {net::Family::kIPv6, "0", {"::1 0"}},
+      {net::Family::kIPv4, "pop3", {"127.0.0.1 110"}},
+  };
+  net::SocketApi* api = net::SocketApi::Default();
+  ASSERT_EQ(api->Startup(), kOk);
+  for (const auto& c : cases) {
+    std::vector<net::Address> found;
+    ASSERT_EQ(api->Resolve(nullptr, c.service, c.family, false, &found), kOk) << c.service;
+    std::vector<std::string> described;
+    for (const net::Address& a : found) {
+      std::string ip;
+      int port = -1;
+      EXPECT_EQ(api->Describe(a, &ip, &port), kOk);
+      described.push_back(ip + " " + std::to_string(port));
+    }
+    EXPECT_EQ(described, c.expected) << c.service;
+  }
+  api->Cleanup();
 }
 
 // The system's failures reach the caller as Winsock codes.

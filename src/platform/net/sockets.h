@@ -71,7 +71,6 @@ class SocketApi {
   virtual int Connect(Handle socket, const Address& address) = 0;
   virtual int ConnectResult(Handle socket) = 0;
   virtual int LocalAddress(Handle socket, Address* out) = 0;
-  virtual int PeerAddress(Handle socket, Address* out) = 0;
 
   // One send or receive system call; kErrWouldBlock when it would block.
   // Sending never raises SIGPIPE. A receive of 0 bytes means the peer closed.
@@ -108,7 +107,6 @@ class ScopedNoSigpipe {
   ScopedNoSigpipe& operator=(const ScopedNoSigpipe&) = delete;
 
  private:
-  bool was_pending_ = false;
   bool was_blocked_ = false;
 };
 

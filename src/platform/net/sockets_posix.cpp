@@ -97,6 +97,7 @@ class PosixSockets final : public SocketApi {
   int Resolve(const char* host, const std::string& service, Family family, bool passive,
               std::vector<Address>* out) override {
     out->clear();
+    if (host == nullptr && !passive && LoopbackAddresses(service, family, out)) return 0;
     addrinfo hints{};
     hints.ai_family = ToFamily(family);
     hints.ai_socktype = SOCK_STREAM;
@@ -175,15 +176,6 @@ class PosixSockets final : public SocketApi {
     sockaddr_storage ss{};
     socklen_t len = sizeof ss;
     if (getsockname(static_cast<int>(socket), reinterpret_cast<sockaddr*>(&ss), &len) != 0) {
-      return LastErr();
-    }
-    return FromSockaddr(reinterpret_cast<sockaddr*>(&ss), static_cast<size_t>(len), out);
-  }
-
-  int PeerAddress(Handle socket, Address* out) override {
-    sockaddr_storage ss{};
-    socklen_t len = sizeof ss;
-    if (getpeername(static_cast<int>(socket), reinterpret_cast<sockaddr*>(&ss), &len) != 0) {
       return LastErr();
     }
     return FromSockaddr(reinterpret_cast<sockaddr*>(&ss), static_cast<size_t>(len), out);
@@ -277,12 +269,11 @@ SocketApi* SocketApi::Default() {
   return &sockets;
 }
 
+// Three system calls in all: the block, which also tells whether SIGPIPE
+// was blocked already (then nothing is ours to undo; a SIGPIPE pending
+// before is pending only where it is blocked), and at the end the look for
+// one raised meanwhile and the unblock.
 ScopedNoSigpipe::ScopedNoSigpipe() {
-  sigset_t pending;
-  sigemptyset(&pending);
-  sigpending(&pending);
-  was_pending_ = sigismember(&pending, SIGPIPE) == 1;
-  if (was_pending_) return;
   sigset_t block, old;
   sigemptyset(&block);
   sigaddset(&block, SIGPIPE);
@@ -291,7 +282,7 @@ ScopedNoSigpipe::ScopedNoSigpipe() {
 }
 
 ScopedNoSigpipe::~ScopedNoSigpipe() {
-  if (was_pending_ || was_blocked_) return;
+  if (was_blocked_) return;
   // Swallow a SIGPIPE raised meanwhile before unblocking, else it would be
   // delivered the moment the mask is restored.
   sigset_t set;

@@ -54,6 +54,7 @@ class WinsockSockets final : public SocketApi {
   int Resolve(const char* host, const std::string& service, Family family, bool passive,
               std::vector<Address>* out) override {
     out->clear();
+    if (host == nullptr && !passive && LoopbackAddresses(service, family, out)) return 0;
     addrinfo hints{};
     hints.ai_family = ToFamily(family);
     hints.ai_socktype = SOCK_STREAM;
@@ -132,13 +133,6 @@ class WinsockSockets final : public SocketApi {
     sockaddr_storage ss{};
     int len = sizeof ss;
     if (getsockname(S(socket), reinterpret_cast<sockaddr*>(&ss), &len) != 0) return LastErr();
-    return FromSockaddr(reinterpret_cast<sockaddr*>(&ss), static_cast<size_t>(len), out);
-  }
-
-  int PeerAddress(Handle socket, Address* out) override {
-    sockaddr_storage ss{};
-    int len = sizeof ss;
-    if (getpeername(S(socket), reinterpret_cast<sockaddr*>(&ss), &len) != 0) return LastErr();
     return FromSockaddr(reinterpret_cast<sockaddr*>(&ss), static_cast<size_t>(len), out);
   }
 
