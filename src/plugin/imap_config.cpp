@@ -144,10 +144,6 @@ imap_info settled(imap_info account) {
   return account;
 }
 
-std::string account_name(std::string_view base, size_t index) {
-  return std::string(base) + "(" + std::to_string(index) + ")";
-}
-
 }  // namespace
 
 bool load_config(std::string* error) {
@@ -198,20 +194,27 @@ bool save_config(std::string* error) {
   // be lost.
   bool saved = file.load(path, &reason);
   if (saved) {
-    const std::vector<imap_info> accounts = account_table.snapshot();
-    std::vector<ini_file::key_value> keys;
-    keys.reserve(OPTION_COUNT + accounts.size() * ACCOUNT_SETTINGS.size());
+    ini_file::key_lines keys;
+    // About 30 bytes a line: enough that the text is not moved as it grows.
+    const size_t count = OPTION_COUNT + account_table.size() * ACCOUNT_SETTINGS.size();
+    keys.reserve(count * 32, count);
     for (const option_key& key : OPTION_KEYS) {
-      keys.emplace_back(key.name, key.flag->load() != 0 ? "1" : "0");
+      keys.add(key.name, key.flag->load() != 0 ? "1" : "0");
     }
-    for (size_t i = 0; i < accounts.size(); ++i) {
+    std::string name;
+    account_table.for_each([&](size_t i, const imap_info& account) {
+      const std::string index = "(" + std::to_string(i) + ")";
       for (const account_setting& setting : ACCOUNT_SETTINGS) {
-        std::string text = setting.text_of(accounts[i]);
-        if (setting.kind == account_setting::PASSWORD) text = scramble_password(text);
-        keys.emplace_back(account_name(setting.key, i), std::move(text));
+        name.assign(setting.key);
+        name += index;
+        if (setting.kind == account_setting::PASSWORD) {
+          keys.add(name, scramble_password(account.*setting.text));
+        } else {
+          keys.add(name, setting.text_of(account));
+        }
       }
-    }
-    file.replace_section(SECTION, keys);
+    });
+    file.replace_section(SECTION, std::move(keys));
     saved = file.save(path, &reason);
   }
   if (!saved && error != nullptr) *error = reason;
@@ -224,9 +227,10 @@ std::string scramble_password(const std::string& password) {
   for (size_t j = 0; j < password.size(); ++j) {
     const unsigned byte = static_cast<unsigned char>(password[j]) ^
                           static_cast<unsigned char>(PASSWORD_KEY[(j + 1) % KEY_LENGTH]);
-    char group[4];
-    std::snprintf(group, sizeof group, "%03u", byte);
-    digits += group;
+    const char group[3] = {static_cast<char>('0' + byte / 100),
+                           static_cast<char>('0' + byte / 10 % 10),
+                           static_cast<char>('0' + byte % 10)};
+    digits.append(group, 3);
   }
   return digits;
 }

@@ -162,6 +162,13 @@ class account_table_t {
   bool copy(account_ref key, imap_info* out) const;
   bool copy_at(size_t index, imap_info* out) const;
   std::vector<imap_info> snapshot() const;
+  // Runs fn(index, const imap_info&) on every account in table order under
+  // the lock, without copying the table; fn must not use the table.
+  template <class Fn>
+  void for_each(Fn&& fn) const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    for (size_t i = 0; i < records_.size(); ++i) fn(i, records_[i]);
+  }
 
   // Runs fn(const imap_info&) or fn(imap_info&) on the account with `key`
   // under the lock; false without calling fn when the account is gone. See

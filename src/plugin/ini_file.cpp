@@ -59,7 +59,7 @@ bool key_line(std::string_view line, ini_file::key_value* key) {
 
 // Appends `text` with each CR and LF as a blank: either would start a new
 // line.
-void append_one_line(std::string& line, const std::string& text) {
+void append_one_line(std::string& line, std::string_view text) {
   const size_t start = line.size();
   line += text;
   for (size_t i = start; i < line.size(); ++i) {
@@ -67,34 +67,47 @@ void append_one_line(std::string& line, const std::string& text) {
   }
 }
 
-// Appends the line name=value to `text`. A value the reader would change
-// (blanks at either end, enclosing quotes) is written inside quotes, which
-// the reader removes again.
-void append_key_value_line(std::string& text, const ini_file::key_value& key) {
-  append_one_line(text, key.first);
-  text += '=';
-  const size_t value = text.size();
-  append_one_line(text, key.second);
-  const bool changed_by_reader =
-      text.size() > value &&
-      (is_blank(text[value]) || is_blank(text.back()) ||
-       (text.size() - value >= 2 && text[value] == '"' && text.back() == '"'));
-  if (changed_by_reader) {
-    text.insert(value, 1, '"');
-    text += '"';
-  }
+// Whether the reader would change `value` as written by append_one_line:
+// blanks at either end (CR and LF become blanks) or enclosing quotes.
+bool changed_by_reader(std::string_view value) {
+  if (value.empty()) return false;
+  const auto blank = [](char c) { return is_blank(c) || c == '\r' || c == '\n'; };
+  return blank(value.front()) || blank(value.back()) ||
+         (value.size() >= 2 && value.front() == '"' && value.back() == '"');
 }
 
 }  // namespace
 
-ini_file::ini_file(const std::string& text) {
-  size_t start = 0;
-  if (text.compare(0, 3, BYTE_ORDER_MARK) == 0) {
-    byte_order_mark_ = BYTE_ORDER_MARK;
-    start = 3;
-  }
-  texts_.push_back(std::make_unique<const std::string>(text, start));
-  const std::string_view all = *texts_.back();
+ini_file::key_lines::key_lines(std::initializer_list<key_value> keys) {
+  for (const key_value& key : keys) add(key.first, key.second);
+}
+
+ini_file::key_lines::key_lines(const std::vector<key_value>& keys) {
+  for (const key_value& key : keys) add(key.first, key.second);
+}
+
+void ini_file::key_lines::reserve(size_t bytes, size_t count) {
+  text_.reserve(text_.size() + bytes);
+  ends_.reserve(ends_.size() + count);
+}
+
+// The quotes go on as the line is written, never inserted afterwards: an
+// insert would move every line written before it.
+void ini_file::key_lines::add(std::string_view name, std::string_view value) {
+  append_one_line(text_, name);
+  text_ += '=';
+  const bool quoted = changed_by_reader(value);
+  if (quoted) text_ += '"';
+  append_one_line(text_, value);
+  if (quoted) text_ += '"';
+  ends_.push_back(text_.size());
+}
+
+ini_file::ini_file(std::string text) {
+  const bool marked = text.compare(0, 3, BYTE_ORDER_MARK) == 0;
+  if (marked) byte_order_mark_ = BYTE_ORDER_MARK;
+  texts_.push_back(std::make_unique<const std::string>(std::move(text)));
+  const std::string_view all = std::string_view(*texts_.back()).substr(marked ? 3 : 0);
   lines_.reserve(static_cast<size_t>(std::count(all.begin(), all.end(), '\n')) + 1);
   for (size_t begin = 0; begin < all.size();) {
     size_t end = all.find('\n', begin);
@@ -118,7 +131,7 @@ bool ini_file::load(const std::string& path, std::string* error) {
         reason = "the file is saved as UTF-16 text; save it as ANSI text";
         break;
       }
-      *this = ini_file(text);
+      *this = ini_file(std::move(text));
       return true;
     case platform::ReadResult::kMissing:
       *this = ini_file();
@@ -149,7 +162,7 @@ std::vector<ini_file::key_value> ini_file::section(const std::string& section) c
   return keys;
 }
 
-void ini_file::replace_section(const std::string& section, const std::vector<key_value>& keys) {
+void ini_file::replace_section(const std::string& section, key_lines keys) {
   // The section's first header, and its first name=value line.
   const size_t none = lines_.size();
   size_t header = none;
@@ -165,25 +178,18 @@ void ini_file::replace_section(const std::string& section, const std::vector<key
     }
   }
 
-  // The new lines, in one text of their own (with the header when the
-  // section is new).
-  auto text = std::make_unique<std::string>();
-  std::vector<size_t> ends;
-  ends.reserve(keys.size() + 1);
-  if (header == none) {
-    *text += "[" + section + "]";
-    ends.push_back(text->size());
-  }
-  for (const key_value& key : keys) {
-    append_key_value_line(*text, key);
-    ends.push_back(text->size());
-  }
-  const std::string_view all = *text;
-  texts_.push_back(std::move(text));
+  // The new lines (with the header when the section is new), in texts that
+  // never move.
   std::vector<std::string_view> block;
-  block.reserve(ends.size());
+  block.reserve(keys.ends_.size() + 1);
+  if (header == none) {
+    texts_.push_back(std::make_unique<const std::string>("[" + section + "]"));
+    block.push_back(*texts_.back());
+  }
+  texts_.push_back(std::make_unique<const std::string>(std::move(keys.text_)));
+  const std::string_view all = *texts_.back();
   size_t begin = 0;
-  for (size_t end : ends) {
+  for (size_t end : keys.ends_) {
     block.push_back(all.substr(begin, end - begin));
     begin = end;
   }

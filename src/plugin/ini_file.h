@@ -11,6 +11,7 @@
 // they were given. Values are not cut to a length. Not thread-safe.
 #pragma once
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -24,7 +25,7 @@ class ini_file {
   ini_file() = default;
   // Takes the lines of `text`. Lines may end in CR LF or LF alone; a UTF-8
   // byte-order mark at the start is kept but not taken for part of the line.
-  explicit ini_file(const std::string& text);
+  explicit ini_file(std::string text);
 
   // Reads the file at `path`. A missing file reads as empty and succeeds;
   // a file that exists but cannot be read fails, with `error` naming it.
@@ -39,13 +40,31 @@ class ini_file {
   // section that appears more than once is read as one.
   std::vector<key_value> section(const std::string& section) const;
 
+  // name=value lines for replace_section, gathered in one text, so that a
+  // section of many lines costs no string of its own per line. CR and LF in
+  // a name or value would start a new line, so each is written as a blank.
+  // A value with blanks at either end or enclosing quotes is written in
+  // quotes.
+  class key_lines {
+   public:
+    key_lines() = default;
+    key_lines(std::initializer_list<key_value> keys);
+    key_lines(const std::vector<key_value>& keys);
+    // Room for `count` more lines of `bytes` in all.
+    void reserve(size_t bytes, size_t count);
+    void add(std::string_view name, std::string_view value);
+
+   private:
+    friend class ini_file;
+    std::string text_;
+    std::vector<size_t> ends_;
+  };
+
   // Replaces every name=value line of `section` by `keys`, in their order,
   // where the section's first such line stood (right after its header when
   // it has none). A section that appears more than once becomes one, at the
-  // first place. A missing section is added at the end. CR and LF in a name
-  // or value would start a new line, so each is written as a blank. A value
-  // with blanks at either end or enclosing quotes is written in quotes.
-  void replace_section(const std::string& section, const std::vector<key_value>& keys);
+  // first place. A missing section is added at the end.
+  void replace_section(const std::string& section, key_lines keys);
 
   // The whole file, every line ending in CR LF.
   std::string text() const;

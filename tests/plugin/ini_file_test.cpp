@@ -88,8 +88,8 @@ TEST(IniFile, ReplacingASectionKeepsEverythingElse) {
 
 TEST(IniFile, LineBreaksInValuesCannotStartNewLines) {
   ini_file file;
-  file.replace_section("Mail", {{"display(0)", "a\r\nport(0)=1\n[Other]"}, {"b", "2"}});
-  EXPECT_EQ(file.section("Mail"), (keys{{"display(0)", "a  port(0)=1 [Other]"}, {"b", "2"}}));
+  file.replace_section("Mail", {{"display(0)", "a\r\nport(0)=1\n[Other]"}, {"b", "\nx\r"}});
+  EXPECT_EQ(file.section("Mail"), (keys{{"display(0)", "a  port(0)=1 [Other]"}, {"b", " x "}}));
   EXPECT_EQ(file.section("Other"), keys{});
 }
 
