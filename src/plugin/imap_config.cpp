@@ -31,7 +31,7 @@ const size_t OPTION_COUNT = sizeof OPTION_KEYS / sizeof OPTION_KEYS[0];
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // An optional sign and at least one digit, nothing else, within 32 bits.
-bool read_int32(const std::string& text, int32_t* value) {
+bool read_int32(std::string_view text, int32_t* value) {
   size_t i = 0;
   const bool negative = !text.empty() && text[0] == '-';
   if (!text.empty() && (text[0] == '-' || text[0] == '+')) i = 1;
@@ -52,7 +52,7 @@ bool read_int32(const std::string& text, int32_t* value) {
 // made for reads it: an optional sign and the digits that follow, 0 when
 // there are none ("no" is 0, "25x" is 25); beyond 32 bits the nearest
 // 32-bit value.
-int32_t profile_int(const std::string& text) {
+int32_t profile_int(std::string_view text) {
   size_t i = 0;
   const bool negative = !text.empty() && text[0] == '-';
   if (!text.empty() && (text[0] == '-' || text[0] == '+')) i = 1;
@@ -98,7 +98,7 @@ void load_options(const std::vector<option_line>& lines) {
 
 // Stores one account value into its slot; an unknown base name does
 // nothing.
-void store_account_value(const std::string& base, const std::string& value, imap_info* slot) {
+void store_account_value(std::string_view base, std::string_view value, imap_info* slot) {
   for (const account_setting& setting : ACCOUNT_SETTINGS) {
     if (base != setting.key) continue;
     switch (setting.kind) {
@@ -107,7 +107,7 @@ void store_account_value(const std::string& base, const std::string& value, imap
         setting.set_number(*slot, profile_int(value));
         break;
       case account_setting::TEXT:
-        setting.set_text(*slot, value);
+        setting.set_text(*slot, std::string(value));
         break;
       case account_setting::PASSWORD:
         setting.set_text(*slot, unscramble_password(value));
@@ -119,11 +119,11 @@ void store_account_value(const std::string& base, const std::string& value, imap
 
 // An account line "base(index)=value"; false when the index is not a
 // non-negative decimal number.
-bool account_key(const std::string& name, std::string* base, int32_t* index) {
+bool account_key(std::string_view name, std::string_view* base, int32_t* index) {
   const size_t open = name.find('(');
   const size_t close = name.find(')');
-  if (close == std::string::npos || close < open) return false;
-  const std::string digits = name.substr(open + 1, close - open - 1);
+  if (close == std::string_view::npos || close < open) return false;
+  const std::string_view digits = name.substr(open + 1, close - open - 1);
   if (digits.empty() || !is_digit(digits[0]) || !read_int32(digits, index)) return false;
   *base = name.substr(0, open);
   return true;
@@ -158,22 +158,21 @@ bool load_config(std::string* error) {
   std::map<int32_t, imap_info> slots;  // by index, so in index order
   imap_info* slot = nullptr;           // the slot of the previous account line
   int32_t slot_index = 0;
-  for (const ini_file::key_value& line : file.section(SECTION)) {
-    const std::string& name = line.first;
-    if (name.find('(') == std::string::npos) {
-      options.push_back({name, profile_int(line.second)});
-      continue;
+  file.for_each_key(SECTION, [&](std::string_view name, std::string_view value) {
+    if (name.find('(') == std::string_view::npos) {
+      options.push_back({std::string(name), profile_int(value)});
+      return;
     }
-    std::string base;
+    std::string_view base;
     int32_t index = 0;
-    if (!account_key(name, &base, &index)) continue;
+    if (!account_key(name, &base, &index)) return;
     // An account's lines usually stand together: look its slot up once.
     if (slot == nullptr || index != slot_index) {
       slot = &slots[index];
       slot_index = index;
     }
-    store_account_value(base, line.second, slot);
-  }
+    store_account_value(base, value, slot);
+  });
   load_options(options);
 
   std::vector<imap_info> accounts;
@@ -235,7 +234,7 @@ std::string scramble_password(const std::string& password) {
   return digits;
 }
 
-std::string unscramble_password(const std::string& digits) {
+std::string unscramble_password(std::string_view digits) {
   std::string password;
   for (size_t j = 0; (j + 1) * 3 <= digits.size(); ++j) {
     int32_t number = 0;

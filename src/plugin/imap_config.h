@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // Reads the file into the option flags and account_table. A missing file or
 // section, and no file at all (no plug-in directory), read as empty. Lines
@@ -25,4 +26,4 @@ bool save_config(std::string* error = nullptr);
 std::string scramble_password(const std::string& password);
 // The reverse; a trailing group of one or two digits is ignored, and a
 // group that is not a number ends the password.
-std::string unscramble_password(const std::string& digits);
+std::string unscramble_password(std::string_view digits);

@@ -11,10 +11,10 @@ const char BYTE_ORDER_MARK[] = "\xEF\xBB\xBF";
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
-std::string trimmed(std::string_view text, size_t begin, size_t end) {
+std::string_view trimmed(std::string_view text, size_t begin, size_t end) {
   while (begin < end && is_blank(text[begin])) ++begin;
   while (end > begin && is_blank(text[end - 1])) --end;
-  return std::string(text.substr(begin, end - begin));
+  return text.substr(begin, end - begin);
 }
 
 // The name of the section that `line` opens, or false when it opens none.
@@ -24,37 +24,32 @@ bool section_header(std::string_view line, std::string* name) {
   if (start == line.size() || line[start] != '[') return false;
   size_t close = line.find(']', start + 1);
   if (close == std::string_view::npos) close = line.size();
-  *name = trimmed(line, start + 1, close);
+  *name = std::string(trimmed(line, start + 1, close));
   return true;
-}
-
-// Whether `line` is a name=value line, without taking it apart: what
-// key_line below accepts.
-bool is_key_line(std::string_view line) {
-  size_t start = 0;
-  while (start < line.size() && is_blank(line[start])) ++start;
-  if (start == line.size() || line[start] == ';' || line[start] == '=') return false;
-  return line.find('=', start) != std::string_view::npos;
 }
 
 // Splits a name=value line; false for comments, blank lines and lines
 // without a name. Read as the Windows private-profile reader reads it:
 // blanks around the name and the value go, then one pair of double quotes
 // that encloses the whole value.
-bool key_line(std::string_view line, ini_file::key_value* key) {
+bool key_line(std::string_view line, std::string_view* name, std::string_view* value) {
   size_t start = 0;
   while (start < line.size() && is_blank(line[start])) ++start;
   if (start == line.size() || line[start] == ';') return false;
   const size_t equals = line.find('=', start);
   if (equals == std::string_view::npos) return false;
-  key->first = trimmed(line, start, equals);
-  if (key->first.empty()) return false;
-  key->second = trimmed(line, equals + 1, line.size());
-  const std::string& value = key->second;
-  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-    key->second = value.substr(1, value.size() - 2);
+  *name = trimmed(line, start, equals);
+  if (name->empty()) return false;
+  *value = trimmed(line, equals + 1, line.size());
+  if (value->size() >= 2 && value->front() == '"' && value->back() == '"') {
+    *value = value->substr(1, value->size() - 2);
   }
   return true;
+}
+
+bool is_key_line(std::string_view line) {
+  std::string_view name, value;
+  return key_line(line, &name, &value);
 }
 
 // Appends `text` with each CR and LF as a blank: either would start a new
@@ -149,17 +144,25 @@ bool ini_file::save(const std::string& path, std::string* error) const {
 
 std::vector<ini_file::key_value> ini_file::section(const std::string& section) const {
   std::vector<key_value> keys;
+  for_each_key(section, [&keys](std::string_view name, std::string_view value) {
+    keys.emplace_back(name, value);
+  });
+  return keys;
+}
+
+void ini_file::for_each_key(
+    const std::string& section,
+    const std::function<void(std::string_view, std::string_view)>& fn) const {
   bool inside = false;
   for (std::string_view line : lines_) {
-    std::string name;
-    key_value key;
-    if (section_header(line, &name)) {
-      inside = ini_file::same_name(name, section);
-    } else if (inside && key_line(line, &key)) {
-      keys.push_back(std::move(key));
+    std::string header;
+    std::string_view name, value;
+    if (section_header(line, &header)) {
+      inside = ini_file::same_name(header, section);
+    } else if (inside && key_line(line, &name, &value)) {
+      fn(name, value);
     }
   }
-  return keys;
 }
 
 void ini_file::replace_section(const std::string& section, key_lines keys) {

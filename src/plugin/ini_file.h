@@ -11,6 +11,7 @@
 // they were given. Values are not cut to a length. Not thread-safe.
 #pragma once
 
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -39,6 +40,10 @@ class ini_file {
   // blanks, and the value without one pair of double quotes enclosing it. A
   // section that appears more than once is read as one.
   std::vector<key_value> section(const std::string& section) const;
+  // The same lines as section(), handed to fn(name, value) as views into
+  // the file, so that reading a large section makes no string per line.
+  void for_each_key(const std::string& section,
+                    const std::function<void(std::string_view, std::string_view)>& fn) const;
 
   // name=value lines for replace_section, gathered in one text, so that a
   // section of many lines costs no string of its own per line. CR and LF in
