@@ -583,15 +583,12 @@ void TTCPBlockSocket::StartTls() {
     SetTlsEnabled(true);
     if (LastError() != 0) return;
   }
-  if (!tls_->Attach(Socket())) {
+  if (!tls_->Attach(Api(), Socket())) {
     CaptureTlsError();
     SetLastError(kErrTlsFailed);
     return;
   }
   if (IsHostName(host_)) tls_->SetServerName(host_);
-  // The handshake writes too, into a connection the peer may already have
-  // reset.
-  net::ScopedNoSigpipe no_sigpipe;
   for (;;) {
     TlsSession::Status status = tls_->Handshake();
     if (status == TlsSession::Status::kOk) return;
@@ -622,10 +619,7 @@ void TTCPBlockSocket::StopTls() {
 }
 
 void TTCPBlockSocket::Close() {
-  if (TlsEnabled()) {
-    net::ScopedNoSigpipe no_sigpipe;
-    StopTls();
-  }
+  if (TlsEnabled()) StopTls();
   TSocksBlockSocket::Close();
 }
 
@@ -642,7 +636,6 @@ int TTCPBlockSocket::SendBuffer(const void* buffer, int length) {
     SetLastError(kErrAborted);
     return -1;
   }
-  net::ScopedNoSigpipe no_sigpipe;
   for (;;) {
     int done = 0;
     TlsSession::Status status = tls_->Write(buffer, length, &done);
@@ -678,8 +671,6 @@ int TTCPBlockSocket::WaitForTls(bool want_read) {
 int TTCPBlockSocket::ReceiveBuffer(void* buffer, int length) {
   if (!TlsEnabled()) return TSocksBlockSocket::ReceiveBuffer(buffer, length);
   SetLastError(0);
-  // A TLS read may answer the peer (a renegotiation or key update).
-  net::ScopedNoSigpipe no_sigpipe;
   char* out = static_cast<char*>(buffer);
   int total = 0;
   while (total < length) {

@@ -23,6 +23,14 @@ constexpr uint64_t kInitLoadSslStrings = 0x00200000L;
 constexpr int kCtrlSetTlsextHostname = 55;
 constexpr long kTlsextNametypeHostName = 0;
 constexpr unsigned long kVersion1_1 = 0x10100000L;
+// A source/sink type of its own, above the library's numbers.
+constexpr int kBioTypeEmailSocket = 0x0400 | 0xE0;
+constexpr int kBioFlagsRead = 0x01;
+constexpr int kBioFlagsWrite = 0x02;
+constexpr int kBioFlagsRws = 0x07;
+constexpr int kBioFlagsShouldRetry = 0x08;
+constexpr int kBioCtrlEof = 2;
+constexpr int kBioCtrlFlush = 11;
 
 struct Entry {
   const char* names[3];  // current name first; null-terminated
@@ -52,6 +60,18 @@ enum Fn {
   kErrClearError,
   kErrErrorStringN,
   kCtrl,
+  kBioMethNew,
+  kBioMethFree,
+  kBioMethSetWrite,
+  kBioMethSetRead,
+  kBioMethSetCtrl,
+  kBioNew,
+  kBioSetData,
+  kBioGetData,
+  kBioSetInit,
+  kBioSetFlags,
+  kBioClearFlags,
+  kSetBio,
   kFnCount
 };
 
@@ -78,6 +98,20 @@ const Entry kEntries[kFnCount] = {
     {{"ERR_error_string_n", nullptr, nullptr}, true},
     // Only for the server name: without it the handshake names no server.
     {{"SSL_ctrl", nullptr, nullptr}, false},
+    // For the connection's own reads and writes (see SocketBio); releases
+    // before 1.1 have none of them.
+    {{"BIO_meth_new", nullptr, nullptr}, false},
+    {{"BIO_meth_free", nullptr, nullptr}, false},
+    {{"BIO_meth_set_write", nullptr, nullptr}, false},
+    {{"BIO_meth_set_read", nullptr, nullptr}, false},
+    {{"BIO_meth_set_ctrl", nullptr, nullptr}, false},
+    {{"BIO_new", nullptr, nullptr}, false},
+    {{"BIO_set_data", nullptr, nullptr}, false},
+    {{"BIO_get_data", nullptr, nullptr}, false},
+    {{"BIO_set_init", nullptr, nullptr}, false},
+    {{"BIO_set_flags", nullptr, nullptr}, false},
+    {{"BIO_clear_flags", nullptr, nullptr}, false},
+    {{"SSL_set_bio", nullptr, nullptr}, false},
 };
 
 using InitSslFn = int (*)(uint64_t, const void*);
@@ -99,6 +133,18 @@ using ErrGetFn = unsigned long (*)();
 using ErrStringFn = void (*)(unsigned long, char*, size_t);
 using CtrlFn = long (*)(void*, int, long, void*);
 using VersionNumFn = unsigned long (*)();
+using BioReadFn = int (*)(void*, char*, int);
+using BioWriteFn = int (*)(void*, const char*, int);
+using BioCtrlFn = long (*)(void*, int, long, void*);
+using BioMethNewFn = void* (*)(int, const char*);
+using BioMethSetReadFn = int (*)(void*, BioReadFn);
+using BioMethSetWriteFn = int (*)(void*, BioWriteFn);
+using BioMethSetCtrlFn = int (*)(void*, BioCtrlFn);
+using BioNewFn = void* (*)(const void*);
+using BioSetDataFn = void (*)(void*, void*);
+using BioGetDataFn = void* (*)(void*);
+using BioSetIntFn = void (*)(void*, int);
+using SetBioFn = void (*)(void*, void*, void*);
 
 // Both libraries of one OpenSSL release, current releases first.
 std::vector<std::pair<std::string, std::string>> BuiltInNames() {
@@ -144,6 +190,8 @@ class Library {
     return reinterpret_cast<F>(fns_[fn]);
   }
 
+  void* SocketMethod() const { return method_; }
+
  private:
   bool Load() {
     std::vector<std::pair<std::string, std::string>> names;
@@ -159,6 +207,7 @@ class Library {
       crypto_ = ssl_ ? platform::dynlib::Open(crypto_name) : nullptr;
       if (crypto_ && LookUp() && RecentEnough()) {
         Initialise();
+        MakeSocketMethod();
         return true;
       }
       Unload();
@@ -202,13 +251,20 @@ class Library {
   }
 
   void Unload() {
+    if (method_) Get<FreeFn>(kBioMethFree)(method_);
+    method_ = nullptr;
     if (crypto_) platform::dynlib::Close(crypto_);
     if (ssl_) platform::dynlib::Close(ssl_);
     ssl_ = crypto_ = nullptr;
   }
 
+  // The reads and writes of SocketBio, for every session while the library
+  // is loaded; null when the library has no BIO_meth_new.
+  void MakeSocketMethod();
+
   std::mutex mutex_;
   int refs_ = 0;
+  void* method_ = nullptr;
   platform::dynlib::Library ssl_ = nullptr;
   platform::dynlib::Library crypto_ = nullptr;
   void* fns_[kFnCount] = {};
@@ -216,6 +272,65 @@ class Library {
 };
 
 Library& Lib() { return Library::Instance(); }
+
+// The TLS library reads and writes the connection through these instead of
+// its own socket calls: its writes could raise SIGPIPE, which kills a
+// process that does not ignore it, while the socket layer's sends never do.
+// Each call is one receive or send; a socket with nothing to give or no
+// room asks the library to retry, which it reports as wanting to read or
+// write.
+namespace socket_bio {
+
+TlsSession::Link* LinkOf(void* bio) {
+  return static_cast<TlsSession::Link*>(Lib().Get<BioGetDataFn>(kBioGetData)(bio));
+}
+
+// The result of one socket call as the library expects it.
+int Finish(void* bio, int rc, int done, int retry_flag) {
+  Lib().Get<BioSetIntFn>(kBioClearFlags)(bio, kBioFlagsRws | kBioFlagsShouldRetry);
+  if (rc == 0) return done;
+  if (rc == platform::net::kErrWouldBlock) {
+    Lib().Get<BioSetIntFn>(kBioSetFlags)(bio, retry_flag | kBioFlagsShouldRetry);
+  }
+  return -1;
+}
+
+int Read(void* bio, char* buffer, int length) {
+  TlsSession::Link* link = LinkOf(bio);
+  int received = 0;
+  const int rc = link->api->Receive(link->socket, buffer, length, &received);
+  if (rc == 0 && received == 0 && length > 0) link->ended = true;
+  return Finish(bio, rc, received, kBioFlagsRead);
+}
+
+int Write(void* bio, const char* buffer, int length) {
+  TlsSession::Link* link = LinkOf(bio);
+  int sent = 0;
+  const int rc = link->api->Send(link->socket, buffer, length, &sent);
+  return Finish(bio, rc, sent, kBioFlagsWrite);
+}
+
+// Every write goes straight to the socket, so there is nothing to flush.
+// The end of the peer's data is told apart from a failed receive, so that a
+// peer that stops in the middle of a record is reported as such.
+long Control(void* bio, int command, long, void*) {
+  if (command == kBioCtrlFlush) return 1;
+  if (command == kBioCtrlEof) return LinkOf(bio)->ended ? 1 : 0;
+  return 0;
+}
+
+}  // namespace socket_bio
+
+void Library::MakeSocketMethod() {
+  for (int fn = kBioMethNew; fn <= kSetBio; ++fn) {
+    if (fns_[fn] == nullptr) return;
+  }
+  method_ = Get<BioMethNewFn>(kBioMethNew)(kBioTypeEmailSocket, "email socket");
+  if (method_ == nullptr) return;
+  Get<BioMethSetReadFn>(kBioMethSetRead)(method_, socket_bio::Read);
+  Get<BioMethSetWriteFn>(kBioMethSetWrite)(method_, socket_bio::Write);
+  Get<BioMethSetCtrlFn>(kBioMethSetCtrl)(method_, socket_bio::Control);
+}
 
 }  // namespace
 
@@ -237,8 +352,19 @@ bool TlsSession::Open(const std::string& cipher_list) {
   return ssl_ != nullptr;
 }
 
-bool TlsSession::Attach(std::intptr_t socket) {
-  return Lib().Get<SetFdFn>(kSetFd)(ssl_, static_cast<int>(socket)) >= 1;
+bool TlsSession::Attach(platform::net::SocketApi* api, platform::net::Handle socket) {
+  void* method = Lib().SocketMethod();
+  // Only releases before 1.1 lack the method; they are taken on Windows
+  // alone, which has no SIGPIPE.
+  if (method == nullptr) return Lib().Get<SetFdFn>(kSetFd)(ssl_, static_cast<int>(socket)) >= 1;
+  void* bio = Lib().Get<BioNewFn>(kBioNew)(method);
+  if (bio == nullptr) return false;
+  link_ = {api, socket};
+  Lib().Get<BioSetDataFn>(kBioSetData)(bio, &link_);
+  Lib().Get<BioSetIntFn>(kBioSetInit)(bio, 1);
+  // The handle owns the one reference and frees it with itself.
+  Lib().Get<SetBioFn>(kSetBio)(ssl_, bio, bio);
+  return true;
 }
 
 TlsSession::Status TlsSession::Result(int rc, int* done) {

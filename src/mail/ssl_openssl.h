@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/net/sockets.h"
+
 // One client session: a context and a handle bound to a socket. Operations
 // never block on their own account: they report what the socket must become
 // ready for, and the caller waits and repeats.
@@ -24,7 +26,8 @@ class TlsSession {
   // False when the library is missing or either object could not be made;
   // the session then holds nothing.
   bool Open(const std::string& cipher_list);
-  bool Attach(std::intptr_t socket);
+  // Binds the handle to the socket, read and written through `api`.
+  bool Attach(platform::net::SocketApi* api, platform::net::Handle socket);
   // Names the server in the handshake (SNI); before Handshake.
   void SetServerName(const std::string& name);
   Status Handshake();
@@ -43,10 +46,18 @@ class TlsSession {
   static void SetLibraryNamesForTesting(std::vector<std::string> ssl,
                                         std::vector<std::string> crypto);
 
+  // What the library's reads and writes of this session go through.
+  struct Link {
+    platform::net::SocketApi* api = nullptr;
+    platform::net::Handle socket = platform::net::kNoHandle;
+    bool ended = false;  // a receive found the peer's end of data
+  };
+
  private:
   Status Result(int rc, int* done);
 
   bool loaded_ = false;
+  Link link_;
   void* ctx_ = nullptr;
   void* ssl_ = nullptr;
 };

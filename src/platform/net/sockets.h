@@ -96,18 +96,4 @@ class SocketApi {
   virtual void CloseSignal(Handle wait_end, Handle raise_end) = 0;
 };
 
-// Keeps SIGPIPE from killing the process while the calling thread writes to a
-// socket through code it does not control (the TLS library). Nothing to do on
-// Windows, which has no such signal.
-class ScopedNoSigpipe {
- public:
-  ScopedNoSigpipe();
-  ~ScopedNoSigpipe();
-  ScopedNoSigpipe(const ScopedNoSigpipe&) = delete;
-  ScopedNoSigpipe& operator=(const ScopedNoSigpipe&) = delete;
-
- private:
-  bool was_blocked_ = false;
-};
-
 }  // namespace platform::net

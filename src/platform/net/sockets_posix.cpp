@@ -6,11 +6,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -267,36 +264,6 @@ class PosixSockets final : public SocketApi {
 SocketApi* SocketApi::Default() {
   static PosixSockets sockets;
   return &sockets;
-}
-
-// Three system calls in all: the block, which also tells whether SIGPIPE
-// was blocked already (then nothing is ours to undo; a SIGPIPE pending
-// before is pending only where it is blocked), and at the end the look for
-// one raised meanwhile and the unblock.
-ScopedNoSigpipe::ScopedNoSigpipe() {
-  sigset_t block, old;
-  sigemptyset(&block);
-  sigaddset(&block, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &block, &old);
-  was_blocked_ = sigismember(&old, SIGPIPE) == 1;
-}
-
-ScopedNoSigpipe::~ScopedNoSigpipe() {
-  if (was_blocked_) return;
-  // Swallow a SIGPIPE raised meanwhile before unblocking, else it would be
-  // delivered the moment the mask is restored.
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGPIPE);
-  sigset_t pending;
-  sigemptyset(&pending);
-  sigpending(&pending);
-  if (sigismember(&pending, SIGPIPE) == 1) {
-    timespec zero{0, 0};
-    while (sigtimedwait(&set, nullptr, &zero) < 0 && errno == EINTR) {
-    }
-  }
-  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 }  // namespace platform::net

@@ -227,7 +227,4 @@ SocketApi* SocketApi::Default() {
   return &sockets;
 }
 
-ScopedNoSigpipe::ScopedNoSigpipe() {}
-ScopedNoSigpipe::~ScopedNoSigpipe() {}
-
 }  // namespace platform::net
