@@ -86,8 +86,6 @@ void ini_file::key_lines::reserve(size_t bytes, size_t count) {
   ends_.reserve(ends_.size() + count);
 }
 
-// The quotes go on as the line is written, never inserted afterwards: an
-// insert would move every line written before it.
 void ini_file::key_lines::add(std::string_view name, std::string_view value) {
   append_one_line(text_, name);
   text_ += '=';
