@@ -220,7 +220,12 @@ class ExposedSocket : public TTCPBlockSocket {
   using TTCPBlockSocket::Socket;
 };
 
+// Also while other sessions come and go: one that ends leaves the library
+// as it was to those still open.
 TEST(TlsPeer, HandshakeIntoAClosedSendingSideFailsWithoutSigpipe) {
+  TTCPBlockSocket holder;
+  holder.SetTlsEnabled(true);
+  TTCPBlockSocket(nullptr).SetTlsEnabled(true);
   Peer peer;
   peer.Serve([](PeerConnection& c) { c.WaitForClose(); });
   ExposedSocket sock;
