@@ -2,8 +2,9 @@
 // with exact receive boundaries: no network, no sleeps.
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "blcksock.h"
@@ -14,121 +15,146 @@ using namespace std::string_literals;
 namespace {
 
 constexpr int kOk = 0;
-constexpr int kTimedOut = 10060;
-constexpr int kPeerClosed = 10054;
 
-struct Read {
-  std::string line;
-  int error;
-};
-
-// Where the input ends (a silent or a closed peer) and what a read leaves.
-TEST(LineReader, ErrorsAndLeftovers) {
-  const struct {
-    std::vector<std::string> arrivals;
-    bool closed;
-    std::vector<Read> reads;
-    std::string left;  // InputBuffer after the reads
-  } kCases[] = {
-      {{"\r\n\r\n"}, false, {{"", kOk}, {"", kOk}, {"", kTimedOut}}, ""},
-      {{"+OK\r\nhalf a li", "ne"}, true, {{"+OK", kOk}, {"", kPeerClosed}}, "half a line"},
-      {{"abc"}, false, {{"", kTimedOut}}, "abc"},
-      {{"one\r\ntwo\r\nthr"}, false, {{"one", kOk}}, "two\r\nthr"},
+// Runs one step on the connection and gives what it returned; `look` tells a
+// look at the state from an operation. Operations: connect [HOST PORT],
+// close, abort, bind IP PORT, rcvbuf N, sndbuf N, line, chunk, bytes N,
+// until TEXT, send TEXT (SendBuffer's count), text TEXT (SendText). Looks:
+// left (InputBuffer), pending, receives, arrivals (pieces not yet received),
+// calls, sends, resolver (how the last name was resolved).
+std::string Do(TBlockSocket& s, FakeSockets& f, const std::string& op, bool* look) {
+  const size_t blank = op.find(' ');
+  const std::string verb = op.substr(0, blank);
+  const std::string arg = blank == std::string::npos ? "" : op.substr(blank + 1);
+  const size_t gap = arg.find(' ');
+  const std::string first = arg.substr(0, gap);
+  const std::string second = gap == std::string::npos ? "" : arg.substr(gap + 1);
+  const auto join = [](const std::vector<std::string>& items) {
+    std::string joined;
+    for (const std::string& item : items) joined += "[" + item + "]";
+    return joined;
   };
-  for (const auto& c : kCases) {
+  *look = false;
+  if (verb == "connect") {
+    s.Connect(arg.empty() ? "h" : first, arg.empty() ? "1" : second);
+  } else if (verb == "close") {
+    s.Close();
+  } else if (verb == "abort") {
+    s.AbortSocket();
+  } else if (verb == "bind") {
+    s.BindLocal(first, second);
+  } else if (verb == "rcvbuf") {
+    s.SetReceiveBufferSize(std::stoi(arg));
+  } else if (verb == "sndbuf") {
+    s.SetSendBufferSize(std::stoi(arg));
+  } else if (verb == "text") {
+    s.SendText(arg);
+  } else if (verb == "line") {
+    return s.ReadLine(1000);
+  } else if (verb == "chunk") {
+    return s.ReadChunk(1000);
+  } else if (verb == "bytes") {
+    return s.ReadBytes(std::stoi(arg), 1000);
+  } else if (verb == "until") {
+    return s.ReadUntil(1000, arg);
+  } else if (verb == "send") {
+    return std::to_string(s.SendBuffer(arg.data(), static_cast<int>(arg.size())));
+  } else {
+    *look = true;
+    if (verb == "left") return std::string(s.InputBuffer());
+    if (verb == "pending") return std::to_string(s.PendingBytes());
+    if (verb == "receives") return std::to_string(f.receives);
+    if (verb == "arrivals") return std::to_string(f.arrivals.size());
+    if (verb == "calls") return join(f.calls);
+    if (verb == "sends") return join(f.sends);
+    if (verb == "resolver") {
+      return std::string(f.resolved_with_null_host ? "no name" : "name") +
+             (f.resolved_passive ? ", passive" : "");
+    }
+    ADD_FAILURE() << "unknown step " << op;
+  }
+  return "";
+}
+
+// Where the input ends (a silent, a closed or an endless peer), what each
+// read takes and leaves, and what reaches the system. A script is steps
+// parted by "; ", each "OP[ = RESULT][ ! ERROR]": RESULT (empty if left
+// out) is what Do gives, ERROR (0 if left out) the connection's error after
+// an operation; "closed" and "endless" set the peer.
+TEST(Connection, ScriptsAgainstAScriptedPeer) {
+  const std::string mib(1 << 20, 'x'), fetch = "* 1 FETCH (RFC822.HEADER {5}";
+  const std::string too_many = std::to_string(TBlockSocket::kMaxReadBytes + 1);
+  const std::string gone = "[resolve][open][connect][shutdown][close]";
+  const std::pair<std::vector<std::string>, std::string> kCases[] = {
+      {{"\r\n\r\n"}, "connect; line; line; line ! 10060; left"},
+      {{"+OK\r\nhalf a li", "ne"}, "closed; connect; line = +OK; line ! 10054; left = half a line"},
+      {{"abc"}, "connect; line ! 10060; left = abc"},
+      {{"one\r\ntwo\r\nthr"}, "connect; line = one; left = two\r\nthr"},
+      {{"xxEN", "Dyy"}, "connect; until ; receives = 0; until END = xx; left = yy"},
+      {{"ab", "cd", "ef\r\n"},
+       "connect; bytes 0; receives = 0; bytes 3 = abc; left = d; line = def; bytes 1 ! 10060"},
+      {{"abc"}, "closed; connect; bytes 5 ! 10054; left = abc"},
+      // ReadChunk: the buffer first, then one receive.
+      {{"l1\r\nrest", "next", "after"},
+       "connect; line = l1; chunk = rest; chunk = next; pending = 5"},
+      // A literal announced by a line whose CR ends one receive begins after
+      // the LF that starts the next: every kind of read drops that LF.
+      {{fetch + "\r", "\nabcde)"}, "connect; line = " + fetch + "; bytes 5 = abcde"},
+      {{fetch + "\r", "\nabcde)"}, "connect; line = " + fetch + "; chunk = abcde)"},
+      {{fetch + "\r", "\nabcde)"}, "connect; line = " + fetch + "; until ) = abcde"},
+      // Past a bound a read fails and leaves the connection unusable.
+      {{mib, mib, mib, mib, mib, mib, "\r\nok\r\n"},
+       "connect; line ! 10055; left; line ! 10055; bytes 2 ! 10055; send x = -1 ! 10055"},
+      {{"abc"}, "connect; bytes " + too_many + " ! 10055; receives = 0; line ! 10055; close"},
+      {{}, "connect; text S1 LOGIN \"u\" \"p\"\r\n; sends = [S1 LOGIN \"u\" \"p\"\r\n]"},
+      {{},
+       "rcvbuf 32768; sndbuf 16384; calls; connect; "
+       "calls = [resolve][open][rcvbuf 32768][sndbuf 16384][connect]"},
+      // Close half-closes and drains, but not forever.
+      {{"late data"}, "closed; close; calls; connect; close; arrivals = 0; calls = " + gone},
+      {{std::string(65536, 'z')}, "endless; connect; close; calls = " + gone},
+      {{}, "abort; connect ! 10004; close; connect ! 10004; calls"},
+      {{"partial"}, "connect; abort; line ! 10004; send x = -1 ! 10004; sends"},
+      // Loopback and the any address go to the resolver without a name;
+      // binding before a socket exists does nothing.
+      {{},
+       "connect 127.0.0.1 143; resolver = no name; close; bind 0.0.0.0 0; calls = " + gone +
+           "; bind 0.0.0.0 2525; resolver = no name, passive; calls = " + gone +
+           "[resolve][open][bind]"},
+  };
+  for (const auto& [arrivals, script] : kCases) {
     FakeSockets fake;
-    fake.arrivals.assign(c.arrivals.begin(), c.arrivals.end());
-    fake.closed = c.closed;
+    fake.arrivals.assign(arrivals.begin(), arrivals.end());
     TBlockSocket sock(&fake);
     sock.LineEndAny = true;
-    sock.Connect("mail.example", "110");
-    for (const Read& r : c.reads) {
-      EXPECT_EQ(sock.ReadLine(1000), r.line) << c.arrivals[0];
-      EXPECT_EQ(sock.LastError(), r.error) << c.arrivals[0];
+    for (size_t at = 0, end = 0; at < script.size(); at = end + 2) {
+      end = std::min(script.find("; ", at), script.size());
+      std::string step = script.substr(at, end - at), result;
+      int error = kOk;
+      if (const size_t bang = step.find(" ! "); bang != std::string::npos) {
+        error = std::stoi(step.substr(bang + 3));
+        step.erase(bang);
+      }
+      if (const size_t equals = step.find(" = "); equals != std::string::npos) {
+        result = step.substr(equals + 3);
+        step.erase(equals);
+      }
+      fake.closed |= step == "closed";
+      fake.endless |= step == "endless";
+      if (step == "closed" || step == "endless") continue;
+      bool look = false;
+      EXPECT_EQ(Do(sock, fake, step, &look), result) << script << ": " << step;
+      if (!look) {
+        EXPECT_EQ(sock.LastError(), error) << script << ": " << step;
+      }
     }
-    EXPECT_EQ(sock.InputBuffer(), c.left);
-  }
-}
-
-class ConnectionTest : public ::testing::Test {
- protected:
-  FakeSockets fake;
-};
-
-TEST_F(ConnectionTest, ReadUntilCustomTerminator) {
-  fake.arrivals = {"xxEN", "Dyy"};
-  TBlockSocket sock(&fake);
-  sock.Connect("h", "1");
-  EXPECT_EQ(sock.ReadUntil(1000, ""), "");
-  EXPECT_EQ(fake.receives, 0);
-  EXPECT_EQ(sock.ReadUntil(1000, "END"), "xx");
-  EXPECT_EQ(sock.InputBuffer(), "yy");
-}
-
-TEST_F(ConnectionTest, ReadBytesTakesExactlyCountAndKeepsSurplus) {
-  fake.arrivals = {"ab", "cd", "ef\r\n"};
-  TBlockSocket sock(&fake);
-  sock.LineEndAny = true;
-  sock.Connect("h", "1");
-  EXPECT_EQ(sock.ReadBytes(0, 1000), "");
-  EXPECT_EQ(fake.receives, 0);
-  EXPECT_EQ(sock.ReadBytes(3, 1000), "abc");
-  EXPECT_EQ(sock.InputBuffer(), "d");
-  EXPECT_EQ(sock.ReadLine(1000), "def");
-  EXPECT_EQ(sock.ReadBytes(1, 1000), "");
-  EXPECT_EQ(sock.LastError(), kTimedOut);
-}
-
-TEST_F(ConnectionTest, ReadBytesFailureKeepsPartialInput) {
-  fake.arrivals = {"abc"};
-  fake.closed = true;
-  TBlockSocket sock(&fake);
-  sock.Connect("h", "1");
-  EXPECT_EQ(sock.ReadBytes(5, 1000), "");
-  EXPECT_EQ(sock.LastError(), kPeerClosed);
-  EXPECT_EQ(sock.InputBuffer(), "abc");
-}
-
-TEST_F(ConnectionTest, ReadChunkHandsOutBufferFirstThenOneReceive) {
-  fake.arrivals = {"l1\r\nrest", "next", "after"};
-  TBlockSocket sock(&fake);
-  sock.LineEndAny = true;
-  sock.Connect("h", "1");
-  EXPECT_EQ(sock.ReadLine(1000), "l1");
-  EXPECT_EQ(sock.ReadChunk(1000), "rest");
-  EXPECT_EQ(sock.ReadChunk(1000), "next");
-  EXPECT_EQ(sock.PendingBytes(), 5);
-}
-
-// A literal announced by a line whose CR ends one receive begins after the
-// LF that starts the next: every kind of read drops that LF, not only ReadLine.
-TEST_F(ConnectionTest, EveryReadDropsTheRestOfALineEndSplitBeforeIt) {
-  struct After {
-    const char* name;
-    std::function<std::string(TBlockSocket&)> read;
-    std::string expected;
-  };
-  const After kReads[] = {
-      {"ReadBytes", [](TBlockSocket& s) { return s.ReadBytes(5, 1000); }, "abcde"},
-      {"ReadChunk", [](TBlockSocket& s) { return s.ReadChunk(1000); }, "abcde)"},
-      {"ReadUntil", [](TBlockSocket& s) { return s.ReadUntil(1000, ")"); }, "abcde"},
-  };
-  for (const After& after : kReads) {
-    FakeSockets f;
-    f.arrivals = {"* 1 FETCH (RFC822.HEADER {5}\r", "\nabcde)"};
-    TBlockSocket sock(&f);
-    sock.LineEndAny = true;
-    sock.Connect("h", "1");
-    EXPECT_EQ(sock.ReadLine(1000), "* 1 FETCH (RFC822.HEADER {5}");
-    EXPECT_EQ(after.read(sock), after.expected) << after.name;
-    EXPECT_EQ(sock.LastError(), kOk) << after.name;
   }
 }
 
 // A line end found in a later receive must not depend on rescanning the
 // whole line: the same input cut into three receives at every two positions
 // reads the same.
-TEST_F(ConnectionTest, EveryCutOfTheInputReadsTheSameLines) {
+TEST(Connection, EveryCutOfTheInputReadsTheSameLines) {
   const struct {
     bool line_end_any;
     std::string input;
@@ -156,145 +182,31 @@ TEST_F(ConnectionTest, EveryCutOfTheInputReadsTheSameLines) {
   }
 }
 
-TEST_F(ConnectionTest, OverlongLineFailsAndLeavesTheConnectionUnusable) {
-  const std::string mib(1 << 20, 'x');
-  for (int i = 0; i < 6; ++i) fake.arrivals.push_back(mib);
-  fake.arrivals.push_back("\r\nok\r\n");
-  TBlockSocket sock(&fake);
-  sock.LineEndAny = true;
-  sock.Connect("h", "1");
-  EXPECT_EQ(sock.ReadLine(1000), "");
-  EXPECT_EQ(sock.LastError(), TBlockSocket::kErrTooLong);
-  EXPECT_TRUE(sock.InputBuffer().empty());
-  EXPECT_EQ(sock.ReadLine(1000), "");
-  EXPECT_EQ(sock.LastError(), TBlockSocket::kErrTooLong);
-  EXPECT_EQ(sock.ReadBytes(2, 1000), "");
-  EXPECT_EQ(sock.LastError(), TBlockSocket::kErrTooLong);
-  EXPECT_EQ(sock.SendBuffer("x", 1), -1);
-  EXPECT_EQ(sock.LastError(), TBlockSocket::kErrTooLong);
-}
-
-TEST_F(ConnectionTest, OverlongReadBytesFailsWithoutReading) {
-  fake.arrivals = {"abc"};
-  TBlockSocket sock(&fake);
-  sock.Connect("h", "1");
-  EXPECT_EQ(sock.ReadBytes(TBlockSocket::kMaxReadBytes + 1, 1000), "");
-  EXPECT_EQ(sock.LastError(), TBlockSocket::kErrTooLong);
-  EXPECT_EQ(fake.receives, 0);
-  EXPECT_EQ(sock.ReadLine(1000), "");
-  EXPECT_EQ(sock.LastError(), TBlockSocket::kErrTooLong);
-  sock.Close();
-  EXPECT_EQ(sock.LastError(), kOk);
-}
-
-TEST_F(ConnectionTest, CommandLeavesInOneSend) {
-  TBlockSocket sock(&fake);
-  sock.Connect("h", "1");
-  sock.SendText("S1 LOGIN \"user\" \"secret\"\r\n");
-  EXPECT_EQ(sock.LastError(), kOk);
-  ASSERT_EQ(fake.sends.size(), 1u);
-  EXPECT_EQ(fake.sends[0], "S1 LOGIN \"user\" \"secret\"\r\n");
-}
-
+// IPv4 first, one address tried; a name that does not resolve is never
+// connected to.
 TEST(AddressChoice, PrefersIPv4AndTriesOneAddress) {
   using F = net::Family;
-  const std::pair<std::vector<F>, F> kCases[] = {{{F::kIPv6, F::kIPv4}, F::kIPv4},
-                                                 {{F::kIPv4, F::kIPv6}, F::kIPv4},
-                                                 {{F::kIPv6, F::kIPv6}, F::kIPv6}};
-  for (const auto& [found, used] : kCases) {
+  const struct {
+    std::vector<F> found;
+    int error;
+    F used;  // kAny: none
+  } kCases[] = {{{F::kIPv6, F::kIPv4}, kOk, F::kIPv4},
+                {{F::kIPv4, F::kIPv6}, kOk, F::kIPv4},
+                {{F::kIPv6, F::kIPv6}, kOk, F::kIPv6},
+                {{}, 11001, F::kAny}};
+  for (const auto& [found, error, used] : kCases) {
     FakeSockets fake;
     fake.resolved = found;
+    fake.resolve_error = error;
     TBlockSocket sock(&fake);
     sock.Connect("dual.example", "pop3");
-    EXPECT_EQ(sock.LastError(), kOk);
+    EXPECT_EQ(sock.LastError(), error);
     EXPECT_EQ(fake.opened, used);
     EXPECT_EQ(fake.connected, used);
     EXPECT_EQ(sock.IsIPv6(), used == F::kIPv6);
-    EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), "connect"), 1);
+    EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), "connect"), used != F::kAny);
     EXPECT_EQ(fake.resolved_service, "pop3");
   }
-}
-
-TEST_F(ConnectionTest, UnresolvedNameFailsWithoutConnecting) {
-  fake.resolved.clear();
-  fake.resolve_error = 11001;
-  TBlockSocket sock(&fake);
-  sock.Connect("no.such.host", "110");
-  EXPECT_EQ(sock.LastError(), 11001);
-  EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), "connect"), 0);
-}
-
-TEST_F(ConnectionTest, LoopbackAndAnyAddressGoToTheResolverWithoutAName) {
-  TBlockSocket sock(&fake);
-  sock.Connect("127.0.0.1", "143");
-  EXPECT_TRUE(fake.resolved_with_null_host);
-  EXPECT_FALSE(fake.resolved_passive);
-  sock.Close();
-  sock.BindLocal("0.0.0.0", "0");
-  EXPECT_EQ(fake.calls.back(), "close");  // nothing to do before a socket exists
-  sock.BindLocal("0.0.0.0", "2525");
-  EXPECT_TRUE(fake.resolved_with_null_host);
-  EXPECT_TRUE(fake.resolved_passive);
-  EXPECT_EQ(fake.calls.back(), "bind");
-}
-
-TEST_F(ConnectionTest, BufferSizesApplyInOrderWhenTheSocketIsCreated) {
-  TBlockSocket sock(&fake);
-  sock.SetReceiveBufferSize(32768);
-  sock.SetSendBufferSize(16384);
-  EXPECT_TRUE(fake.calls.empty());
-  sock.Connect("h", "1");
-  std::vector<std::string> want = {"resolve", "open", "rcvbuf 32768", "sndbuf 16384", "connect"};
-  EXPECT_EQ(fake.calls, want);
-}
-
-TEST_F(ConnectionTest, CloseHalfClosesDrainsAndResets) {
-  TBlockSocket sock(&fake);
-  sock.Close();
-  EXPECT_EQ(sock.LastError(), kOk);
-  EXPECT_TRUE(fake.calls.empty());
-
-  fake.arrivals = {"late data"};
-  fake.closed = true;
-  sock.Connect("h", "1");
-  sock.Close();
-  EXPECT_EQ(sock.LastError(), kOk);
-  EXPECT_TRUE(fake.arrivals.empty());
-  std::vector<std::string> tail(fake.calls.end() - 2, fake.calls.end());
-  EXPECT_EQ(tail, (std::vector<std::string>{"shutdown", "close"}));
-}
-
-TEST_F(ConnectionTest, CloseStopsDrainingAPeerThatNeverStops) {
-  fake.arrivals = {std::string(65536, 'z')};
-  fake.endless = true;
-  TBlockSocket sock(&fake);
-  sock.Connect("h", "1");
-  sock.Close();
-  EXPECT_EQ(sock.LastError(), kOk);
-  EXPECT_EQ(fake.calls.back(), "close");
-}
-
-TEST_F(ConnectionTest, AbortStopsEveryLaterOperation) {
-  TBlockSocket sock(&fake);
-  sock.AbortSocket();
-  sock.Connect("h", "1");
-  EXPECT_EQ(sock.LastError(), TBlockSocket::kErrAborted);
-  EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), "connect"), 0);
-  sock.Close();
-  EXPECT_EQ(sock.LastError(), kOk);
-}
-
-TEST_F(ConnectionTest, AbortInterruptsAWaitAndKeepsInput) {
-  fake.arrivals = {"partial"};
-  TBlockSocket sock(&fake);
-  sock.LineEndAny = true;
-  sock.Connect("h", "1");
-  sock.AbortSocket();
-  EXPECT_EQ(sock.ReadLine(60000), "");
-  EXPECT_EQ(sock.LastError(), TBlockSocket::kErrAborted);
-  EXPECT_EQ(sock.SendBuffer("x", 1), -1);
-  EXPECT_EQ(sock.LastError(), TBlockSocket::kErrAborted);
-  EXPECT_TRUE(fake.sends.empty());
 }
 
 TEST(ErrorDesc, FixedTextsAndOneForEveryWinsockCode) {
