@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/net/sockets.h"
@@ -65,13 +66,9 @@ class FakeSockets : public net::SocketApi {
     return 0;
   }
   int SetBufferSize(net::Handle, bool receive, int bytes) override {
-    calls.push_back((receive ? "rcvbuf " : "sndbuf ") + std::to_string(bytes));
-    return 0;
+    return Record((receive ? "rcvbuf " : "sndbuf ") + std::to_string(bytes));
   }
-  int Bind(net::Handle, const net::Address&) override {
-    calls.push_back("bind");
-    return 0;
-  }
+  int Bind(net::Handle, const net::Address&) override { return Record("bind"); }
   int Listen(net::Handle, int) override { return 10045; }
   int Accept(net::Handle, net::Handle*) override { return 10045; }
   int Connect(net::Handle, const net::Address& a) override {
@@ -113,11 +110,8 @@ class FakeSockets : public net::SocketApi {
     if ((events & net::kReadable) && (!arrivals.empty() || closed)) *ready |= net::kReadable;
     return 0;
   }
-  int ShutdownSend(net::Handle) override {
-    calls.push_back("shutdown");
-    return 0;
-  }
-  void Close(net::Handle) override { calls.push_back("close"); }
+  int ShutdownSend(net::Handle) override { return Record("shutdown"); }
+  void Close(net::Handle) override { Record("close"); }
   int OpenSignal(net::Handle* wait_end, net::Handle* raise_end) override {
     *wait_end = 4;
     *raise_end = 5;
@@ -127,5 +121,9 @@ class FakeSockets : public net::SocketApi {
   void CloseSignal(net::Handle, net::Handle) override {}
 
  private:
+  int Record(std::string call) {
+    calls.push_back(std::move(call));
+    return 0;
+  }
   bool raised = false;
 };
