@@ -1,7 +1,7 @@
 // The running plug-in end to end: the substitute host plays the messenger for
 // the plug-in's own code, which checks a real Dovecot started by the test
 // run. New mail arrives, the user renames an entry and asks for checks,
-// accounts come and go while checks run, and "stop" writes mail.ini.
+// accounts come and go while checks run, and "stop" takes the list down.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -69,12 +69,10 @@ class RunningPlugin : public test_support::HostedPlugin {
   }
 };
 
-TEST_F(RunningPlugin, ChecksNewMailRenamesAndSavesOnStop) {
-  const std::vector<plugin_test::account_spec> accounts = {
-      account("Pop", ACCOUNT_POP3, "storypop", "secret", false),
-      account("Imap", ACCOUNT_IMAP, "storyimap", "secret", true),
-      account("Broken", ACCOUNT_POP3, "storypop", "wrong", false)};
-  configure(accounts);
+TEST_F(RunningPlugin, ChecksNewMailRenamesAndStops) {
+  configure({account("Pop", ACCOUNT_POP3, "storypop", "secret", false),
+             account("Imap", ACCOUNT_IMAP, "storyimap", "secret", true),
+             account("Broken", ACCOUNT_POP3, "storypop", "wrong", false)});
 
   run("start");
   // The first check of every account, in table order, 500 ms apart.
@@ -103,13 +101,6 @@ TEST_F(RunningPlugin, ChecksNewMailRenamesAndSavesOnStop) {
   wait_for(std::string("text=\"Office: ") + kSender + " - " + kSubjectLogged + "\"");
   wait_for("text=\"Office (4/4)\"");
 
-  // "Check for mail now!" on the broken account: it fails again, stays
-  // disabled, and the thread adds no total-count alert.
-  run("menu " + std::to_string(entry_id("Broken")) + " 1");
-  wait_for("text=\"Broken: Cannot login to server. Check your settings.\"");
-  const std::string after = run("sleep 300");
-  EXPECT_EQ(after.find("(total)"), std::string::npos);
-
   // The user adds and removes accounts and asks for checks while the
   // checker works through them (meant for the ThreadSanitizer build).
   for (int round = 0; round < 20; ++round) {
@@ -127,11 +118,6 @@ TEST_F(RunningPlugin, ChecksNewMailRenamesAndSavesOnStop) {
   EXPECT_NE(stopped.find("plugin_main(\"stop\") -> 0"), std::string::npos);
   EXPECT_TRUE(host_.entries().empty());
   EXPECT_TRUE(host_.groups().empty());
-  // mail.ini keeps the new alias.
-  account_table.reload({}, 0);
-  ASSERT_TRUE(load_config());
-  ASSERT_EQ(account_table.size(), accounts.size());
-  EXPECT_EQ(account_table.snapshot()[1].display, "Office");
 }
 
 }  // namespace

@@ -1,22 +1,174 @@
-// mail.ini: password scrambling, the account and option keys, bad input, the
-// round trip of whole tables, and what a save keeps of a hand-written file.
+// mail.ini and the ini file under it: password scrambling, the account and
+// option keys, bad input, whole tables through a save and a load, what a save
+// keeps of a hand-written file, and saves that fail at any step.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <random>
 
-#include "config_fixture.h"
 #include "imap_config.h"
 #include "ini_file.h"
+#include "plugin_fixture.h"
+#include "test_support.h"
 
 #if defined(_WIN32)
 #include <windows.h>
 #else
 #include <sys/stat.h>
 #endif
+#if defined(__linux__)
+#include <signal.h>
+#include <sys/resource.h>
+#endif
 
 namespace {
+
+namespace fs = std::filesystem;
+typedef std::vector<ini_file::key_value> keys;
+
+TEST(IniFile, ReadsTheLinesOfOneSection) {
+  const struct {
+    const char* text;
+    keys expected;
+  } cases[] = {
+      {"", {}},
+      {"[Mail]\r\na=1\r\nb=2\r\n", {{"a", "1"}, {"b", "2"}}},
+      {"[Mail]\na=1\nb=2", {{"a", "1"}, {"b", "2"}}},  // LF alone, no final line end
+      {"[mail]\r\na=1\r\n", {{"a", "1"}}},             // section name in any case
+      {"  [ Mail ]  \r\na=1\r\n", {{"a", "1"}}},
+      {"a=0\r\n[Other]\r\na=1\r\n[Mail]\r\na=2\r\n[Next]\r\na=3\r\n", {{"a", "2"}}},
+      {"[Mail]\r\nx=a=b\r\n", {{"x", "a=b"}}},  // only the first "=" splits
+      {"[Mail]\r\nx=\r\n", {{"x", ""}}},
+      // Blanks and one pair of enclosing quotes go, as the Windows reader has it.
+      {"[Mail]\r\nx= two  \r\n", {{"x", "two"}}},
+      {"[Mail]\r\n  x = two \r\n", {{"x", "two"}}},
+      {"[Mail]\r\nx=\t046\t\r\n", {{"x", "046"}}},
+      {"[Mail]\r\nx=\"quoted\"\r\n", {{"x", "quoted"}}},
+      {"[Mail]\r\nx= \" in quotes \" \r\n", {{"x", " in quotes "}}},
+      {"[Mail]\r\nx=\"\"two\"\"\r\n", {{"x", "\"two\""}}},
+      {"[Mail]\r\nx=\"\r\n", {{"x", "\""}}},
+      {"[Mail]\r\nx=\"open\r\ny=a\"b\"\r\n", {{"x", "\"open"}, {"y", "a\"b\""}}},
+      {"[Mail]\r\n; a=1\r\n\r\nno equals sign\r\n=nameless\r\nb=2\r\n", {{"b", "2"}}},
+      {"[Mail]\r\na=1\r\n[Other]\r\nb=2\r\n[MAIL]\r\nc=3\r\n", {{"a", "1"}, {"c", "3"}}},
+      {"\xEF\xBB\xBF[Mail]\r\na=1\r\n", {{"a", "1"}}},
+      {"[Mail]\r\na=1\r\r\n", {{"a", "1\r"}}},
+      {"[Mail\r\na=1\r\n", {{"a", "1"}}},  // header without "]"
+  };
+  for (const auto& c : cases) EXPECT_EQ(ini_file(c.text).section("Mail"), c.expected) << c.text;
+}
+
+TEST(IniFile, ReplacingASectionKeepsEverythingElse) {
+  const struct {
+    const char* name;
+    const char* before;
+    const char* after;
+  } cases[] = {
+      {"empty file", "", "[Mail]\r\nn=v\r\n"},
+      {"appended after other sections", "; top\r\n[Other]\r\nk=1\r\n",
+       "; top\r\n[Other]\r\nk=1\r\n[Mail]\r\nn=v\r\n"},
+      {"in place, comments and blank lines kept",
+       "; top\r\n\r\n[Mail]\r\n; about mail\r\nold=1\r\n; "
+       "between\r\nold2=2\r\n\r\n[Other]\r\nk=1\r\n",
+       "; top\r\n\r\n[Mail]\r\n; about mail\r\nn=v\r\n; between\r\n\r\n[Other]\r\nk=1\r\n"},
+      {"header kept as written", "[MAIL]\r\nold=1\r\n", "[MAIL]\r\nn=v\r\n"},
+      {"section without keys", "[Mail]\r\n; c\r\n[Other]\r\n",
+       "[Mail]\r\nn=v\r\n; c\r\n[Other]\r\n"},
+      {"header on the last line", "[Other]\r\n[Mail]", "[Other]\r\n[Mail]\r\nn=v\r\n"},
+      {"repeated section merged into the first",
+       "[Mail]\r\na=1\r\n[Other]\r\nk=1\r\n[Mail]\r\nb=2\r\n; c\r\n",
+       "[Mail]\r\nn=v\r\n[Other]\r\nk=1\r\n; c\r\n"},
+      {"empty first, keys in the repeat", "[Mail]\r\n[Other]\r\nk=1\r\n[Mail]\r\nb=2\r\n",
+       "[Mail]\r\nn=v\r\n[Other]\r\nk=1\r\n"},
+      {"LF line ends become CR LF", "[Other]\nk=1\n[Mail]\nold=1\n",
+       "[Other]\r\nk=1\r\n[Mail]\r\nn=v\r\n"},
+      {"byte-order mark kept", "\xEF\xBB\xBF[Mail]\r\nold=1\r\n", "\xEF\xBB\xBF[Mail]\r\nn=v\r\n"},
+  };
+  for (const auto& c : cases) {
+    ini_file file(c.before);
+    file.replace_section("Mail", {{"n", "v"}});
+    EXPECT_EQ(file.text(), c.after) << c.name;
+  }
+  ini_file emptied("[Mail]\r\na=1\r\n[Other]\r\nk=1\r\n");
+  emptied.replace_section("Mail", {});
+  EXPECT_EQ(emptied.text(), "[Mail]\r\n[Other]\r\nk=1\r\n");
+}
+
+// Quotes and blanks are kept by quoting; a line break cannot start a line.
+TEST(IniFile, WrittenValuesReadBackAsGivenOnOneLine) {
+  const keys values = {{"a", ""},       {"b", " lead"}, {"c", "trail\t"}, {"d", "\"q\""},
+                       {"e", "\""},     {"f", "\"\""},  {"g", "\" x \""}, {"h", "in side"},
+                       {"i", "\"half"}, {"j", "x\"\"y"}};
+  ini_file file;
+  file.replace_section("Mail", values);
+  EXPECT_EQ(ini_file(file.text()).section("Mail"), values) << file.text();
+  file.replace_section("Mail", {{"display(0)", "a\r\nport(0)=1\n[Other]"}, {"b", "\nx\r"}});
+  EXPECT_EQ(file.section("Mail"), (keys{{"display(0)", "a  port(0)=1 [Other]"}, {"b", " x "}}));
+  EXPECT_EQ(file.section("Other"), keys{});
+}
+
+TEST(PasswordScrambling, PairsEachByteWithTheNextKeyByteAndForgivesBadDigits) {
+  const struct {
+    std::string password;
+    std::string digits;
+    bool both_ways;  // false: what unscrambling makes of malformed digits
+  } cases[] = {
+      {"", "", true},
+      {"abc", "014050002", true},              // a^o, b^P, c^a
+      {"aaaaa", "014049000066042", true},      // the fifth byte meets the key's first
+      {"aaaaaa", "014049000066042014", true},  // and the sixth its second again
+      {"\xff", "144", true},                   // bytes above 127 as bytes
+      {std::string(1, '\0'), "111", true},
+      {"abc", "0140500021", false},   // a tenth digit is ignored
+      {"abc", "01405000212", false},  // and so are two
+      {"a", "01405x002", false},      // a group that is no number ends the password
+      {"", "x14050002", false},
+      {"\x88", "999", false},  // only the low 8 bits count: 999 & 255 = 0xE7
+      {"\x9b", "-12", false},  // -12 is 0xF4 in its low 8 bits
+      {"a", "+14", false},
+      {"", "1 4", false},
+  };
+  for (const auto& c : cases) {
+    if (c.both_ways) {
+      EXPECT_EQ(scramble_password(c.password), c.digits) << c.password;
+    }
+    EXPECT_EQ(unscramble_password(c.digits), c.password) << c.digits;
+  }
+  std::string every_byte;
+  for (int b = 0; b < 256; ++b) every_byte += static_cast<char>(b);
+  EXPECT_EQ(unscramble_password(scramble_password(every_byte)), every_byte);
+}
+
+// The plug-in loaded from a scratch folder with an empty table and every
+// option off.
+class ConfigTest : public plugin_test::PluginTest {
+ protected:
+  void SetUp() override {
+    PluginTest::SetUp();
+    set_flags("000000");
+  }
+
+  std::string path() const { return dir_.path() + "mail.ini"; }
+  void write(const std::string& text) { test_support::write_file(path(), text); }
+  std::string read() const { return test_support::read_file(path()); }
+
+  // The six flags as digits, in file order: alert, section, icon, sound,
+  // disable, header.
+  static std::atomic<uint8_t>* const* options() {
+    static std::atomic<uint8_t>* const all[] = {&use_alert, &use_section, &use_icon,
+                                                &use_sound, &use_disable, &use_header};
+    return all;
+  }
+  static void set_flags(const std::string& digits) {
+    for (size_t i = 0; i < 6; ++i) options()[i]->store(static_cast<uint8_t>(digits[i] - '0'));
+  }
+  static std::string flags() {
+    std::string digits;
+    for (size_t i = 0; i < 6; ++i) digits += static_cast<char>('0' + options()[i]->load());
+    return digits;
+  }
+};
 
 // The settings joined by "|", in the order of the file, the password in
 // plain.
@@ -29,153 +181,92 @@ std::string describe(const imap_info& a) {
   return text;
 }
 
-std::vector<std::string> loaded_accounts() {
-  std::vector<std::string> result;
-  for (const imap_info& a : account_table.snapshot()) result.push_back(describe(a));
-  return result;
-}
-
-TEST(PasswordScrambling, PairsEachByteWithTheNextKeyByte) {
-  const struct {
-    std::string password;
-    std::string digits;
-  } cases[] = {
-      {"", ""},
-      {"abc", "014050002"},              // a^o, b^P, c^a
-      {"aaaaa", "014049000066042"},      // the fifth byte meets the key's first
-      {"aaaaaa", "014049000066042014"},  // and the sixth its second again
-      {"\xff", "144"},                   // bytes above 127 as bytes
-      {std::string(1, '\0'), "111"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(scramble_password(c.password), c.digits) << c.password;
-    EXPECT_EQ(unscramble_password(c.digits), c.password) << c.digits;
-  }
-  std::string every_byte;
-  for (int b = 0; b < 256; ++b) every_byte += static_cast<char>(b);
-  EXPECT_EQ(scramble_password(every_byte).size(), 768u);
-  EXPECT_EQ(unscramble_password(scramble_password(every_byte)), every_byte);
-}
-
-TEST(PasswordScrambling, UnscramblingForgivesMalformedDigits) {
-  const struct {
-    const char* digits;
-    std::string password;
-  } cases[] = {
-      {"0140500021", "abc"},                    // a tenth digit is ignored
-      {"01405000212", "abc"},                   // and so are two
-      {"01405x002", "a"},                       // a group that is no number ends the password
-      {"x14050002", ""},      {"999", "\x88"},  // only the low 8 bits count: 999 & 255 = 0xE7
-      {"-12", "\x9b"},                          // -12 is 0xF4 in its low 8 bits
-      {"+14", "a"},           {"1 4", ""},
-  };
-  for (const auto& c : cases) EXPECT_EQ(unscramble_password(c.digits), c.password) << c.digits;
-}
-
 // username, password "pw" and hostname of an account at `index`.
 std::string complete(const std::string& index, const std::string& user = "u") {
   return "username(" + index + ")=" + user + "\r\npassword(" + index + ")=031039\r\nhostname(" +
          index + ")=h\r\n";
 }
 
-TEST_F(ConfigTest, AccountKeysAndTheirFallbacks) {
-  const std::string plain = "0|u@h|u|pw|INBOX|0|h|||u@h|143|5|0";
+// An account of complete() as describe() shows it.
+std::string row(const std::string& user = "u", const std::string& port = "143") {
+  return "0|" + user + "@h|" + user + "|pw|INBOX|0|h|||" + user + "@h|" + port + "|5|0";
+}
+
+TEST_F(ConfigTest, AccountKeysTheirFallbacksAndBadLines) {
+  const std::string u = complete("0");
   const struct {
     std::string name;
     std::string lines;
     std::vector<std::string> accounts;
   } cases[] = {
-      {"the three keys suffice", complete("0"), {plain}},
+      {"the three keys suffice", u, {row()}},
       {"every key",
        "accttype(0)=1\r\naddress(0)=me@x\r\nusername(0)=me\r\npassword(0)=014050002\r\n"
        "mailbox(0)=Box\r\nunseen(0)=1\r\nhostname(0)=pop\r\nclient(0)=c.exe\r\n"
        "arguments(0)=-a=b\r\ndisplay(0)=Home\r\nport(0)=995\r\nattempt(0)=9\r\nssl(0)=1\r\n",
        {"1|me@x|me|abc|Box|1|pop|c.exe|-a=b|Home|995|9|1"}},
       {"alias falls back to the address",
-       complete("0") + "address(0)=a@b\r\n",
+       u + "address(0)=a@b\r\n",
        {"0|a@b|u|pw|INBOX|0|h|||a@b|143|5|0"}},
       {"zero port and interval, empty mailbox",
-       complete("0") + "port(0)=0\r\nattempt(0)=0\r\nmailbox(0)=\r\n",
-       {plain}},
+       u + "port(0)=0\r\nattempt(0)=0\r\nmailbox(0)=\r\n",
+       {row()}},
       {"a POP3 account without a port gets 110",
-       complete("0") + "accttype(0)=1\r\n",
+       u + "accttype(0)=1\r\n",
        {"1|u@h|u|pw|INBOX|0|h|||u@h|110|5|0"}},
       {"flags are 1 for any number but 0",
-       complete("0") + "unseen(0)=7\r\nssl(0)=-1\r\n",
+       u + "unseen(0)=7\r\nssl(0)=-1\r\n",
        {"0|u@h|u|pw|INBOX|1|h|||u@h|143|5|1"}},
-      {"key names are case-sensitive", complete("0") + "Address(0)=x@y\r\nPort(0)=7\r\n", {plain}},
-      {"unknown base names are ignored", complete("0") + "colour(0)=red\r\n", {plain}},
+      {"key names are case-sensitive", u + "Address(0)=x@y\r\nPort(0)=7\r\n", {row()}},
+      {"unknown base names are ignored", u + "colour(0)=red\r\n", {row()}},
       {"incomplete slots are dropped",
        complete("0", "a") + "username(1)=b\r\nhostname(1)=h\r\n" +
            "username(2)=c\r\npassword(2)=\r\nhostname(2)=h\r\n" + "password(3)=031039\r\n" +
            "username(4)=d\r\npassword(4)=031039\r\n",
-       {"0|a@h|a|pw|INBOX|0|h|||a@h|143|5|0"}},
+       {row("a")}},
       {"gaps close, index order wins over file order",
        complete("7", "c") + complete("0", "a") + complete("4", "b"),
-       {"0|a@h|a|pw|INBOX|0|h|||a@h|143|5|0", "0|b@h|b|pw|INBOX|0|h|||b@h|143|5|0",
-        "0|c@h|c|pw|INBOX|0|h|||c@h|143|5|0"}},
+       {row("a"), row("b"), row("c")}},
       {"indices past 19 are read",
        complete("20", "a") + complete("1000", "b"),
-       {"0|a@h|a|pw|INBOX|0|h|||a@h|143|5|0", "0|b@h|b|pw|INBOX|0|h|||b@h|143|5|0"}},
-      {"a later line wins",
-       complete("0") + "hostname(0)=h2\r\n",
-       {"0|u@h2|u|pw|INBOX|0|h2|||u@h2|143|5|0"}},
-      {"leading zeros in an index",
-       complete("0") + "port(00)=25\r\n",
-       {"0|u@h|u|pw|INBOX|0|h|||u@h|25|5|0"}},
-      {"text after the closing parenthesis",
-       complete("0") + "port(0)x=25\r\n",
-       {"0|u@h|u|pw|INBOX|0|h|||u@h|25|5|0"}},
-      {"negative numbers are kept",
-       complete("0") + "port(0)=-5\r\n",
-       {"0|u@h|u|pw|INBOX|0|h|||u@h|-5|5|0"}},
-      {"blanks around a number",
-       complete("0") + "port(0)= 25 \r\n",
-       {"0|u@h|u|pw|INBOX|0|h|||u@h|25|5|0"}},
+       {row("a"), row("b")}},
+      {"a later line wins", u + "hostname(0)=h2\r\n", {"0|u@h2|u|pw|INBOX|0|h2|||u@h2|143|5|0"}},
+      {"leading zeros in an index", u + "port(00)=25\r\n", {row("u", "25")}},
+      {"text after the closing parenthesis", u + "port(0)x=25\r\n", {row("u", "25")}},
+      {"negative numbers are kept", u + "port(0)=-5\r\n", {row("u", "-5")}},
+      {"blanks around a number", u + "port(0)= 25 \r\n", {row("u", "25")}},
       {"blanks and quotes around texts",
        "username(0)=\"u\"\r\npassword(0)= 031039\r\nhostname(0)=h  \r\ndisplay(0)=\" D \"\r\n",
        {"0|u@h|u|pw|INBOX|0|h||| D |143|5|0"}},
       {"numbers read as far as their digits go",
-       complete("0") + "unseen(0)=no\r\nssl(0)=yes\r\nattempt(0)=7 minutes\r\nport(0)=+25x\r\n",
+       u + "unseen(0)=no\r\nssl(0)=yes\r\nattempt(0)=7 minutes\r\nport(0)=+25x\r\n",
        {"0|u@h|u|pw|INBOX|0|h|||u@h|25|7|0"}},
       {"a password cut short by a bad group still counts",
        "username(0)=u\r\npassword(0)=03103x\r\nhostname(0)=h\r\n",
        {"0|u@h|u|p|INBOX|0|h|||u@h|143|5|0"}},
+      {"port not a number reads as 0", u + "port(0)=abc\r\n", {row()}},
+      {"port too big reads as the largest",
+       u + "port(0)=99999999999\r\n",
+       {row("u", "2147483647")}},
+      {"and too small as the smallest", u + "port(0)=-99999999999\r\n", {row("u", "-2147483648")}},
+      {"a later line wins even when it is no number", u + "port(0)=25\r\nport(0)=x\r\n", {row()}},
+      {"index not a number", u + "port(x)=25\r\n", {row()}},
+      {"empty index", u + "port()=25\r\n", {row()}},
+      {"no closing parenthesis", u + "port(0=25\r\n", {row()}},
+      {"closing before opening", u + "port)0(=25\r\n", {row()}},
+      {"negative index", u + "port(-1)=25\r\nusername(-1)=v\r\n", {row()}},
+      {"index too big", u + "port(99999999999)=25\r\n", {row()}},
+      {"blank in the index", u + "port( 0)=25\r\n", {row()}},
+      {"a very long line is read whole",
+       u + "display(0)=" + std::string(1 << 20, 'v') + "\r\n",
+       {"0|u@h|u|pw|INBOX|0|h|||" + std::string(1 << 20, 'v') + "|143|5|0"}},
   };
   for (const auto& c : cases) {
     write("[Mail]\r\n" + c.lines);
     ASSERT_TRUE(load_config()) << c.name;
-    EXPECT_EQ(loaded_accounts(), c.accounts) << c.name;
-  }
-}
-
-TEST_F(ConfigTest, BadLinesAreSkipped) {
-  const std::string good = complete("0");
-  const struct {
-    std::string name;
-    std::string lines;
-    std::string port;  // of the one account loaded
-  } cases[] = {
-      {"port not a number reads as 0", "port(0)=abc\r\n", "143"},
-      {"port too big reads as the largest", "port(0)=99999999999\r\n", "2147483647"},
-      {"and too small as the smallest", "port(0)=-99999999999\r\n", "-2147483648"},
-      {"a later line wins even when it is no number", "port(0)=25\r\nport(0)=x\r\n", "143"},
-      {"index not a number", "port(x)=25\r\n", "143"},
-      {"empty index", "port()=25\r\n", "143"},
-      {"no closing parenthesis", "port(0=25\r\n", "143"},
-      {"closing before opening", "port)0(=25\r\n", "143"},
-      {"negative index", "port(-1)=25\r\nusername(-1)=v\r\n", "143"},
-      {"index too big", "port(99999999999)=25\r\n", "143"},
-      {"blank in the index", "port( 0)=25\r\n", "143"},
-      {"very long line", "port(0)=" + std::string(1 << 20, '9') + "\r\n", "2147483647"},
-  };
-  for (const auto& c : cases) {
-    write("[Mail]\r\n" + good + c.lines);
-    ASSERT_TRUE(load_config()) << c.name;
-    ASSERT_EQ(account_table.size(), 1u) << c.name;
-    imap_info a;
-    account_table.copy_at(0, &a);
-    EXPECT_EQ(std::to_string(a.port), c.port) << c.name;
+    std::vector<std::string> loaded;
+    for (const imap_info& a : account_table.snapshot()) loaded.push_back(describe(a));
+    EXPECT_EQ(loaded, c.accounts) << c.name;
   }
 }
 
@@ -220,16 +311,16 @@ TEST_F(ConfigTest, OptionLineRules) {
   }
 }
 
+// Bytes that are no text at all are read past, and kept by a save; only
+// their line ends become CR LF.
 TEST_F(ConfigTest, NotTextAtAll) {
   std::string noise;
   std::mt19937 random(7);
   for (int i = 0; i < 65536; ++i) noise += static_cast<char>(random() & 0xFF);
   write(noise + "\r\n[Mail]\r\n" + complete("0"));
-  set_flags("000000");
   ASSERT_TRUE(load_config());
   EXPECT_EQ(account_table.size(), 1u);
   ASSERT_TRUE(save_config());
-  // The noise is kept; only its line ends become CR LF.
   auto without_cr = [](std::string text) {
     text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
     return text;
@@ -238,25 +329,17 @@ TEST_F(ConfigTest, NotTextAtAll) {
   EXPECT_EQ(without_cr(read()).compare(0, kept.size(), kept), 0);
 }
 
+// The table's reload keeps counts and resets the rest (the account model's
+// tests); the load gives it the current time.
 TEST_F(ConfigTest, LoadSchedulesEveryAccount) {
   write("[Mail]\r\n" + complete("0") + "attempt(0)=2\r\n");
   ASSERT_TRUE(load_config());
-  account_table.update(account_table.key_at(0), [](imap_info& a) {
-    a.total_count = 17;
-    a.last_checked = 99;
-  });
-  ASSERT_TRUE(load_config());
-  imap_info a;
-  ASSERT_TRUE(account_table.copy_at(0, &a));
-  EXPECT_EQ(a.next_check, now() + 120);
-  EXPECT_EQ(a.last_checked, 0);
-  EXPECT_EQ(a.entry_id, -1);
-  EXPECT_EQ(a.total_count, 17);  // counts of a record that stays are kept
+  EXPECT_EQ(plugin_test::account(account_table.key_at(0)).next_check, now() + 120);
 }
 
 // A mail.ini that cannot be read is neither read nor replaced.
 TEST_F(ConfigTest, UnreadableFileChangesNothing) {
-  std::filesystem::create_directory(path());
+  fs::create_directory(path());
   append_account(imap_info());
   set_flags("101010");
   for (bool (*step)(std::string*) : {load_config, save_config}) {
@@ -266,45 +349,38 @@ TEST_F(ConfigTest, UnreadableFileChangesNothing) {
   }
   EXPECT_EQ(account_table.size(), 1u);
   EXPECT_EQ(flags(), "101010");
-  EXPECT_TRUE(std::filesystem::is_directory(path()));
-  std::filesystem::remove(path());
-}
-
-std::string random_text(std::mt19937& random, bool may_be_empty) {
-  static const char alphabet[] = "abcXYZ019 =;[]()\"'\t#@.\\/%\x01\x7f\x80\xa9\xe9\xff";
-  const size_t length = random() % 12 + (may_be_empty ? 0 : 1);
-  std::string text;
-  for (size_t i = 0; i < length; ++i) text += alphabet[random() % (sizeof alphabet - 1)];
-  return text;
-}
-
-int32_t random_nonzero(std::mt19937& random) {
-  const int32_t value = static_cast<int32_t>(random());
-  return value == 0 ? 1 : value;
+  EXPECT_TRUE(fs::is_directory(path()));
+  fs::remove(path());
 }
 
 TEST_F(ConfigTest, RandomTablesSurviveASaveAndALoad) {
   for (unsigned seed = 1; seed <= 25; ++seed) {
     std::mt19937 random(seed);
+    auto text = [&random](size_t shortest) {
+      static const char alphabet[] = "abcXYZ019 =;[]()\"'\t#@.\\/%\x01\x7f\x80\xa9\xe9\xff";
+      std::string out(random() % 12 + shortest, ' ');
+      for (char& c : out) c = alphabet[random() % (sizeof alphabet - 1)];
+      return out;
+    };
+    auto nonzero = [&random] {
+      const auto value = static_cast<int32_t>(random());
+      return value == 0 ? 1 : value;
+    };
     std::vector<imap_info> table(random() % 45);
     for (imap_info& a : table) {
-      a.accttype = static_cast<int32_t>(random() % 2);
-      a.address = random_text(random, false);
-      a.username = random_text(random, false);
-      a.password = random_text(random, false);
-      a.mailbox = random_text(random, false);
-      a.unseen = static_cast<uint8_t>(random() % 2);
-      a.hostname = random_text(random, false);
-      a.client = random_text(random, true);
-      a.arguments = random_text(random, true);
-      a.display = random_text(random, false);
-      a.port = random_nonzero(random);
-      a.attempt = random_nonzero(random);
-      a.ssl = static_cast<uint8_t>(random() % 2);
+      for (const account_setting& setting : ACCOUNT_SETTINGS) {
+        // Empty or 0 only where a load keeps it so.
+        const bool may_be_empty = !setting.required && setting.fallback == nullptr;
+        if (setting.kind == account_setting::TEXT || setting.kind == account_setting::PASSWORD) {
+          setting.set_text(a, text(may_be_empty ? 0 : 1));
+        } else {
+          setting.set_number(a, may_be_empty ? static_cast<int32_t>(random()) : nonzero());
+        }
+      }
     }
     std::string digits;
     for (int i = 0; i < 6; ++i) digits += static_cast<char>('0' + random() % 2);
-    set_flags(digits.c_str());
+    set_flags(digits);
     account_table.reload(table, 0);
 
     ASSERT_TRUE(save_config()) << seed;
@@ -322,21 +398,10 @@ TEST_F(ConfigTest, RandomTablesSurviveASaveAndALoad) {
 }
 
 TEST_F(ConfigTest, SaveKeepsWhatWasWrittenByHand) {
-  const std::string before =
-      "; written by hand\r\n"
-      "\r\n"
-      "[Fonts]\r\n"
-      "face = Tahoma\r\n"
-      "\r\n"
-      "[Mail]\r\n"
-      "; my accounts\r\n"
+  write(
+      "; written by hand\r\n\r\n[Fonts]\r\nface = Tahoma\r\n\r\n[Mail]\r\n; my accounts\r\n"
       "use_alert=0\r\n" +
-      complete("5") +
-      "\r\n"
-      "[Zeta]\r\n"
-      "; last\r\n"
-      "x=1";
-  write(before);
+      complete("5") + "\r\n[Zeta]\r\n; last\r\nx=1");
   ASSERT_TRUE(load_config());
   ASSERT_TRUE(save_config());
   // The account read from index 5 is saved as the first one.
@@ -374,19 +439,19 @@ TEST_F(ConfigTest, SaveKeepsWhatTheUserSetOnTheFile) {
   // A link stays a link (also a relative one, through another link), and
   // the file it names gets the text.
   platform::default_env()->delete_file(path());
-  std::filesystem::create_directory(dir_.path() + "real");
+  fs::create_directory(dir_.path() + "real");
   const std::string real = dir_.path() + "real/mail.ini";
   test_support::write_file(real, "[Other]\r\nk=v\r\n");
   ::chmod(real.c_str(), 0644);
-  std::filesystem::create_symlink("real/mail.ini", dir_.path() + "middle.ini");
-  std::filesystem::create_symlink(dir_.path() + "middle.ini", path());
+  fs::create_symlink("real/mail.ini", dir_.path() + "middle.ini");
+  fs::create_symlink(dir_.path() + "middle.ini", path());
   set_flags("111111");
   ASSERT_TRUE(save_config());
-  EXPECT_TRUE(std::filesystem::is_symlink(path()));
-  EXPECT_TRUE(std::filesystem::is_symlink(dir_.path() + "middle.ini"));
-  EXPECT_EQ(ini_file(test_support::read_file(real)).section("Other"),
-            (std::vector<ini_file::key_value>{{"k", "v"}}));
-  EXPECT_EQ(ini_file(test_support::read_file(real)).section("Mail").size(), 6u);
+  EXPECT_TRUE(fs::is_symlink(path()));
+  EXPECT_TRUE(fs::is_symlink(dir_.path() + "middle.ini"));
+  const ini_file saved(test_support::read_file(real));
+  EXPECT_EQ(saved.section("Other"), (keys{{"k", "v"}}));
+  EXPECT_EQ(saved.section("Mail").size(), 6u);
   ASSERT_EQ(::stat(real.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0644u);
   EXPECT_FALSE(test_support::file_exists(real + ".tmp"));
@@ -404,5 +469,155 @@ TEST_F(ConfigTest, InitialLoadTurnsEverythingOnOnlyWithoutAFile) {
   plugin_main("initialLoad", nullptr);
   EXPECT_EQ(flags(), "010000");
 }
+
+// A save that fails at any step leaves the previous mail.ini byte for byte,
+// leaves no temporary file behind, and says which file it could not write.
+enum class fail_at { nothing, open, append, sync, close, rename };
+
+// Passes a file through to the real one but fails at the chosen step; a
+// failing append writes half of its data first.
+class failing_file : public platform::WritableFile {
+ public:
+  failing_file(std::unique_ptr<platform::WritableFile> real, fail_at step)
+      : real_(std::move(real)), step_(step) {}
+  bool append(const std::string& data, std::string* error) override {
+    if (step_ != fail_at::append) return real_->append(data, error);
+    real_->append(data.substr(0, data.size() / 2), error);
+    *error = "No space left on device";
+    return false;
+  }
+  bool sync(std::string* error) override {
+    if (step_ != fail_at::sync) return real_->sync(error);
+    *error = "I/O error";
+    return false;
+  }
+  bool close(std::string* error) override {
+    const bool closed = real_->close(error);
+    if (step_ != fail_at::close) return closed;
+    *error = "I/O error";
+    return false;
+  }
+
+ private:
+  std::unique_ptr<platform::WritableFile> real_;
+  fail_at step_;
+};
+
+class failing_env : public platform::EnvWrapper {
+ public:
+  explicit failing_env(platform::Env* target) : EnvWrapper(target) {}
+  std::unique_ptr<platform::WritableFile> new_writable_file(const std::string& path,
+                                                            std::string* error) override {
+    if (step == fail_at::open) {
+      *error = "Permission denied";
+      return nullptr;
+    }
+    std::unique_ptr<platform::WritableFile> real = target()->new_writable_file(path, error);
+    if (real == nullptr) return nullptr;
+    return std::unique_ptr<platform::WritableFile>(new failing_file(std::move(real), step));
+  }
+  bool rename_file(const std::string& from, const std::string& to, std::string* error) override {
+    if (step != fail_at::rename) return target()->rename_file(from, to, error);
+    *error = "Access is denied";
+    return false;
+  }
+  fail_at step = fail_at::nothing;
+};
+
+class SaveFailureTest : public ConfigTest {
+ protected:
+  void SetUp() override {
+    ConfigTest::SetUp();
+    platform::set_env(&failing_);
+    for (int i = 0; i < 30; ++i) plugin_test::add_account({});
+    write(old_);
+  }
+
+  void TearDown() override {
+    platform::set_env(failing_.target());
+    ConfigTest::TearDown();
+  }
+
+  failing_env failing_{&env_};
+  const std::string old_ = "; old\r\n[Mail]\r\nuse_alert=1\r\n[Other]\r\nk=v\r\n";
+};
+
+// Injected failures at each step, and what is on disk: the temporary file
+// cannot be made, the file is read-only, or it is no file this plug-in can
+// read (UTF-16).
+TEST_F(SaveFailureTest, EveryStepAndEveryFileThatCannotBeReplaced) {
+  const fs::perms writable =
+      fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  const std::string utf16("\xFF\xFE[\0M\0a\0i\0l\0]\0\r\0\n\0", 16);
+  const std::string utf16_big_endian("\xFE\xFF\0[\0M\0a\0i\0l\0]\0\r\0\n", 16);
+  const std::string tmp = path() + ".tmp";
+  const struct {
+    const char* name;
+    fail_at step;
+    std::function<void()> make, undo;
+    std::string kept;
+  } cases[] = {
+      {"open", fail_at::open, {}, {}, old_},
+      {"append", fail_at::append, {}, {}, old_},
+      {"sync", fail_at::sync, {}, {}, old_},
+      {"close", fail_at::close, {}, {}, old_},
+      {"rename", fail_at::rename, {}, {}, old_},
+      {"directory in the temporary file's place", fail_at::nothing,
+       [&tmp] { fs::create_directory(tmp); }, [&tmp] { fs::remove(tmp); }, old_},
+      {"read-only", fail_at::nothing,
+       [&] {
+         test_support::write_file(tmp, "left by a crash");
+         fs::permissions(path(), writable, fs::perm_options::remove);
+       },
+       [this] { fs::permissions(path(), fs::perms::owner_write, fs::perm_options::add); }, old_},
+      {"UTF-16", fail_at::nothing, [&] { write(utf16); }, {}, utf16},
+      {"UTF-16, big-endian",
+       fail_at::nothing,
+       [&] { write(utf16_big_endian); },
+       {},
+       utf16_big_endian},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    write(old_);
+    failing_.step = c.step;
+    if (c.make) c.make();
+    std::string error;
+    EXPECT_FALSE(save_config(&error));
+    EXPECT_NE(error.find(path()), std::string::npos) << error;
+    EXPECT_EQ(read(), c.kept);
+    if (c.undo) c.undo();
+    EXPECT_FALSE(test_support::file_exists(tmp));
+  }
+  // A UTF-16 file is not read either.
+  std::string error;
+  EXPECT_FALSE(load_config(&error));
+  EXPECT_NE(error.find(path()), std::string::npos) << error;
+  // Nothing failing: the save goes through the same wrappers.
+  write(old_);
+  failing_.step = fail_at::nothing;
+  EXPECT_TRUE(save_config());
+  EXPECT_NE(read(), old_);
+}
+
+#if defined(__linux__)
+TEST_F(SaveFailureTest, RealWriteFailsPartWay) {
+  // The file-size limit makes the system refuse the write after 64 bytes.
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 64;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string error;
+  const bool saved_ok = save_config(&error);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, previous);
+  EXPECT_FALSE(saved_ok);
+  EXPECT_NE(error.find(path()), std::string::npos) << error;
+  EXPECT_EQ(read(), old_);
+  EXPECT_FALSE(test_support::file_exists(path() + ".tmp"));
+}
+#endif
 
 }  // namespace
