@@ -31,17 +31,17 @@ struct account_spec {
   int32_t accttype = ACCOUNT_IMAP;
   int32_t new_count = 0;
   int32_t total_count = 0;
-  std::string client;
-  std::string arguments;
+  std::string client{};
+  std::string arguments{};
   std::string hostname = "127.0.0.1";
-  std::string port;  // empty: the type's default
+  std::string port{};  // empty: the type's default
   std::string username = "bob";
   std::string password = "secret";
   uint8_t unseen = 1;
   int64_t next_check = -1;  // -1: as a new account is scheduled
   int32_t attempt = 5;      // minutes
   uint8_t ssl = 0;
-  std::string address;
+  std::string address{};
 };
 
 // Appends the account to the real account table (without a contact-list
