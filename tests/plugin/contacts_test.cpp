@@ -40,16 +40,7 @@ class ContactList : public plugin_test::PluginTest {
  protected:
   void SetUp() override {
     PluginTest::SetUp();
-    posts();
-    checker_thread_id = platform::current_thread_id();
-  }
-
-  // What the plug-in posted to the checker (this thread) since last asked.
-  std::vector<platform::thread_message> posts() {
-    std::vector<platform::thread_message> out;
-    platform::thread_message m;
-    while (platform::peek_thread_message(&m)) out.push_back(m);
-    return out;
+    take_checker_posts();
   }
 
   // What the host logged while `f` ran.

@@ -25,8 +25,7 @@ struct box_seen {
   uint32_t style;
 };
 
-// The plug-in as in the other in-process tests, with every option off;
-// requests to the checker come to this thread's queue.
+// The plug-in as in the other in-process tests, with every option off.
 class Prefs : public plugin_test::PluginTest {
  protected:
   void SetUp() override {
@@ -47,8 +46,7 @@ class Prefs : public plugin_test::PluginTest {
           *path = picked_file_;
           return true;
         });
-    checker_requests();
-    checker_thread_id = platform::current_thread_id();
+    take_checker_posts();
   }
 
   void TearDown() override {
@@ -128,14 +126,6 @@ class Prefs : public plugin_test::PluginTest {
     return control(dialog, id).text;
   }
   rows_t rows() { return control(prefs_page_window.load(), ID_ACCOUNT_LIST).rows; }
-
-  // The requests posted to the checker since the last call.
-  static std::vector<platform::thread_message> checker_requests() {
-    std::vector<platform::thread_message> out;
-    platform::thread_message m;
-    while (platform::peek_thread_message(&m)) out.push_back(m);
-    return out;
-  }
 
   // Fills every field of the open account dialog for a valid IMAP account.
   void fill_imap_account(const std::string& address) {
@@ -538,7 +528,7 @@ TEST_F(AccountDialog, OkAddsTheAccountWithItsEntryAndHasItCheckedAtOnce) {
   EXPECT_EQ(host_.groups().size(), 1u);
   ASSERT_EQ(host_.entries().size(), 1u);
   EXPECT_EQ(host_.entries()[0].text, "Work (0/0)");
-  const auto requests = checker_requests();
+  const auto requests = posts();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].message, CHECK_ACCOUNT);
   EXPECT_EQ(requests[0].wparam, stored.key);
@@ -578,7 +568,7 @@ TEST_F(AccountDialog, EditKeepsAddressAndCountsAndShowsNeverUntilChecked) {
   EXPECT_EQ(stored.total_count, 7);
   EXPECT_EQ(rows()[1], (std::vector<std::string>{"second@example.com", "Never", "IMAP"}));
   EXPECT_EQ(host_.entries().size(), 2u);
-  const auto requests = checker_requests();
+  const auto requests = posts();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].wparam, key);
 }

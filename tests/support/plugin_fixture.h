@@ -21,6 +21,7 @@
 #include "imap_thread.h"
 #include "imap_util.h"
 #include "platform/env.h"
+#include "platform/platform.h"
 
 namespace plugin_test {
 
@@ -178,6 +179,20 @@ class PluginTest : public test_support::HostedPlugin {
   }
 
   int64_t now() { return env_.local_seconds(); }
+
+  // Requests to the checker come to this thread's queue from now on.
+  void take_checker_posts() {
+    posts();
+    checker_thread_id = platform::current_thread_id();
+  }
+
+  // What was posted to this thread since the previous call.
+  static std::vector<platform::thread_message> posts() {
+    std::vector<platform::thread_message> out;
+    platform::thread_message m;
+    while (platform::peek_thread_message(&m)) out.push_back(m);
+    return out;
+  }
 
   // Puts "note `line`" into the host's log, in order with what the plug-in
   // does; any thread.
