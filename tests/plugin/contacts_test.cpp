@@ -128,21 +128,15 @@ TEST_F(ContactList, GroupAndEntriesComeAndGo) {
        }) {
     EXPECT_NE(log_.text().find(line), std::string::npos) << line << "\n" << log_.text();
   }
-  const struct {
-    const char* name;
-    const char* text;
-    const char* icon;
-  } expected[] = {
-      {"Work", "Work (2/31)", "new-mail"},
-      {"Home", "Home (0)", "no-mail"},
-      {"Broken", "Broken (-1/0)", "none"},
-  };
+  // Name, text and icon of each entry.
+  const char* expected[][3] = {{"Work", "Work (2/31)", "new-mail"},
+                               {"Home", "Home (0)", "no-mail"},
+                               {"Broken", "Broken (-1/0)", "none"}};
   ASSERT_EQ(entries.size(), 3u);
   for (size_t i = 0; i < 3; ++i) {
-    SCOPED_TRACE(expected[i].name);
-    EXPECT_EQ(entries[i].name, expected[i].name);
-    EXPECT_EQ(entries[i].text, expected[i].text);
-    EXPECT_EQ(entries[i].icon_name, expected[i].icon);
+    EXPECT_EQ(entries[i].name, expected[i][0]);
+    EXPECT_EQ(entries[i].text, expected[i][1]);
+    EXPECT_EQ(entries[i].icon_name, expected[i][2]);
     EXPECT_EQ(entries[i].group, group);
   }
   EXPECT_EQ(account(work).entry_id, entries[0].id);
