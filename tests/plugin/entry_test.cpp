@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "hosted_plugin.h"
 #include "message_boxes.h"
+#include "plugin_fixture.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-// The shared fixture of the in-process plug-in tests: one account builder,
-// one fake Env (clock, sleeps, thread timer, sounds) and the substitute
-// host's own host implementation as the host, whose log is the ordered
-// record of what the user saw. Test programs link email_core, email_host and
+// The shared fixtures of the in-process plug-in tests: the substitute host's
+// own host implementation as the host, whose log is the ordered record of
+// what the user saw; one account builder; one fake Env (clock, sleeps, thread
+// timer, sounds). Test programs link email_core, email_host and
 // email_test_support.
 #pragma once
 
@@ -11,17 +11,75 @@
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "hosted_plugin.h"
+#include "host.h"
 #include "imap_def.h"
 #include "imap_main.h"
 #include "imap_thread.h"
 #include "imap_util.h"
 #include "platform/env.h"
 #include "platform/platform.h"
+#include "test_support.h"
+
+namespace test_support {
+
+// The plug-in in the host: a scratch plug-in folder, the host's log, "load"
+// before each test and "stop", "unload" and an empty account table after it.
+class HostedPlugin : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host_.set_plugin_dir(dir_.path());
+    host_.attach(plugin_version, plugin_main);
+    run("load");
+    loaded_ = true;
+  }
+
+  void TearDown() override {
+    // A test that ended in its fixture's SetUp never loaded the plug-in.
+    if (!loaded_) return;
+    run("stop\nunload");
+    account_table.reload({}, 0);
+  }
+
+  // Runs script lines and returns what the host logged meanwhile.
+  std::string run(const std::string& script) {
+    const size_t start = log_.text().size();
+    std::istringstream lines(script);
+    std::string line;
+    while (std::getline(lines, line)) host_.run_command(line);
+    return log_.text().substr(start);
+  }
+
+  // Waits for a log line holding `text` after the previous wait's match.
+  void wait_for(const std::string& text) {
+    const std::string out = run("wait 30000 " + text);
+    ASSERT_EQ(out.find("wait: nothing"), std::string::npos) << "no " << text << "\n" << log_.text();
+  }
+
+  // The id of the contact-list entry named `name`; 0 (and a failure) when
+  // there is none.
+  int32_t entry_id(const std::string& name) {
+    for (const auto& e : host_.entries()) {
+      if (e.name == name) return e.id;
+    }
+    ADD_FAILURE() << "no entry " << name;
+    return 0;
+  }
+
+  temp_dir dir_;
+  shared_log log_;
+  std::ostream log_stream_{&log_};
+  substitute_host host_{log_stream_};
+
+ private:
+  bool loaded_ = false;
+};
+
+}  // namespace test_support
 
 namespace plugin_test {
 
