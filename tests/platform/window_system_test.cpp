@@ -1,12 +1,15 @@
-// The POSIX window system builds dialogs from the same resource script that
-// the Windows resource compiler reads.
+// The POSIX window system: dialogs from the same resource script that the
+// Windows resource compiler reads, sent calls, thread queues, resources, and
+// the splitting of argument texts into words.
 #include "platform/posix/window_system.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstring>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "imap_main.h"
 #include "platform/posix/rc_script.h"
@@ -249,6 +252,48 @@ TEST(ThreadMessages, QueueLivesFromFirstLookUntilTheThreadEnds) {
   EXPECT_EQ(got.wparam, 5u);
   EXPECT_EQ(got.lparam, 6);
   EXPECT_FALSE(platform::post_thread_message(id, 1234, 5, 6));
+}
+
+using words = std::vector<std::string>;
+
+// How an argument text becomes a program's words.
+TEST(ShellWords, SplitLikeAShellWithoutExpanding) {
+  const struct {
+    const char* text;
+    words expected;
+  } cases[] = {
+      {"", {}},
+      {"   \t\n ", {}},
+      {"-a -b", {"-a", "-b"}},
+      {"  lead  and\ttrail  ", {"lead", "and", "trail"}},
+      {"\"two words\"", {"two words"}},
+      {"''", {""}},
+      {"\"\"", {""}},
+      {"a\"b c\"d", {"ab cd"}},
+      {"'$HOME `x` \\n \"q\"'", {"$HOME `x` \\n \"q\""}},
+      {"\"\\\" \\\\ \\$ \\` \\n\"", {"\" \\ $ ` \\n"}},
+      {"a\\ b \\'c\\'", {"a b", "'c'"}},
+      {"line\\\ncontinued", {"linecontinued"}},
+      {"\"in\\\nside\"", {"inside"}},
+      {"a;b|c&d>e<f", {"a;b|c&d>e<f"}},
+      {"$(rm -rf x) `id` *", {"$(rm", "-rf", "x)", "`id`", "*"}},
+      {"~ ~/x", {"~", "~/x"}},
+      {"-profile \"C:\\Mail\"", {"-profile", "C:\\Mail"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    words out = {"stale"};
+    ASSERT_TRUE(platform::posix::split_words(c.text, &out));
+    EXPECT_EQ(out, c.expected);
+  }
+}
+
+TEST(ShellWords, UnfinishedTextIsRefused) {
+  for (const char* text : {"'open", "\"open", "a 'b", "trailing\\", "\"esc\\\""}) {
+    SCOPED_TRACE(text);
+    words out;
+    EXPECT_FALSE(platform::posix::split_words(text, &out));
+  }
 }
 
 }  // namespace

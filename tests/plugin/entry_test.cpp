@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "hosted_plugin.h"
 #include "message_boxes.h"
+#include "plugin_fixture.h"
 
 namespace {
 
@@ -88,34 +88,25 @@ TEST_F(EntryTest, UnloadForgetsDirectoryAndHostCall) {
 // observed through the identity it writes, "finalUnload" through its box.
 TEST_F(EntryTest, EventNamesFoldOnlyAsciiLetters) {
   const struct {
-    const char* event;
-    bool is_load;
-    bool is_final_unload;
-  } cases[] = {
-      {"load", true, false},
-      {"LOAD", true, false},
-      {"Load", true, false},
-      {"lOaD", true, false},
-      {"load ", false, false},
-      {"loa", false, false},
-      {"loader", false, false},
-      {"", false, false},
-      {"finalunload", false, true},
-      {"FINALUNLOAD", false, true},
-      {"FinalUnload", false, true},
-      {"f\xDDnalUnload", false, false},  // a dotted capital I in ISO-8859-9
-      {"final\xD5nload", false, false},
-      {"finalUnload\n", false, false},
-      {"prefsshowX", false, false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.event);
-    plugin_info_record info{};
-    info.plugin_dir = dir_.path().c_str();
-    const size_t start = log_.text().size();
-    EXPECT_EQ(send(c.event, &info), 0);
-    EXPECT_EQ(std::string(info.name) == PLUGIN_NAME, c.is_load);
-    EXPECT_EQ(log_.text().find("messagebox", start) != std::string::npos, c.is_final_unload);
+    std::vector<const char*> events;
+    bool is_load, is_final_unload;
+  } cases[] = {{{"load", "LOAD", "Load", "lOaD"}, true, false},
+               {{"finalunload", "FINALUNLOAD", "FinalUnload"}, false, true},
+               // Non-ASCII capitals in ISO-8859-9 (a dotted I) are not folded.
+               {{"load ", "loa", "loader", "", "f\xDDnalUnload", "final\xD5nload", "finalUnload\n",
+                 "prefsshowX"},
+                false,
+                false}};
+  for (const auto& [events, is_load, is_final_unload] : cases) {
+    for (const char* event : events) {
+      SCOPED_TRACE(event);
+      plugin_info_record info{};
+      info.plugin_dir = dir_.path().c_str();
+      const size_t start = log_.text().size();
+      EXPECT_EQ(send(event, &info), 0);
+      EXPECT_EQ(std::string(info.name) == PLUGIN_NAME, is_load);
+      EXPECT_EQ(log_.text().find("messagebox", start) != std::string::npos, is_final_unload);
+    }
   }
   EXPECT_EQ(plugin_main(nullptr, nullptr), 0);
 }

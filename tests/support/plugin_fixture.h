@@ -1,7 +1,7 @@
-// The shared fixture of the in-process plug-in tests: one account builder,
-// one fake Env (clock, sleeps, thread timer, sounds) and the substitute
-// host's own host implementation as the host, whose log is the ordered
-// record of what the user saw. Test programs link email_core, email_host and
+// The shared fixtures of the in-process plug-in tests: the substitute host's
+// own host implementation as the host, whose log is the ordered record of
+// what the user saw; one account builder; one fake Env (clock, sleeps, thread
+// timer, sounds). Test programs link email_core, email_host and
 // email_test_support.
 #pragma once
 
@@ -11,16 +11,75 @@
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "hosted_plugin.h"
+#include "host.h"
 #include "imap_def.h"
 #include "imap_main.h"
 #include "imap_thread.h"
 #include "imap_util.h"
 #include "platform/env.h"
+#include "platform/platform.h"
+#include "test_support.h"
+
+namespace test_support {
+
+// The plug-in in the host: a scratch plug-in folder, the host's log, "load"
+// before each test and "stop", "unload" and an empty account table after it.
+class HostedPlugin : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host_.set_plugin_dir(dir_.path());
+    host_.attach(plugin_version, plugin_main);
+    run("load");
+    loaded_ = true;
+  }
+
+  void TearDown() override {
+    // A test that ended in its fixture's SetUp never loaded the plug-in.
+    if (!loaded_) return;
+    run("stop\nunload");
+    account_table.reload({}, 0);
+  }
+
+  // Runs script lines and returns what the host logged meanwhile.
+  std::string run(const std::string& script) {
+    const size_t start = log_.text().size();
+    std::istringstream lines(script);
+    std::string line;
+    while (std::getline(lines, line)) host_.run_command(line);
+    return log_.text().substr(start);
+  }
+
+  // Waits for a log line holding `text` after the previous wait's match.
+  void wait_for(const std::string& text) {
+    const std::string out = run("wait 30000 " + text);
+    ASSERT_EQ(out.find("wait: nothing"), std::string::npos) << "no " << text << "\n" << log_.text();
+  }
+
+  // The id of the contact-list entry named `name`; 0 (and a failure) when
+  // there is none.
+  int32_t entry_id(const std::string& name) {
+    for (const auto& e : host_.entries()) {
+      if (e.name == name) return e.id;
+    }
+    ADD_FAILURE() << "no entry " << name;
+    return 0;
+  }
+
+  temp_dir dir_;
+  shared_log log_;
+  std::ostream log_stream_{&log_};
+  substitute_host host_{log_stream_};
+
+ private:
+  bool loaded_ = false;
+};
+
+}  // namespace test_support
 
 namespace plugin_test {
 
@@ -31,17 +90,17 @@ struct account_spec {
   int32_t accttype = ACCOUNT_IMAP;
   int32_t new_count = 0;
   int32_t total_count = 0;
-  std::string client;
-  std::string arguments;
+  std::string client{};
+  std::string arguments{};
   std::string hostname = "127.0.0.1";
-  std::string port;  // empty: the type's default
+  std::string port{};  // empty: the type's default
   std::string username = "bob";
   std::string password = "secret";
   uint8_t unseen = 1;
   int64_t next_check = -1;  // -1: as a new account is scheduled
   int32_t attempt = 5;      // minutes
   uint8_t ssl = 0;
-  std::string address;
+  std::string address{};
 };
 
 // Appends the account to the real account table (without a contact-list
@@ -178,6 +237,20 @@ class PluginTest : public test_support::HostedPlugin {
   }
 
   int64_t now() { return env_.local_seconds(); }
+
+  // Requests to the checker come to this thread's queue from now on.
+  void take_checker_posts() {
+    posts();
+    checker_thread_id = platform::current_thread_id();
+  }
+
+  // What was posted to this thread since the previous call.
+  static std::vector<platform::thread_message> posts() {
+    std::vector<platform::thread_message> out;
+    platform::thread_message m;
+    while (platform::peek_thread_message(&m)) out.push_back(m);
+    return out;
+  }
 
   // Puts "note `line`" into the host's log, in order with what the plug-in
   // does; any thread.

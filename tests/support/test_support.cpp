@@ -1,6 +1,5 @@
 #include "test_support.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -91,62 +90,6 @@ std::string build_dir() {
   const std::string self = fs::read_symlink("/proc/self/exe").string();
 #endif
   return self.substr(0, self.find_last_of("/\\") + 1);
-}
-
-const char* plugin_file_name() {
-#if defined(_WIN32)
-  return "email.dll";
-#else
-  return "email.so";
-#endif
-}
-
-std::string dir_option(const std::string& dir) {
-  std::string trimmed = dir;
-  while (!trimmed.empty() && (trimmed.back() == '/' || trimmed.back() == '\\')) trimmed.pop_back();
-  return "--dir \"" + trimmed + "\"";
-}
-
-std::string run_host(const std::string& script, const std::string& options) {
-  temp_dir scratch;
-  const std::string script_path = scratch.path() + "script.txt";
-  write_file(script_path, script);
-  const std::string dir = build_dir();
-#if defined(_WIN32)
-  const std::string host = "\"" + dir + "email-host.exe\"";
-#elif defined(__i386__)
-  // This kernel runs 32-bit programs only through the emulator.
-  const std::string host = "qemu-i386 -L / \"" + dir + "email-host\"";
-#else
-  const std::string host = "\"" + dir + "email-host\"";
-#endif
-  std::string command = host + " --plugin \"" + dir + plugin_file_name() + "\" " + options + " \"" +
-                        script_path + "\"";
-#if defined(_WIN32)
-  command = "\"" + command + "\"";  // cmd.exe strips one pair of outer quotes
-  FILE* pipe = _popen(command.c_str(), "rb");
-#else
-  FILE* pipe = popen(command.c_str(), "r");
-#endif
-  if (pipe == nullptr) throw std::runtime_error("cannot start " + command);
-  std::string output;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-#if defined(_WIN32)
-  _pclose(pipe);
-  // Text written by the host ends lines with CR LF on Windows.
-  std::string unix_lines;
-  for (size_t i = 0; i < output.size(); ++i) {
-    if (!(output[i] == '\r' && i + 1 < output.size() && output[i + 1] == '\n')) {
-      unix_lines += output[i];
-    }
-  }
-  return unix_lines;
-#else
-  pclose(pipe);
-  return output;
-#endif
 }
 
 }  // namespace test_support

@@ -1,5 +1,5 @@
-// Helpers shared by the test programs: scratch folders, files, and running
-// the substitute host as a separate process.
+// Helpers shared by the test programs: scratch folders, files, the build
+// folder and the host's log.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -52,17 +52,6 @@ std::vector<std::string> list_folder(const std::string& folder);
 // The folder of the running test program, ending with a path separator; the
 // substitute host and the plug-in library are built into the same folder.
 std::string build_dir();
-
-// The plug-in library's file name on this system.
-const char* plugin_file_name();
-
-// The host's --dir option for `dir`. The trailing separator is left out: on
-// Windows a backslash before the closing quote would escape the quote.
-std::string dir_option(const std::string& dir);
-
-// Runs the substitute host on `script` with extra command-line `options`
-// and returns everything it wrote on standard output.
-std::string run_host(const std::string& script, const std::string& options);
 
 // The host's log, written by the host on any thread and read by the test.
 class shared_log : public std::streambuf {
