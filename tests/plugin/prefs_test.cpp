@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdio>
 #include <functional>
+#include <future>
 #include <string>
 #include <utility>
 #include <vector>
@@ -643,8 +644,13 @@ void serve_pop3(PeerConnection& c) {
 // An account added through the dialog is checked at once; the check reports
 // to the open page, which then shows when it was made.
 TEST_F(Page, ACheckRefreshesTheLastCheckedColumn) {
+  // The server answers only once the page has been seen before the check.
+  std::promise<void> seen;
   Peer server;
-  server.Serve(serve_pop3);
+  server.Serve([ready = seen.get_future().share()](PeerConnection& c) {
+    ready.wait();
+    serve_pop3(c);
+  });
   use_section = 1;
   run("start");
   const platform::window_handle d = open_add();
@@ -654,6 +660,7 @@ TEST_F(Page, ACheckRefreshesTheLastCheckedColumn) {
   ASSERT_TRUE(type_text(d, ID_PORT, server.Port()));
   ASSERT_TRUE(click(d, ID_ACCOUNT_OK));
   EXPECT_EQ(rows().at(0)[1], "Never");
+  seen.set_value();
   wait_for("text=\"Work (1)\"");
   for (int i = 0; i < 250 && rows().at(0)[1] == "Never"; ++i) run("sleep 20");
   const int64_t checked = plugin_test::account(account_table.key_at(0)).last_checked;
