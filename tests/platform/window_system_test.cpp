@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -252,6 +253,27 @@ TEST(ThreadMessages, QueueLivesFromFirstLookUntilTheThreadEnds) {
   EXPECT_EQ(got.wparam, 5u);
   EXPECT_EQ(got.lparam, 6);
   EXPECT_FALSE(platform::post_thread_message(id, 1234, 5, 6));
+}
+
+// The thread timer: a posted message goes before a due tick, ticks that
+// piled up while nobody looked come out as one, and a killed timer is quiet.
+TEST(ThreadMessages, TimerTicksPileUpIntoOneAndWaitForPostedMessages) {
+  std::thread([] {
+    const uintptr_t timer = platform::set_thread_timer(20);
+    ASSERT_NE(timer, 0u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(platform::post_thread_message(platform::current_thread_id(), 1234, 0, 0));
+    platform::thread_message m;
+    ASSERT_TRUE(platform::get_thread_message(&m));
+    EXPECT_EQ(m.message, 1234u);
+    ASSERT_TRUE(platform::get_thread_message(&m));
+    EXPECT_EQ(m.message, static_cast<uint32_t>(platform::MSG_TIMER));
+    EXPECT_EQ(m.wparam, timer);
+    EXPECT_FALSE(platform::peek_thread_message(&m));
+    platform::kill_thread_timer(timer);
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    EXPECT_FALSE(platform::peek_thread_message(&m));
+  }).join();
 }
 
 using words = std::vector<std::string>;
