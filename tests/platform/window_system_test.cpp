@@ -79,15 +79,21 @@ intptr_t counting_proc(platform::window_handle, uint32_t message, uintptr_t, int
 TEST(WindowSystem, SentCallsRunWhenTheOwnerLooksOrWaits) {
   calls_handled = 0;
   std::atomic<platform::window_handle> window{nullptr};
-  std::atomic<bool> serve{false};
+  std::atomic<bool> made{false}, serve{false};
   std::thread owner([&] {
     window = platform::create_dialog(this_module(), 103, nullptr, counting_proc);
+    made = true;
     while (!serve.load()) std::this_thread::yield();
     platform::thread_message ignored;
     platform::peek_thread_message(&ignored);
     platform::destroy_window(window.load());
   });
-  while (window.load() == nullptr) std::this_thread::yield();
+  while (!made.load()) std::this_thread::yield();
+  if (window.load() == nullptr) {
+    serve = true;
+    owner.join();
+    FAIL() << "no dialog 103";
+  }
   intptr_t result = 0;
   EXPECT_FALSE(platform::send_message_timeout(window, platform::MSG_USER, 0, 0, 50, &result));
   serve = true;
@@ -96,10 +102,12 @@ TEST(WindowSystem, SentCallsRunWhenTheOwnerLooksOrWaits) {
 
   // Served in time, the result comes back.
   platform::window_handle own = platform::create_dialog(this_module(), 103, nullptr, counting_proc);
+  std::atomic<bool> sent{false};
   std::thread sender([&] {
     EXPECT_TRUE(platform::send_message_timeout(own, platform::MSG_USER, 0, 0, 20000, &result));
+    sent = true;
   });
-  while (calls_handled.load() == 0) {
+  while (calls_handled.load() == 0 && !sent.load()) {
     platform::thread_message ignored;
     platform::peek_thread_message(&ignored);
   }
