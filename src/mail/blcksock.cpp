@@ -29,6 +29,11 @@ bool IsHostName(const std::string& host) {
          host.find_first_not_of("0123456789.") != std::string::npos;
 }
 
+const std::string& CrLf() {
+  static const std::string crlf = "\r\n";
+  return crlf;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -195,6 +200,7 @@ void TBlockSocket::Connect(const std::string& host, const std::string& port) {
   ClearInputBuffer();
   last_cr_ = last_lf_ = false;
   broken_ = 0;
+  reply_due_ = true;  // the greeting
 }
 
 void TBlockSocket::Close() {
@@ -214,6 +220,7 @@ void TBlockSocket::Close() {
   socket_family_ = net::Family::kAny;
   pending_options_.clear();
   broken_ = 0;
+  reply_due_ = false;
   has_deadline_ = false;
   last_error_ = 0;
 }
@@ -267,7 +274,7 @@ int TBlockSocket::SendBuffer(const void* buffer, int length) {
 void TBlockSocket::SendText(const std::string& text) {
   last_error_ = 0;
   if (text.empty()) return;
-  SendBuffer(text.data(), static_cast<int>(text.size()));
+  if (SendBuffer(text.data(), static_cast<int>(text.size())) > 0) reply_due_ = true;
 }
 
 int TBlockSocket::ReceiveBuffer(void* buffer, int length) {
@@ -342,8 +349,10 @@ bool TBlockSocket::Broken() {
   return broken_ != 0;
 }
 
-// Receives first and waits only when nothing is there, since a reply is
-// usually there already: one system call per receive in the common case.
+// Receives first and waits only when nothing is there, since the rest of a
+// reply is usually there already: one system call per receive. Only right
+// after a command or the connect, when the peer has yet to answer, it waits
+// first, which saves a receive that would find nothing.
 bool TBlockSocket::FillInput(int timeout) {
   if (Broken()) return false;
   if (aborted_.load()) {
@@ -351,7 +360,13 @@ bool TBlockSocket::FillInput(int timeout) {
     return false;
   }
   char* room = input_.Reserve(static_cast<size_t>(receive_size_));
-  for (;;) {
+  bool wait = reply_due_ && timeout != 0 && !HoldsInput();
+  reply_due_ = false;
+  for (;; wait = true) {
+    if (wait && !WaitReadable(timeout)) {
+      if (last_error_ == 0) last_error_ = kErrTimedOut;
+      return false;
+    }
     const int got = ReceiveBuffer(room, receive_size_);
     if (got > 0) {
       input_.Commit(static_cast<size_t>(got));
@@ -364,8 +379,8 @@ bool TBlockSocket::FillInput(int timeout) {
     if (last_error_ != net::kErrWouldBlock) return false;
     last_error_ = 0;
     // A wait of 0 cannot find what the receive just did not.
-    if (timeout == 0 || !WaitReadable(timeout)) {
-      if (last_error_ == 0) last_error_ = kErrTimedOut;
+    if (timeout == 0) {
+      last_error_ = kErrTimedOut;
       return false;
     }
   }
@@ -427,31 +442,38 @@ size_t TBlockSocket::FindLineEnd(size_t from, bool line_end_mode, const std::str
 }
 
 std::string TBlockSocket::ReadUntil(int timeout, const std::string& terminator) {
+  std::string text;
+  TakeUntil(timeout, terminator, &text);
+  return text;
+}
+
+bool TBlockSocket::TakeUntil(int timeout, const std::string& terminator, std::string* text) {
   last_error_ = 0;
-  if (terminator.empty()) return std::string();
+  text->clear();
+  if (terminator.empty()) return true;
   const bool line_end_mode =
       LineEndAny && terminator.size() == 2 && terminator[0] == '\r' && terminator[1] == '\n';
   ReadScope scope(this, timeout);
   // Offset where the search resumes: no line end starts before it.
   size_t scanned = 0;
   for (bool fill = input_.empty();; fill = true) {
-    if (fill && !FillWithin()) return std::string();
+    if (fill && !FillWithin()) return false;
     if (!SettleSplitLineEnd() || input_.empty()) continue;
     size_t end_length = 0;
     size_t at = FindLineEnd(scanned, line_end_mode, terminator, &end_length);
     if (at != std::string::npos) {
-      std::string line(input_.data(), at);
+      text->assign(input_.data(), at);
       if (line_end_mode && end_length == 1) {
         (input_.data()[at] == '\r' ? last_cr_ : last_lf_) = true;
       }
       input_.Consume(at + end_length);
-      return line;
+      return true;
     }
     if (input_.size() > static_cast<size_t>(kMaxLineLength)) {
       // The stream position is lost for good; free what was gathered.
       broken_ = last_error_ = kErrTooLong;
       input_.Release();
-      return std::string();
+      return false;
     }
     // A partial terminator at the end may complete with the next receive.
     scanned = input_.size() - std::min(input_.size(), terminator.size() - 1);
@@ -459,9 +481,12 @@ std::string TBlockSocket::ReadUntil(int timeout, const std::string& terminator) 
 }
 
 std::string TBlockSocket::ReadLine(int timeout) {
-  static const std::string kCrLf = "\r\n";
   // ReadUntil returns empty on every failure already.
-  return ReadUntil(timeout, kCrLf);
+  return ReadUntil(timeout, CrLf());
+}
+
+bool TBlockSocket::ReadLine(int timeout, std::string* line) {
+  return TakeUntil(timeout, CrLf(), line);
 }
 
 std::string TBlockSocket::ReadBytes(int count, int timeout) {
@@ -474,11 +499,24 @@ std::string TBlockSocket::ReadBytes(int count, int timeout) {
   }
   ReadScope scope(this, timeout);
   const size_t need = static_cast<size_t>(count);
-  while (!SettleSplitLineEnd() || input_.size() < need) {
-    if (!FillWithin()) return std::string();
+  // Gathered straight into the result a receive at a time: the input never
+  // has to grow to the whole block and be copied once more.
+  std::string bytes;
+  bytes.reserve(need);
+  while (bytes.size() < need) {
+    if (SettleSplitLineEnd() && !input_.empty()) {
+      const size_t take = std::min(need - bytes.size(), input_.size());
+      bytes.append(input_.data(), take);
+      input_.Consume(take);
+    } else if (!FillWithin()) {
+      // What came stays readable, as after any failed read.
+      if (!bytes.empty()) {
+        std::memcpy(input_.Reserve(bytes.size()), bytes.data(), bytes.size());
+        input_.Commit(bytes.size());
+      }
+      return std::string();
+    }
   }
-  std::string bytes(input_.data(), need);
-  input_.Consume(need);
   return bytes;
 }
 
@@ -701,6 +739,8 @@ int TTCPBlockSocket::ReceiveBuffer(void* buffer, int length) {
   }
   return total;
 }
+
+bool TTCPBlockSocket::HoldsInput() { return TlsEnabled() && tls_->Pending() > 0; }
 
 int TTCPBlockSocket::PendingBytes() {
   if (TlsEnabled()) {

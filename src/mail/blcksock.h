@@ -74,6 +74,9 @@ class TBlockSocket {
   // ReadUntil(timeout, "\r\n"): one line without its line end; empty with
   // LastError() != 0 on failure (an empty line has LastError() == 0).
   virtual std::string ReadLine(int timeout);
+  // ReadLine into `line`, whose room is reused, so that reading many lines
+  // allocates nothing per line; false on failure, with `line` empty.
+  bool ReadLine(int timeout, std::string* line);
   // Text before the terminator. With LineEndAny and the terminator CR LF, any
   // of CR LF, LF CR, CR or LF ends the line, also when split across two
   // receives. Each wait for input lasts at most `timeout` ms (-1: no limit).
@@ -144,6 +147,9 @@ class TBlockSocket {
   // the deadline. False when no time is left.
   bool NextWait(int* wait);
   // The plain forms of ReceiveBuffer, SendBuffer and PendingBytes.
+  // Whether input is held below this connection (decrypted TLS data), where
+  // waiting on the socket would not see it.
+  virtual bool HoldsInput() { return false; }
   int PlainReceive(void* buffer, int length);
   int PlainSend(const void* buffer, int length);
   int PlainPending();
@@ -167,6 +173,7 @@ class TBlockSocket {
   // length, or npos.
   size_t FindLineEnd(size_t from, bool line_end_mode, const std::string& terminator,
                      size_t* end_length) const;
+  bool TakeUntil(int timeout, const std::string& terminator, std::string* text);
   bool Broken();
   // Drops the LF (CR) that completes a lone CR (LF) handed out as the end of
   // the last line. False while that cannot be told yet: no input.
@@ -200,6 +207,8 @@ class TBlockSocket {
   Input input_;
   bool last_cr_ = false;
   bool last_lf_ = false;
+  // A command or the connect has gone out and nothing was received since.
+  bool reply_due_ = false;
   // What the next receive asks for (see FillInput).
   int receive_size_ = 16 << 10;
   // Non-zero once a bound was passed: the stream position is lost.
@@ -275,6 +284,7 @@ class TTCPBlockSocket : public TSocksBlockSocket {
   // when `want_read`, else writing; inside a read within its bounds (see
   // NextWait). 0, or the error of the wait.
   int WaitForTls(bool want_read);
+  bool HoldsInput() override;
 
   std::unique_ptr<TlsSession> tls_;
   std::string host_;

@@ -31,6 +31,7 @@ class FakeSockets : public net::SocketApi {
   std::vector<std::string> sends;
   std::vector<std::string> calls;
   int receives = 0;
+  int waits = 0;  // for input
   bool resolved_with_null_host = false;
   bool resolved_passive = false;
   std::string resolved_service;
@@ -106,6 +107,7 @@ class FakeSockets : public net::SocketApi {
   }
   int Wait(net::Handle, int events, int, net::Handle, int* ready) override {
     if (raised) return net::kErrInterrupted;
+    if (events & net::kReadable) ++waits;
     *ready = events & net::kWritable;
     if ((events & net::kReadable) && (!arrivals.empty() || closed)) *ready |= net::kReadable;
     return 0;

@@ -24,6 +24,7 @@ constexpr int kNoSignal = 0;  // Winsock raises no signal
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -163,6 +164,37 @@ TEST(TlsServer, CertificateIsAcceptedAndCloseSendsTheTlsClose) {
     EXPECT_TRUE(close_notify);
     EXPECT_EQ(name, expired ? "" : "localhost");
   }
+}
+
+// A read that fills its room ends inside a record, whose rest the TLS
+// library then holds, not the socket. Reading it right after a command must
+// take it from there instead of waiting on a socket the peer keeps quiet.
+TEST(TlsServer, InputHeldByTheLibraryIsReadAfterACommand) {
+  std::promise<void> both_sent;
+  Peer peer;
+  ServeTls(peer, false, [&](SSL* ssl) {
+    Write(ssl, "+OK a\r\n");
+    // One record of exactly the client's first receive: its last 7 bytes
+    // stay in the library.
+    std::string block;
+    for (int i = 0; i < 400; ++i) block += std::string(38, 'x') + "\r\n";
+    block += ".\r\n";
+    Write(ssl, block.insert(0, 16384 - block.size(), 'y'));
+    both_sent.set_value();
+    ReadLineFrom(ssl);
+    char c;
+    SSL_read(ssl, &c, 1);  // until the client leaves
+  });
+  auto sock = NewTlsClient();
+  sock->Connect("127.0.0.1", peer.Port());
+  ASSERT_EQ(sock->LastError(), kOk);
+  both_sent.get_future().wait();
+  EXPECT_EQ(sock->ReadLine(5000), "+OK a");
+  sock->SendText("NOOP\r\n");
+  std::string line;
+  while (sock->LastError() == kOk && line != ".") line = sock->ReadLine(200);
+  EXPECT_EQ(sock->LastError(), kOk);
+  sock->Close();
 }
 
 // Peers that do not finish the handshake: plain text on the TLS port, a

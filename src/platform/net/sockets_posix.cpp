@@ -1,16 +1,17 @@
 // BSD sockets back end. System error numbers are mapped onto the Windows
 // Sockets numbering so both back ends report the same codes.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -237,26 +238,23 @@ class PosixSockets final : public SocketApi {
 
   void Close(Handle socket) override { close(static_cast<int>(socket)); }
 
+  // An eventfd is both ends: one descriptor to make and close, not a pipe's
+  // two.
   int OpenSignal(Handle* wait_end, Handle* raise_end) override {
-    int fds[2];
-    if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) return LastErr();
-    *wait_end = fds[0];
-    *raise_end = fds[1];
+    const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (fd < 0) return LastErr();
+    *wait_end = *raise_end = fd;
     return 0;
   }
 
   void RaiseSignal(Handle raise_end) override {
-    // The byte is never read, so the signal stays raised; a full pipe is
-    // raised already.
-    const char byte = 1;
-    ssize_t n = write(static_cast<int>(raise_end), &byte, 1);
+    // The count is never read, so the signal stays raised.
+    const uint64_t one = 1;
+    ssize_t n = write(static_cast<int>(raise_end), &one, sizeof one);
     (void)n;
   }
 
-  void CloseSignal(Handle wait_end, Handle raise_end) override {
-    close(static_cast<int>(wait_end));
-    close(static_cast<int>(raise_end));
-  }
+  void CloseSignal(Handle wait_end, Handle) override { close(static_cast<int>(wait_end)); }
 };
 
 }  // namespace
