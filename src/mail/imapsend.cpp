@@ -263,14 +263,13 @@ void TIMAPSend::ExtractLiteral(std::vector<std::string>& lines) const {
   for (size_t i = 0; i + 1 < ReplyLines.size(); ++i) {
     if (!EndsWithBrace(ReplyLines[i])) continue;
     const std::string& text = ReplyLines[i + 1];
+    // A byte loop: find_first_of would search the set once per byte.
     size_t start = 0;
     while (start < text.size()) {
-      const size_t end = text.find_first_of("\r\n", start);
-      if (end == std::string::npos) {
-        lines.push_back(text.substr(start));
-        break;
-      }
-      lines.push_back(text.substr(start, end - start));
+      size_t end = start;
+      while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
+      lines.emplace_back(text, start, end - start);
+      if (end == text.size()) break;
       start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
     }
     return;

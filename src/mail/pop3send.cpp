@@ -40,9 +40,10 @@ int32_t TPOP3Send::ReadReplyKeeping(bool multiline, bool header_only) {
   if (multiline && good) {
     size_t used = 0;
     bool keep = true;
+    // Lines past a kept header reuse one string.
+    std::string line;
     for (;;) {
-      std::string line = Sock->ReadLine(Timeout);
-      const bool failed = Sock->LastError() != 0;
+      const bool failed = !Sock->ReadLine(Timeout, &line);
       if (!failed && line == ".") break;
       // A timeout or a closed connection ends the list; the reply stays good.
       if (!keep) {

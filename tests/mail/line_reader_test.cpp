@@ -18,10 +18,11 @@ constexpr int kOk = 0;
 
 // Runs one step on the connection and gives what it returned; `look` tells a
 // look at the state from an operation. Operations: connect [HOST PORT],
-// close, abort, bind IP PORT, rcvbuf N, sndbuf N, line, chunk, bytes N,
-// until TEXT, send TEXT (SendBuffer's count), text TEXT (SendText). Looks:
-// left (InputBuffer), pending, receives, arrivals (pieces not yet received),
-// calls, sends, resolver (how the last name was resolved).
+// close, abort, bind IP PORT, rcvbuf N, sndbuf N, line, into (ReadLine into
+// a string), chunk, bytes N, until TEXT, send TEXT (SendBuffer's count),
+// text TEXT (SendText). Looks:
+// left (InputBuffer), pending, receives, waits (for input), arrivals (pieces
+// not yet received), calls, sends, resolver (how the last name was resolved).
 std::string Do(TBlockSocket& s, FakeSockets& f, const std::string& op, bool* look) {
   const size_t blank = op.find(' ');
   const std::string verb = op.substr(0, blank);
@@ -51,6 +52,11 @@ std::string Do(TBlockSocket& s, FakeSockets& f, const std::string& op, bool* loo
     s.SendText(arg);
   } else if (verb == "line") {
     return s.ReadLine(1000);
+  } else if (verb == "into") {
+    std::string line = "stale";
+    const bool read = s.ReadLine(1000, &line);
+    EXPECT_EQ(read, s.LastError() == kOk) << op;
+    return line;
   } else if (verb == "chunk") {
     return s.ReadChunk(1000);
   } else if (verb == "bytes") {
@@ -64,6 +70,7 @@ std::string Do(TBlockSocket& s, FakeSockets& f, const std::string& op, bool* loo
     if (verb == "left") return std::string(s.InputBuffer());
     if (verb == "pending") return std::to_string(s.PendingBytes());
     if (verb == "receives") return std::to_string(f.receives);
+    if (verb == "waits") return std::to_string(f.waits);
     if (verb == "arrivals") return std::to_string(f.arrivals.size());
     if (verb == "calls") return join(f.calls);
     if (verb == "sends") return join(f.sends);
@@ -89,6 +96,7 @@ TEST(Connection, ScriptsAgainstAScriptedPeer) {
       {{"\r\n\r\n"}, "connect; line; line; line ! 10060; left"},
       {{"+OK\r\nhalf a li", "ne"}, "closed; connect; line = +OK; line ! 10054; left = half a line"},
       {{"abc"}, "connect; line ! 10060; left = abc"},
+      {{"one\r", "\ntwo\n", "x"}, "connect; into = one; into = two; into ! 10060; left = x"},
       {{"one\r\ntwo\r\nthr"}, "connect; line = one; left = two\r\nthr"},
       {{"xxEN", "Dyy"}, "connect; until ; receives = 0; until END = xx; left = yy"},
       {{"ab", "cd", "ef\r\n"},
@@ -107,6 +115,11 @@ TEST(Connection, ScriptsAgainstAScriptedPeer) {
        "connect; line ! 10055; left; line ! 10055; bytes 2 ! 10055; send x = -1 ! 10055"},
       {{"abc"}, "connect; bytes " + too_many + " ! 10055; receives = 0; line ! 10055; close"},
       {{}, "connect; text S1 LOGIN \"u\" \"p\"\r\n; sends = [S1 LOGIN \"u\" \"p\"\r\n]"},
+      // The greeting and a command's reply are waited for before the first
+      // receive; the rest of a reply is received first.
+      {{"* OK\r\n", "a\r\n", "b\r\n"},
+       "connect; line = * OK; waits = 1; text X\r\n; line = a; waits = 2; receives = 2; "
+       "line = b; waits = 2; receives = 3"},
       {{},
        "rcvbuf 32768; sndbuf 16384; calls; connect; "
        "calls = [resolve][open][rcvbuf 32768][sndbuf 16384][connect]"},
