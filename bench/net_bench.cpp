@@ -134,15 +134,15 @@ double TimeReadLine(const Server& server, bool tls, size_t expect, bool reuse) {
   auto start = Clock::now();
   auto sock = Connect(server, tls);
   size_t total = 0;
-  std::string line;
-  for (;;) {
-    if (reuse) {
-      sock->ReadLine(5000, &line);
-    } else {
-      line = sock->ReadLine(5000);
+  if (reuse) {
+    std::string line;
+    while (sock->ReadLine(5000, &line) && line != ".") total += line.size() + 2;
+  } else {
+    for (;;) {
+      std::string line = sock->ReadLine(5000);
+      if (sock->LastError() != 0 || line == ".") break;
+      total += line.size() + 2;
     }
-    if (sock->LastError() != 0 || (line.size() == 1 && line[0] == '.')) break;
-    total += line.size() + 2;
   }
   double s = Seconds(start);
   if (total + 3 != expect) std::fprintf(stderr, "ReadLine got %zu of %zu bytes\n", total, expect);

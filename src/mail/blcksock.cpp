@@ -442,15 +442,18 @@ size_t TBlockSocket::FindLineEnd(size_t from, bool line_end_mode, const std::str
 }
 
 std::string TBlockSocket::ReadUntil(int timeout, const std::string& terminator) {
-  std::string text;
-  TakeUntil(timeout, terminator, &text);
+  size_t length = 0, end_length = 0;
+  if (!FindUntil(timeout, terminator, &length, &end_length)) return std::string();
+  std::string text(input_.data(), length);
+  input_.Consume(length + end_length);
   return text;
 }
 
-bool TBlockSocket::TakeUntil(int timeout, const std::string& terminator, std::string* text) {
+bool TBlockSocket::FindUntil(int timeout, const std::string& terminator, size_t* length,
+                             size_t* end_length) {
   last_error_ = 0;
-  text->clear();
-  if (terminator.empty()) return true;
+  *length = *end_length = 0;
+  if (terminator.empty()) return false;
   const bool line_end_mode =
       LineEndAny && terminator.size() == 2 && terminator[0] == '\r' && terminator[1] == '\n';
   ReadScope scope(this, timeout);
@@ -459,14 +462,12 @@ bool TBlockSocket::TakeUntil(int timeout, const std::string& terminator, std::st
   for (bool fill = input_.empty();; fill = true) {
     if (fill && !FillWithin()) return false;
     if (!SettleSplitLineEnd() || input_.empty()) continue;
-    size_t end_length = 0;
-    size_t at = FindLineEnd(scanned, line_end_mode, terminator, &end_length);
+    size_t at = FindLineEnd(scanned, line_end_mode, terminator, end_length);
     if (at != std::string::npos) {
-      text->assign(input_.data(), at);
-      if (line_end_mode && end_length == 1) {
+      if (line_end_mode && *end_length == 1) {
         (input_.data()[at] == '\r' ? last_cr_ : last_lf_) = true;
       }
-      input_.Consume(at + end_length);
+      *length = at;
       return true;
     }
     if (input_.size() > static_cast<size_t>(kMaxLineLength)) {
@@ -486,7 +487,13 @@ std::string TBlockSocket::ReadLine(int timeout) {
 }
 
 bool TBlockSocket::ReadLine(int timeout, std::string* line) {
-  return TakeUntil(timeout, CrLf(), line);
+  line->clear();
+  size_t length = 0, end_length = 0;
+  if (!FindUntil(timeout, CrLf(), &length, &end_length)) return false;
+  // Appending to the emptied string copies into the room it has.
+  line->append(input_.data(), length);
+  input_.Consume(length + end_length);
+  return true;
 }
 
 std::string TBlockSocket::ReadBytes(int count, int timeout) {

@@ -173,7 +173,9 @@ class TBlockSocket {
   // length, or npos.
   size_t FindLineEnd(size_t from, bool line_end_mode, const std::string& terminator,
                      size_t* end_length) const;
-  bool TakeUntil(int timeout, const std::string& terminator, std::string* text);
+  // Waits until the input holds the text before the terminator; its length
+  // and the terminator's are set, nothing is consumed yet.
+  bool FindUntil(int timeout, const std::string& terminator, size_t* length, size_t* end_length);
   bool Broken();
   // Drops the LF (CR) that completes a lone CR (LF) handed out as the end of
   // the last line. False while that cannot be told yet: no input.
