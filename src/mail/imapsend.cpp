@@ -269,7 +269,7 @@ void TIMAPSend::ExtractLiteral(std::vector<std::string>& lines) const {
       size_t end = start;
       while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
       lines.emplace_back(text, start, end - start);
-      if (end == text.size()) break;
+      // At the end, text[end] is the terminating NUL: start passes the size.
       start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
     }
     return;
