@@ -146,10 +146,10 @@ class TBlockSocket {
   // timeout, else IoTimeout, and never past the read's whole-read bound or
   // the deadline. False when no time is left.
   bool NextWait(int* wait);
-  // The plain forms of ReceiveBuffer, SendBuffer and PendingBytes.
-  // Whether input is held below this connection (decrypted TLS data), where
+  // Whether input is held above the socket (decrypted TLS data), where
   // waiting on the socket would not see it.
   virtual bool HoldsInput() { return false; }
+  // The plain forms of ReceiveBuffer, SendBuffer and PendingBytes.
   int PlainReceive(void* buffer, int length);
   int PlainSend(const void* buffer, int length);
   int PlainPending();
