@@ -126,6 +126,13 @@ class Prefs : public plugin_test::PluginTest {
   static std::string text(platform::window_handle dialog, int id) {
     return control(dialog, id).text;
   }
+  // One '1' or '0' per control: whether its field is set.
+  static std::string flags(platform::window_handle dialog, std::initializer_list<int> ids,
+                           bool platform::control_state::*field) {
+    std::string out;
+    for (int id : ids) out += control(dialog, id).*field ? '1' : '0';
+    return out;
+  }
   rows_t rows() { return control(prefs_page_window.load(), ID_ACCOUNT_LIST).rows; }
 
   // Fills every field of the open account dialog for a valid IMAP account.
@@ -164,16 +171,13 @@ TEST_F(Page, ShowsTheOptionsTheColumnsAndEveryAccount) {
   EXPECT_TRUE(control(page_, ID_USE_ALERT).checked);
   EXPECT_FALSE(control(page_, ID_USE_SECTION).checked);
   const platform::control_state list = control(page_, ID_ACCOUNT_LIST);
-  ASSERT_EQ(list.columns.size(), 3u);
-  using align = platform::column_align;
-  const std::tuple<const char*, int, align> columns[] = {{"E-mail Address", 150, align::left},
-                                                         {"Last Checked", 155, align::center},
-                                                         {"Type", 53, align::center}};
-  for (size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(list.columns[i].text, std::get<0>(columns[i]));
-    EXPECT_EQ(list.columns[i].width, std::get<1>(columns[i]));
-    EXPECT_EQ(list.columns[i].align, std::get<2>(columns[i]));
+  std::vector<std::string> columns;  // text, width, centred or not
+  for (const auto& c : list.columns) {
+    columns.push_back(c.text + " " + std::to_string(c.width) +
+                      (c.align == platform::column_align::center ? " c" : " l"));
   }
+  EXPECT_EQ(columns,
+            (std::vector<std::string>{"E-mail Address 150 l", "Last Checked 155 c", "Type 53 c"}));
   EXPECT_EQ(list.rows, (rows_t{{"never@example.com", "Never", "IMAP"},
                                {"pop@example.com", platform::format_local_time(1764942000), "POP3"},
                                {"off@example.com", "Disabled!", "IMAP"}}));
@@ -182,7 +186,7 @@ TEST_F(Page, ShowsTheOptionsTheColumnsAndEveryAccount) {
 
 // Without a selection mark Edit, Remove and a double-click ask for one; with
 // several rows selected they take the mark.
-TEST_F(Page, EditAndRemoveTakeTheSelectionMark) {
+TEST_F(Page, EditAndRemoveTakeTheSelectionMarkAndKeepTheOthersEntries) {
   three_accounts();
   const std::string title = application_title(platform::program_path());
   ASSERT_TRUE(click(page_, ID_EDIT));
@@ -221,11 +225,10 @@ TEST_F(Page, EditAndRemoveTakeTheSelectionMark) {
             platform::MB_YES_NO | platform::MB_ICON_QUESTION | platform::MB_DEFAULT_BUTTON_2);
 #endif
   EXPECT_EQ(account_table.size(), 3u);
-}
 
-TEST_F(Page, RemovingTheMiddleAccountKeepsTheThirdsEntryAndCounts) {
-  three_accounts();
+  // Removing the middle account keeps the third's entry and counts.
   const int32_t third_entry = plugin_test::account(keys_[2]).entry_id;
+  answer_ = platform::ANSWER_YES;
   ASSERT_TRUE(select_rows(page_, ID_ACCOUNT_LIST, {1}));
   ASSERT_TRUE(click(page_, ID_REMOVE));
   EXPECT_EQ(rows(),
@@ -246,32 +249,35 @@ TEST_F(Page, OtherGlobalOptionsOkStoresCancelAndCloseBoxDoNot) {
   use_header = 1;
   page_ = show_page();
   const struct {
-    int button;  // 0: the close box
-    uint8_t disable, icon, sound, header;
-  } cases[] = {{ID_OPTIONS_CANCEL, 0, 1, 0, 1}, {0, 0, 1, 0, 1}, {ID_OPTIONS_OK, 1, 0, 1, 0}};
+    int button;          // 0: the close box
+    const char* stored;  // disable, icon, sound, header
+  } cases[] = {{ID_OPTIONS_CANCEL, "0101"}, {0, "0101"}, {ID_OPTIONS_OK, "1010"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.button);
+    std::string stored;
     ASSERT_TRUE(click(page_, ID_OTHER));
     const platform::window_handle d = options_dialog_window;
     ASSERT_NE(d, nullptr);
-    EXPECT_FALSE(control(d, ID_USE_DISABLE).checked);
-    EXPECT_TRUE(control(d, ID_USE_ICON).checked);
-    EXPECT_FALSE(control(d, ID_USE_SOUND).checked);
-    EXPECT_TRUE(control(d, ID_USE_HEADER).checked);
+    EXPECT_EQ(flags(d, {ID_USE_DISABLE, ID_USE_ICON, ID_USE_SOUND, ID_USE_HEADER},
+                    &platform::control_state::checked),
+              "0101");
     for (int id : {ID_USE_DISABLE, ID_USE_ICON, ID_USE_SOUND, ID_USE_HEADER}) {
       ASSERT_TRUE(click(d, id));
     }
     ASSERT_TRUE(c.button == 0 ? close_dialog(d) : click(d, c.button));
     EXPECT_EQ(options_dialog_window, nullptr);
-    EXPECT_EQ(use_disable.load(), c.disable);
-    EXPECT_EQ(use_icon.load(), c.icon);
-    EXPECT_EQ(use_sound.load(), c.sound);
-    EXPECT_EQ(use_header.load(), c.header);
+    for (auto* option : {&use_disable, &use_icon, &use_sound, &use_header}) {
+      stored += static_cast<char>('0' + option->load());
+    }
+    EXPECT_EQ(stored, c.stored);
   }
 }
 
-TEST_F(Page, ASecondRequestBringsTheOpenDialogForward) {
+TEST_F(Page, ASecondRequestBringsTheOpenDialogForwardAndClosingThePageClosesBoth) {
+  use_alert = 1;
   three_accounts();
+  ASSERT_TRUE(click(page_, ID_USE_ALERT));
+  ASSERT_TRUE(click(page_, ID_USE_SECTION));
   ASSERT_TRUE(click(page_, ID_ADD));
   const platform::window_handle d = account_dialog_window;
   ASSERT_TRUE(type_text(d, ID_DISPLAY, "typed"));
@@ -283,17 +289,9 @@ TEST_F(Page, ASecondRequestBringsTheOpenDialogForward) {
   EXPECT_EQ(text(d, ID_DISPLAY), "typed");
   EXPECT_EQ(account_edit.index, -1);
   EXPECT_EQ(dialog_adds(), 3);  // page, account dialog, options
-}
 
-TEST_F(Page, DestroyingThePageTakesTheOptionsAndClosesBothDialogs) {
-  use_alert = 1;
-  three_accounts();
-  ASSERT_TRUE(click(page_, ID_USE_ALERT));
-  ASSERT_TRUE(click(page_, ID_USE_SECTION));
-  ASSERT_TRUE(click(page_, ID_ADD));
-  ASSERT_TRUE(click(page_, ID_OTHER));
-  const platform::window_handle windows[] = {page_, account_dialog_window, options_dialog_window};
-  // Clicking alone changes nothing yet.
+  // Destroying the page takes its options; clicking alone changed nothing yet.
+  const platform::window_handle windows[] = {page_, d, options_dialog_window};
   EXPECT_EQ(use_alert.load(), 1);
   prefs_action(0);
   EXPECT_EQ(prefs_page_window.load(), nullptr);
@@ -400,9 +398,7 @@ TEST_F(AccountDialog, AddShowsTheDefaultsOfANewImapAccount) {
     EXPECT_EQ(text(d, id), shown) << id;
   }
   EXPECT_TRUE(control(d, ID_ADDRESS).enabled);
-  EXPECT_TRUE(control(d, ID_UNSEEN).checked);
-  EXPECT_FALSE(control(d, ID_RECENT).checked);
-  EXPECT_FALSE(control(d, ID_SSL).checked);
+  EXPECT_EQ(flags(d, {ID_UNSEEN, ID_RECENT, ID_SSL}, &platform::control_state::checked), "100");
   EXPECT_EQ(control(d, ID_PASSWORD).kind, "password");
 }
 
@@ -418,13 +414,11 @@ TEST_F(AccountDialog, TypeAndTlsSwitchThePort) {
     SCOPED_TRACE(action);
     ASSERT_TRUE(std::string(action) == "ssl" ? click(d, ID_SSL) : choose(d, ID_TYPE, action));
     EXPECT_EQ(text(d, ID_PORT), port);
-    for (int id : {ID_MAILBOX, ID_UNSEEN, ID_RECENT}) {
-      EXPECT_EQ(control(d, id).enabled, imap_enabled) << id;
-    }
+    EXPECT_EQ(flags(d, {ID_MAILBOX, ID_UNSEEN, ID_RECENT}, &platform::control_state::enabled),
+              imap_enabled ? "111" : "000");
   }
   // Going back to IMAP selected UNSEEN again.
-  EXPECT_TRUE(control(d, ID_UNSEEN).checked);
-  EXPECT_FALSE(control(d, ID_RECENT).checked);
+  EXPECT_EQ(flags(d, {ID_UNSEEN, ID_RECENT}, &platform::control_state::checked), "10");
   // A port typed by hand is overwritten by the next switch.
   ASSERT_TRUE(type_text(d, ID_PORT, "1143"));
   ASSERT_TRUE(choose(d, ID_TYPE, "IMAP"));
@@ -495,19 +489,7 @@ TEST_F(AccountDialog, OkValidatesEveryFieldInOrder) {
   }
 }
 
-TEST_F(AccountDialog, PastedTextIsCutAtALineBreakAndAt255Characters) {
-  const platform::window_handle d = open_add();
-  fill_imap_account("joe@example.com");
-  ASSERT_TRUE(type_text(d, ID_DISPLAY, "Work\r\n[Mail]\r\nEvil=1"));
-  ASSERT_TRUE(type_text(d, ID_HOSTNAME, std::string(300, 'h')));
-  ASSERT_TRUE(type_text(d, ID_PORT, "993\n"));
-  ASSERT_TRUE(click(d, ID_ACCOUNT_OK));
-  const imap_info stored = plugin_test::account(account_table.key_at(0));
-  EXPECT_EQ(stored.display, "Work");
-  EXPECT_EQ(stored.hostname, std::string(255, 'h'));
-  EXPECT_EQ(stored.port, 993);
-}
-
+// Pasted text is cut at a line break and at 255 characters.
 TEST_F(AccountDialog, OkAddsTheAccountWithItsEntryAndHasItCheckedAtOnce) {
   use_section = 1;
   const platform::window_handle d = open_add();
@@ -515,11 +497,16 @@ TEST_F(AccountDialog, OkAddsTheAccountWithItsEntryAndHasItCheckedAtOnce) {
   ASSERT_TRUE(click(d, ID_SSL));
   ASSERT_TRUE(click(d, ID_RECENT));
   ASSERT_TRUE(type_text(d, ID_ARGUMENTS, "-check"));
+  ASSERT_TRUE(type_text(d, ID_DISPLAY, "Work\r\n[Mail]\r\nEvil=1"));
+  ASSERT_TRUE(type_text(d, ID_HOSTNAME, std::string(300, 'h')));
+  ASSERT_TRUE(type_text(d, ID_PORT, "994\n"));
   ASSERT_TRUE(click(d, ID_ACCOUNT_OK));
 
   const imap_info stored = plugin_test::account(account_table.key_at(0));
   EXPECT_EQ(stored.address, "joe@example.com");
-  EXPECT_EQ(stored.port, 993);
+  EXPECT_EQ(stored.display, "Work");
+  EXPECT_EQ(stored.hostname, std::string(255, 'h'));
+  EXPECT_EQ(stored.port, 994);
   EXPECT_EQ(stored.ssl, 1);
   EXPECT_EQ(stored.unseen, 0);
   EXPECT_EQ(stored.arguments, "-check");
