@@ -23,42 +23,29 @@ using platform::window_state;
 
 intptr_t quiet_proc(platform::window_handle, uint32_t, uintptr_t, intptr_t) { return 0; }
 
+// Each case: the template, "id caption width height controls", and one
+// control's "class text".
 TEST(WindowSystem, DialogsComeFromTheModuleScript) {
-  struct dialog_case {
-    int id;
-    const char* caption;
-    int width, height;
-    size_t control_count;
-    int probe_id;
-    const char* probe_class;
-    const char* probe_text;
+  const std::tuple<int, const char*, int, const char*> cases[] = {
+      {101, "101  256 251 8", 1005,
+       "Button Add accounts to my contact list under the mail section"},
+      {102, "102 Account Details 247 223 30", 1022, "Button UNSEEN"},
+      {103, "103 Other Global Options 175 82 6", 1039,
+       "Button Play sound when you recieve new mail"},
   };
-  const dialog_case cases[] = {
-      {101, "", 256, 251, 8, 1005, "Button",
-       "Add accounts to my contact list under the mail section"},
-      {102, "Account Details", 247, 223, 30, 1022, "Button", "UNSEEN"},
-      {103, "Other Global Options", 175, 82, 6, 1039, "Button",
-       "Play sound when you recieve new mail"},
-  };
-  for (const dialog_case& c : cases) {
-    SCOPED_TRACE(c.id);
-    platform::window_handle w = platform::create_dialog(this_module(), c.id, nullptr, quiet_proc);
-    ASSERT_NE(w, nullptr);
+  for (const auto& [id, dialog, probe_id, probe] : cases) {
+    platform::window_handle w = platform::create_dialog(this_module(), id, nullptr, quiet_proc);
+    ASSERT_NE(w, nullptr) << id;
     window_state s;
     ASSERT_TRUE(platform::posix::get_window(w, &s));
-    EXPECT_EQ(s.template_id, c.id);
-    EXPECT_EQ(s.caption, c.caption);
-    EXPECT_EQ(s.width, c.width);
-    EXPECT_EQ(s.height, c.height);
-    EXPECT_EQ(s.controls.size(), c.control_count);
-    bool found = false;
-    for (const control_state& control : s.controls) {
-      if (control.id != c.probe_id) continue;
-      found = true;
-      EXPECT_EQ(control.window_class, c.probe_class);
-      EXPECT_EQ(control.text, c.probe_text);
+    EXPECT_EQ(std::to_string(s.template_id) + " " + s.caption + " " + std::to_string(s.width) +
+                  " " + std::to_string(s.height) + " " + std::to_string(s.controls.size()),
+              dialog);
+    std::vector<std::string> found;
+    for (const control_state& c : s.controls) {
+      if (c.id == probe_id) found.push_back(c.window_class + " " + c.text);
     }
-    EXPECT_TRUE(found);
+    EXPECT_EQ(found, std::vector<std::string>{probe});
     platform::destroy_window(w);
     EXPECT_FALSE(platform::posix::get_window(w, &s));
   }
@@ -89,11 +76,7 @@ TEST(WindowSystem, SentCallsRunWhenTheOwnerLooksOrWaits) {
     platform::destroy_window(window.load());
   });
   while (!made.load()) std::this_thread::yield();
-  if (window.load() == nullptr) {
-    serve = true;
-    owner.join();
-    FAIL() << "no dialog 103";
-  }
+  EXPECT_NE(window.load(), nullptr);
   intptr_t result = 0;
   EXPECT_FALSE(platform::send_message_timeout(window, platform::MSG_USER, 0, 0, 50, &result));
   serve = true;
@@ -316,13 +299,10 @@ TEST(ShellWords, SplitLikeAShellWithoutExpanding) {
     ASSERT_TRUE(platform::posix::split_words(c.text, &out));
     EXPECT_EQ(out, c.expected);
   }
-}
-
-TEST(ShellWords, UnfinishedTextIsRefused) {
+  // Unfinished text is refused.
   for (const char* text : {"'open", "\"open", "a 'b", "trailing\\", "\"esc\\\""}) {
-    SCOPED_TRACE(text);
     words out;
-    EXPECT_FALSE(platform::posix::split_words(text, &out));
+    EXPECT_FALSE(platform::posix::split_words(text, &out)) << text;
   }
 }
 
