@@ -164,8 +164,7 @@ TEST_F(Page, ShowsTheOptionsTheColumnsAndEveryAccount) {
     a.next_check = 0;
   });
   page_ = show_page();
-  EXPECT_TRUE(control(page_, ID_USE_ALERT).checked);
-  EXPECT_FALSE(control(page_, ID_USE_SECTION).checked);
+  EXPECT_EQ(flags(page_, {ID_USE_ALERT, ID_USE_SECTION}, &platform::control_state::checked), "10");
   const platform::control_state list = control(page_, ID_ACCOUNT_LIST);
   std::vector<std::string> columns;  // text, width, centred or not
   for (const auto& c : list.columns) {
@@ -248,18 +247,16 @@ TEST_F(Page, OtherGlobalOptionsOkStoresCancelAndCloseBoxDoNot) {
     int button;          // 0: the close box
     const char* stored;  // disable, icon, sound, header
   } cases[] = {{ID_OPTIONS_CANCEL, "0101"}, {0, "0101"}, {ID_OPTIONS_OK, "1010"}};
+  const std::initializer_list<int> boxes = {ID_USE_DISABLE, ID_USE_ICON, ID_USE_SOUND,
+                                            ID_USE_HEADER};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.button);
     std::string stored;
     ASSERT_TRUE(click(page_, ID_OTHER));
     const platform::window_handle d = options_dialog_window;
     ASSERT_NE(d, nullptr);
-    EXPECT_EQ(flags(d, {ID_USE_DISABLE, ID_USE_ICON, ID_USE_SOUND, ID_USE_HEADER},
-                    &platform::control_state::checked),
-              "0101");
-    for (int id : {ID_USE_DISABLE, ID_USE_ICON, ID_USE_SOUND, ID_USE_HEADER}) {
-      ASSERT_TRUE(click(d, id));
-    }
+    EXPECT_EQ(flags(d, boxes, &platform::control_state::checked), "0101");
+    for (int id : boxes) ASSERT_TRUE(click(d, id));
     ASSERT_TRUE(c.button == 0 ? close_dialog(d) : click(d, c.button));
     EXPECT_EQ(options_dialog_window, nullptr);
     for (auto* option : {&use_disable, &use_icon, &use_sound, &use_header}) {
