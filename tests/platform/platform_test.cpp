@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -57,11 +58,8 @@ class Launch : public ::testing::Test {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     std::vector<std::string> words;
-    const std::string text = test_support::read_file(out_);
-    size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-      words.push_back(text.substr(start, end - start));
-    }
+    std::istringstream lines(test_support::read_file(out_));
+    for (std::string line; std::getline(lines, line);) words.push_back(line);
     return words;
   }
 
