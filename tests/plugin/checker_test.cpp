@@ -1,7 +1,6 @@
-// The checker: check_account against scripted POP3 and IMAP servers (the
-// commands it sends, what the user sees afterwards, the account's new
-// state); the checker thread with its clock, sleeps and ticks driven by the
-// test and the check replaced by a recorder; "start" and "stop".
+// The checker: check_account against scripted servers (commands sent, what
+// the user sees, the account's new state); the checker thread driven by the
+// test's clock with the check replaced by a recorder; "start" and "stop".
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -534,8 +533,9 @@ TEST_F(CheckerThread, DiscardedCheckTellsNothing) {
 }
 
 // Only the alias changes during the check: the result stands, and the entry
-// shows the new alias.
-TEST_F(CheckerThread, RenamedDuringTheCheckShowsTheNewAlias) {
+// shows the new alias. A check of an account that is gone changes nothing
+// and shows nothing.
+TEST_F(CheckerThread, RenamedDuringTheCheckShowsTheNewAliasAndGoneShowsNothing) {
   account_ref key = 0;
   Peer peer;
   serve_pop3(peer, [&] { account_table.update(key, [](imap_info& a) { a.display = "Office"; }); });
@@ -547,13 +547,7 @@ TEST_F(CheckerThread, RenamedDuringTheCheckShowsTheNewAlias) {
   const Lines seen = events();
   ASSERT_GE(seen.size(), 3u);
   EXPECT_EQ(seen[2], "text Office (0)");
-}
-
-// A check of an account that is gone changes nothing and shows nothing.
-TEST_F(CheckerThread, CheckOfARemovedAccountChangesNothing) {
-  const account_ref key = add(pop3_account(0));
   remove(key);
-  checker_control control;
   EXPECT_EQ(check_account(key, control), 0);
   EXPECT_TRUE(events().empty());
 }
@@ -668,20 +662,18 @@ TEST_F(StartStop, GroupAndEntriesFollowTheOptionAndTheTable) {
   }
 }
 
-TEST_F(StartStop, StopWithoutStartLeavesMailIniAlone) {
+// "stop" does nothing before "start", nor after "unload" until the host
+// comes back.
+TEST_F(StartStop, StopWithoutStartOrAfterUnloadDoesNothing) {
   test_support::write_file(config_path(), "[Mail]\nuse_alert=1\n");
   run("stop");
   EXPECT_EQ(test_support::read_file(config_path()), "[Mail]\nuse_alert=1\n");
   EXPECT_TRUE(calls().empty());
-}
-
-TEST_F(StartStop, StopAfterUnloadDoesNothing) {
   run("start\nunload");
   calls();
   run("stop");
   EXPECT_TRUE(calls().empty());
   EXPECT_NE(checker_thread_id, 0u) << "the checker still runs";
-  // The host comes back: now "stop" ends it.
   run("load\nstop");
   EXPECT_EQ(checker_thread_id, 0u);
 }
