@@ -467,6 +467,11 @@ TEST_F(ConfigTest, InitialLoadTurnsEverythingOnOnlyWithoutAFile) {
 // leaves no temporary file behind, and says which file it could not write.
 enum class fail_at { nothing, open, append, sync, close, rename };
 
+bool fail(std::string* error, const char* why) {
+  *error = why;
+  return false;
+}
+
 // Passes a file through to the real one but fails at the chosen step; a
 // failing append writes half of its data first.
 class failing_file : public platform::WritableFile {
@@ -476,19 +481,14 @@ class failing_file : public platform::WritableFile {
   bool append(const std::string& data, std::string* error) override {
     if (step_ != fail_at::append) return real_->append(data, error);
     real_->append(data.substr(0, data.size() / 2), error);
-    *error = "No space left on device";
-    return false;
+    return fail(error, "No space left on device");
   }
   bool sync(std::string* error) override {
-    if (step_ != fail_at::sync) return real_->sync(error);
-    *error = "I/O error";
-    return false;
+    return step_ == fail_at::sync ? fail(error, "I/O error") : real_->sync(error);
   }
   bool close(std::string* error) override {
     const bool closed = real_->close(error);
-    if (step_ != fail_at::close) return closed;
-    *error = "I/O error";
-    return false;
+    return step_ == fail_at::close ? fail(error, "I/O error") : closed;
   }
 
  private:
@@ -502,7 +502,7 @@ class failing_env : public platform::EnvWrapper {
   std::unique_ptr<platform::WritableFile> new_writable_file(const std::string& path,
                                                             std::string* error) override {
     if (step == fail_at::open) {
-      *error = "Permission denied";
+      fail(error, "Permission denied");
       return nullptr;
     }
     std::unique_ptr<platform::WritableFile> real = target()->new_writable_file(path, error);
@@ -510,9 +510,8 @@ class failing_env : public platform::EnvWrapper {
     return std::unique_ptr<platform::WritableFile>(new failing_file(std::move(real), step));
   }
   bool rename_file(const std::string& from, const std::string& to, std::string* error) override {
-    if (step != fail_at::rename) return target()->rename_file(from, to, error);
-    *error = "Access is denied";
-    return false;
+    return step == fail_at::rename ? fail(error, "Access is denied")
+                                   : target()->rename_file(from, to, error);
   }
   fail_at step = fail_at::nothing;
 };
