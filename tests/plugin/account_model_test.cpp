@@ -3,24 +3,28 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <string>
 
 #include "plugin_fixture.h"
 
 namespace {
 
 using plugin_test::account;
-using plugin_test::account_spec;
+using AccountModel = plugin_test::PluginTest;
 
-class AccountModel : public plugin_test::PluginTest {
- protected:
-  // A new account named `name` (alias and user) in the table; its record.
-  imap_info added(const std::string& name, int32_t attempt = 5) {
-    account_spec spec;
-    spec.display = spec.username = name;
-    spec.attempt = attempt;
-    return account(plugin_test::add_account(spec));
-  }
-};
+// A new account named `name` (alias and user) in the table; its record.
+imap_info added(const std::string& name) {
+  plugin_test::account_spec spec;
+  spec.display = spec.username = name;
+  return account(plugin_test::add_account(spec));
+}
+
+// The user, then the run-time state: counts, next and last check, entry.
+std::string state(const imap_info& a) {
+  return a.username + " new=" + std::to_string(a.new_count) +
+         " total=" + std::to_string(a.total_count) + " next=" + std::to_string(a.next_check) +
+         " last=" + std::to_string(a.last_checked) + " entry=" + std::to_string(a.entry_id);
+}
 
 TEST(NextCheckTime, SixtyFourBitsThroughout) {
   const struct {
@@ -48,8 +52,7 @@ TEST_F(AccountModel, DefaultsAndCopiesCarryNoRunTimeState) {
   s.next_check = 99;
   s.entry_id = 7;
   set_new_account_defaults(s);
-  EXPECT_EQ(s.next_check, 0);
-  EXPECT_EQ(s.entry_id, 0);
+  EXPECT_EQ(state(s), " new=0 total=0 next=0 last=0 entry=0");
 
   imap_info source = added("a");
   source.new_count = 4;
@@ -58,15 +61,10 @@ TEST_F(AccountModel, DefaultsAndCopiesCarryNoRunTimeState) {
   destination.total_count = 8;
   destination.entry_id = 9;
   copy_account_settings(source, destination);
-  EXPECT_EQ(destination.username, "a");
-  EXPECT_EQ(destination.new_count, 0);
-  EXPECT_EQ(destination.total_count, 0);
-  EXPECT_EQ(destination.next_check, 0);
-  EXPECT_EQ(destination.entry_id, 0);
+  EXPECT_EQ(state(destination), "a new=0 total=0 next=0 last=0 entry=0");
   // Onto itself: the settings stay.
   copy_account_settings(source, source);
-  EXPECT_EQ(source.username, "a");
-  EXPECT_EQ(source.new_count, 0);
+  EXPECT_EQ(state(source), "a new=0 total=0 next=0 last=0 entry=0");
 }
 
 TEST_F(AccountModel, ReplaceEnablesAgainAndKeepsCountsAndKey) {
@@ -82,13 +80,8 @@ TEST_F(AccountModel, ReplaceEnablesAgainAndKeepsCountsAndKey) {
   z.username = "z";
   z.attempt = 7;
   replace_account(z, 0);
-  const imap_info a = account(z.key);
-  EXPECT_EQ(a.username, "z");
-  EXPECT_EQ(a.next_check, now() + 420);
-  EXPECT_EQ(a.last_checked, 0);
-  EXPECT_EQ(a.entry_id, -1);
-  EXPECT_EQ(a.new_count, 3);
-  EXPECT_EQ(a.total_count, 10);
+  EXPECT_EQ(state(account(z.key)),
+            "z new=3 total=10 next=" + std::to_string(now() + 420) + " last=0 entry=-1");
   EXPECT_EQ(account_table.key_at(0), z.key);
 }
 
@@ -144,9 +137,7 @@ TEST_F(AccountModel, ReloadKeepsKeysOfTheSameAccountsOnly) {
   ASSERT_EQ(account_table.size(), 4u);
   EXPECT_EQ(account_table.key_at(0), b.key);
   const imap_info bee = account(b.key);
-  EXPECT_EQ(bee.display, "Bee");
-  EXPECT_EQ(bee.new_count, 2);
-  EXPECT_EQ(bee.next_check, 920);
+  EXPECT_EQ(bee.display + " " + state(bee), "Bee b new=2 total=0 next=920 last=0 entry=-1");
   EXPECT_NE(bee.settings_version, version);
   EXPECT_EQ(account_table.index_of(a.key), -1);  // a is gone; its key names nothing
   std::set<account_ref> fresh;

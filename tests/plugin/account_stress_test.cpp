@@ -1,8 +1,6 @@
-// The user-interface thread appends, replaces and deletes accounts while a
-// checker thread looks them up by key, works on copies and writes results
-// back. Run under ThreadSanitizer (tsan preset) this proves the table free
-// of data races; on every build it checks that no copy is torn and that
-// results land only on the account they belong to.
+// Table changes on one thread race keyed copies and write-backs on another:
+// under ThreadSanitizer this proves the table free of data races; on every
+// build, that no copy is torn and results land only on their own account.
 #include <gtest/gtest.h>
 
 #include <atomic>

@@ -1,7 +1,6 @@
-// The running plug-in end to end: the substitute host plays the messenger for
-// the plug-in's own code, which checks a real Dovecot started by the test
-// run. New mail arrives, the user renames an entry and asks for checks,
-// accounts come and go while checks run, and "stop" takes the list down.
+// The running plug-in in the substitute host against a real Dovecot: new
+// mail, a renamed entry, checks on request, accounts that come and go while
+// checks run, and "stop" taking the list down.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,7 +1,6 @@
-// The checker: check_account against scripted POP3 and IMAP servers (the
-// commands it sends, what the user sees afterwards, the account's new
-// state); the checker thread with its clock, sleeps and ticks driven by the
-// test and the check replaced by a recorder; "start" and "stop".
+// The checker: check_account against scripted servers (commands sent, what
+// the user sees, the account's new state); the checker thread driven by the
+// test's clock with the check replaced by a recorder; "start" and "stop".
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -383,7 +382,8 @@ class CheckerThread : public plugin_test::PluginTest {
 struct ScheduleCase {
   const char* name;
   // "ALIAS:SECONDS" for each account, its next check from now ("off":
-  // disabled), blanks between them.
+  // disabled), blanks between them; ":RESULT:TOTAL" after it sets what the
+  // check returns (else 1, new mail announced) and the account's total.
   const char* accounts;
   const char* removed_by_a;
   // What the test does once the thread runs, "|" between steps: "tick",
@@ -411,6 +411,16 @@ const ScheduleCase kSchedules[] = {
     {"CheckAllKeepsItsSlotsWhenTheTableShrinks", "A:600 B:600 C:600", "C", "all",
      "check A at +500|check B at +1000", 3 * CHECK_ALL_PAUSE_MS},
     {"CheckOfAnAccountThatIsGoneChecksNothing", "Gone:off", "", "remove Gone|check Gone", "", 0},
+    // Told even with alerts off, and for a disabled account.
+    {"TotalIsAlertedOnlyWhenNothingNewWasAnnounced",
+     "A:off:0:1 B:off:0:0 C:off:0:31 D:off:0:-1 E:off:-1:5 F:off:2:5", "",
+     "check A|check B|check C|check D|check E|check F",
+     "check A at +0|alert A: You have 1 message (total) in your inbox.|"
+     "check B at +0|alert B: You have 0 messages (total) in your inbox.|"
+     "check C at +0|alert C: You have 31 messages (total) in your inbox.|"
+     "check D at +0|alert D: You have -1 message (total) in your inbox.|"
+     "check E at +0|check F at +0",
+     0},
 };
 
 class Schedule : public CheckerThread, public ::testing::WithParamInterface<ScheduleCase> {};
@@ -418,15 +428,16 @@ class Schedule : public CheckerThread, public ::testing::WithParamInterface<Sche
 TEST_P(Schedule, ChecksInOrderWithItsPauses) {
   const ScheduleCase& c = GetParam();
   removed_by_a = c.removed_by_a;
+  use_alert = 0;
   std::map<std::string, account_ref> keys;
   for (const std::string& word : split(c.accounts, ' ')) {
-    const std::string display = word.substr(0, word.find(':'));
-    const std::string next = word.substr(word.find(':') + 1);
+    const Lines parts = split(word, ':');
     account_spec spec;
-    spec.display = display;
-    spec.next_check = next == "off" ? 0 : now() + std::stoi(next);
-    keys[display] = add(spec);
-    results[display] = 1;  // new mail announced: no total
+    spec.display = parts[0];
+    spec.next_check = parts[1] == "off" ? 0 : now() + std::stoi(parts[1]);
+    if (parts.size() > 2) spec.total_count = std::stoi(parts[3]);
+    keys[spec.display] = add(spec);
+    results[spec.display] = parts.size() > 2 ? std::stoi(parts[2]) : 1;
   }
   start();
   for (const std::string& step : split(c.steps, '|')) {
@@ -459,36 +470,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, Schedule, ::testing::ValuesIn(kSchedules),
                          [](const ::testing::TestParamInfo<ScheduleCase>& info) {
                            return std::string(info.param.name);
                          });
-
-// Told even with alerts off, and for a disabled account.
-TEST_F(CheckerThread, CheckAccountAlertsTheTotalOnlyWhenNothingNewWasAnnounced) {
-  use_alert = 0;
-  const struct {
-    int32_t result;
-    int32_t total;
-    const char* alert;  // null: none
-  } cases[] = {{0, 1, "Work: You have 1 message (total) in your inbox."},
-               {0, 0, "Work: You have 0 messages (total) in your inbox."},
-               {0, 31, "Work: You have 31 messages (total) in your inbox."},
-               {0, -1, "Work: You have -1 message (total) in your inbox."},
-               {-1, 5, nullptr},
-               {2, 5, nullptr}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "result " << c.result << ", total " << c.total);
-    account_spec spec;
-    spec.next_check = 0;
-    spec.total_count = c.total;
-    const account_ref work = add(spec);
-    results["Work"] = c.result;
-    start();
-    post(CHECK_ACCOUNT, work);
-    ASSERT_TRUE(finish());
-    Lines expected{"check Work at +0"};
-    if (c.alert != nullptr) expected.push_back(std::string("alert ") + c.alert);
-    EXPECT_EQ(events(), expected);
-    remove(work);
-  }
-}
 
 // A POP3 server on `peer` that logs bob in, runs `at_stat` when STAT comes,
 // then answers an empty mailbox and ends the session.
@@ -534,8 +515,9 @@ TEST_F(CheckerThread, DiscardedCheckTellsNothing) {
 }
 
 // Only the alias changes during the check: the result stands, and the entry
-// shows the new alias.
-TEST_F(CheckerThread, RenamedDuringTheCheckShowsTheNewAlias) {
+// shows the new alias. A check of an account that is gone changes nothing
+// and shows nothing.
+TEST_F(CheckerThread, RenamedDuringTheCheckShowsTheNewAliasAndGoneShowsNothing) {
   account_ref key = 0;
   Peer peer;
   serve_pop3(peer, [&] { account_table.update(key, [](imap_info& a) { a.display = "Office"; }); });
@@ -547,13 +529,7 @@ TEST_F(CheckerThread, RenamedDuringTheCheckShowsTheNewAlias) {
   const Lines seen = events();
   ASSERT_GE(seen.size(), 3u);
   EXPECT_EQ(seen[2], "text Office (0)");
-}
-
-// A check of an account that is gone changes nothing and shows nothing.
-TEST_F(CheckerThread, CheckOfARemovedAccountChangesNothing) {
-  const account_ref key = add(pop3_account(0));
   remove(key);
-  checker_control control;
   EXPECT_EQ(check_account(key, control), 0);
   EXPECT_TRUE(events().empty());
 }
@@ -668,20 +644,18 @@ TEST_F(StartStop, GroupAndEntriesFollowTheOptionAndTheTable) {
   }
 }
 
-TEST_F(StartStop, StopWithoutStartLeavesMailIniAlone) {
+// "stop" does nothing before "start", nor after "unload" until the host
+// comes back.
+TEST_F(StartStop, StopWithoutStartOrAfterUnloadDoesNothing) {
   test_support::write_file(config_path(), "[Mail]\nuse_alert=1\n");
   run("stop");
   EXPECT_EQ(test_support::read_file(config_path()), "[Mail]\nuse_alert=1\n");
   EXPECT_TRUE(calls().empty());
-}
-
-TEST_F(StartStop, StopAfterUnloadDoesNothing) {
   run("start\nunload");
   calls();
   run("stop");
   EXPECT_TRUE(calls().empty());
   EXPECT_NE(checker_thread_id, 0u) << "the checker still runs";
-  // The host comes back: now "stop" ends it.
   run("load\nstop");
   EXPECT_EQ(checker_thread_id, 0u);
 }

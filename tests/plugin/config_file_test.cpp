@@ -140,6 +140,9 @@ TEST(PasswordScrambling, PairsEachByteWithTheNextKeyByteAndForgivesBadDigits) {
   EXPECT_EQ(unscramble_password(scramble_password(every_byte)), every_byte);
 }
 
+std::atomic<uint8_t>* const kOptions[] = {&use_alert, &use_section, &use_icon,
+                                          &use_sound, &use_disable, &use_header};
+
 // The plug-in loaded from a scratch folder with an empty table and every
 // option off.
 class ConfigTest : public plugin_test::PluginTest {
@@ -153,19 +156,13 @@ class ConfigTest : public plugin_test::PluginTest {
   void write(const std::string& text) { test_support::write_file(path(), text); }
   std::string read() const { return test_support::read_file(path()); }
 
-  // The six flags as digits, in file order: alert, section, icon, sound,
-  // disable, header.
-  static std::atomic<uint8_t>* const* options() {
-    static std::atomic<uint8_t>* const all[] = {&use_alert, &use_section, &use_icon,
-                                                &use_sound, &use_disable, &use_header};
-    return all;
-  }
+  // The six flags as digits, in file order.
   static void set_flags(const std::string& digits) {
-    for (size_t i = 0; i < 6; ++i) options()[i]->store(static_cast<uint8_t>(digits[i] - '0'));
+    for (size_t i = 0; i < 6; ++i) kOptions[i]->store(static_cast<uint8_t>(digits[i] - '0'));
   }
   static std::string flags() {
     std::string digits;
-    for (size_t i = 0; i < 6; ++i) digits += static_cast<char>('0' + options()[i]->load());
+    for (auto* option : kOptions) digits += static_cast<char>('0' + option->load());
     return digits;
   }
 };
@@ -265,7 +262,11 @@ TEST_F(ConfigTest, AccountKeysTheirFallbacksAndBadLines) {
     write("[Mail]\r\n" + c.lines);
     ASSERT_TRUE(load_config()) << c.name;
     std::vector<std::string> loaded;
-    for (const imap_info& a : account_table.snapshot()) loaded.push_back(describe(a));
+    for (const imap_info& a : account_table.snapshot()) {
+      loaded.push_back(describe(a));
+      // The load schedules every account from the current time.
+      EXPECT_EQ(a.next_check, now() + 60 * a.attempt) << c.name;
+    }
     EXPECT_EQ(loaded, c.accounts) << c.name;
   }
 }
@@ -327,14 +328,6 @@ TEST_F(ConfigTest, NotTextAtAll) {
   };
   const std::string kept = without_cr(noise);
   EXPECT_EQ(without_cr(read()).compare(0, kept.size(), kept), 0);
-}
-
-// The table's reload keeps counts and resets the rest (the account model's
-// tests); the load gives it the current time.
-TEST_F(ConfigTest, LoadSchedulesEveryAccount) {
-  write("[Mail]\r\n" + complete("0") + "attempt(0)=2\r\n");
-  ASSERT_TRUE(load_config());
-  EXPECT_EQ(plugin_test::account(account_table.key_at(0)).next_check, now() + 120);
 }
 
 // A mail.ini that cannot be read is neither read nor replaced.
@@ -474,6 +467,11 @@ TEST_F(ConfigTest, InitialLoadTurnsEverythingOnOnlyWithoutAFile) {
 // leaves no temporary file behind, and says which file it could not write.
 enum class fail_at { nothing, open, append, sync, close, rename };
 
+bool fail(std::string* error, const char* why) {
+  *error = why;
+  return false;
+}
+
 // Passes a file through to the real one but fails at the chosen step; a
 // failing append writes half of its data first.
 class failing_file : public platform::WritableFile {
@@ -483,19 +481,14 @@ class failing_file : public platform::WritableFile {
   bool append(const std::string& data, std::string* error) override {
     if (step_ != fail_at::append) return real_->append(data, error);
     real_->append(data.substr(0, data.size() / 2), error);
-    *error = "No space left on device";
-    return false;
+    return fail(error, "No space left on device");
   }
   bool sync(std::string* error) override {
-    if (step_ != fail_at::sync) return real_->sync(error);
-    *error = "I/O error";
-    return false;
+    return step_ == fail_at::sync ? fail(error, "I/O error") : real_->sync(error);
   }
   bool close(std::string* error) override {
     const bool closed = real_->close(error);
-    if (step_ != fail_at::close) return closed;
-    *error = "I/O error";
-    return false;
+    return step_ == fail_at::close ? fail(error, "I/O error") : closed;
   }
 
  private:
@@ -509,7 +502,7 @@ class failing_env : public platform::EnvWrapper {
   std::unique_ptr<platform::WritableFile> new_writable_file(const std::string& path,
                                                             std::string* error) override {
     if (step == fail_at::open) {
-      *error = "Permission denied";
+      fail(error, "Permission denied");
       return nullptr;
     }
     std::unique_ptr<platform::WritableFile> real = target()->new_writable_file(path, error);
@@ -517,9 +510,8 @@ class failing_env : public platform::EnvWrapper {
     return std::unique_ptr<platform::WritableFile>(new failing_file(std::move(real), step));
   }
   bool rename_file(const std::string& from, const std::string& to, std::string* error) override {
-    if (step != fail_at::rename) return target()->rename_file(from, to, error);
-    *error = "Access is denied";
-    return false;
+    return step == fail_at::rename ? fail(error, "Access is denied")
+                                   : target()->rename_file(from, to, error);
   }
   fail_at step = fail_at::nothing;
 };

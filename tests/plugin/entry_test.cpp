@@ -1,5 +1,5 @@
-// The entry point: dispatch of event names, "load", "unload", "finalUnload",
-// and the registration of dialogs with the host, the substitute host's.
+// The entry point: event names, "load", "unload", "finalUnload", and the
+// dialogs registered with the (substitute) host.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -39,7 +39,7 @@ class EntryTest : public test_support::HostedPlugin {
 // Each buffer gets its text and the NUL, and nothing beyond: the host sizes
 // the description buffer itself, possibly to just the 52 bytes written. The
 // directory is kept as a copy; the plug-in calls the host under its own id.
-TEST_F(EntryTest, LoadWritesItsTextsAndKeepsACopyOfTheDirectory) {
+TEST_F(EntryTest, LoadKeepsTextsAndDirectoryUntilUnload) {
   plugin_info_record info;
   std::memset(&info, 0xAB, sizeof info);
   const std::string dir = "/plugins/mail/";
@@ -69,12 +69,9 @@ TEST_F(EntryTest, LoadWritesItsTextsAndKeepsACopyOfTheDirectory) {
   EXPECT_EQ(config_path(), "/plugins/mail/mail.ini");
   EXPECT_TRUE(reaches_host());
   EXPECT_EQ(log_.text().find("plugin_id="), std::string::npos) << log_.text();
-}
 
-// After "unload", and after a "load" without a record, the plug-in holds
-// neither directory nor host call: "stop" then reaches no host.
-TEST_F(EntryTest, UnloadForgetsDirectoryAndHostCall) {
-  EXPECT_TRUE(reaches_host());
+  // After "unload", and after a "load" without a record, the plug-in holds
+  // neither directory nor host call: "stop" then reaches no host.
   run("unload");
   EXPECT_EQ(plugin_main("load", nullptr), 0);
   EXPECT_EQ(plugin_dir, nullptr);
