@@ -43,14 +43,6 @@ class ContactList : public plugin_test::PluginTest {
     take_checker_posts();
   }
 
-  // What the host logged while `f` ran.
-  template <typename F>
-  std::string during(F f) {
-    const size_t start = log_.text().size();
-    f();
-    return log_.text().substr(start);
-  }
-
   // The requests posted to the checker since the previous call.
   static std::string posted() {
     std::string out;

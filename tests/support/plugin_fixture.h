@@ -42,13 +42,20 @@ class HostedPlugin : public ::testing::Test {
     account_table.reload({}, 0);
   }
 
+  // What the host logged while `f` ran.
+  template <typename F>
+  std::string during(F f) {
+    const size_t start = log_.text().size();
+    f();
+    return log_.text().substr(start);
+  }
+
   // Runs script lines and returns what the host logged meanwhile.
   std::string run(const std::string& script) {
-    const size_t start = log_.text().size();
-    std::istringstream lines(script);
-    std::string line;
-    while (std::getline(lines, line)) host_.run_command(line);
-    return log_.text().substr(start);
+    return during([&] {
+      std::istringstream lines(script);
+      for (std::string line; std::getline(lines, line);) host_.run_command(line);
+    });
   }
 
   // Waits for a log line holding `text` after the previous wait's match.
