@@ -302,9 +302,8 @@ TEST_F(ContactList, UpdatesAndRenameReachTheHostInTheEntrysOwnRecords) {
   // The host may keep the records it was handed and read them after the
   // call until the entry is removed.
   const list_entry_record* kept = account(work).entry_record;
-  EXPECT_STREQ(kept->text, "Work (1/4)");
-  EXPECT_STREQ(kept->name, "Work");
-  EXPECT_STREQ(kept->tooltip, "Login failed");
+  EXPECT_EQ(std::string(kept->name) + "|" + kept->text + "|" + kept->tooltip,
+            "Work|Work (1/4)|Login failed");
   EXPECT_EQ(kept->icon->bitmap, &state_bitmaps[ICON_FAILED]);
 
   const std::string picture = run("icon " + std::to_string(id));
