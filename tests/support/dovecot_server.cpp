@@ -35,7 +35,6 @@ dovecot_server read_state() {
   return s;
 }
 
-
 // Every word in single quotes, a quote within as '\''.
 std::string shell_words(const std::vector<std::string>& words) {
   std::string out;

@@ -1,13 +1,13 @@
 #include "test_support.h"
 
+#include <dirent.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-
-#include <dirent.h>
-#include <unistd.h>
 #if defined(_WIN32)
 #include <windows.h>
 #endif
