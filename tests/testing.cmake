@@ -1,8 +1,6 @@
 # email_add_test(<name> SOURCES ... LIBS ... LABELS <tier> [PROPERTIES ...])
-# Builds one GoogleTest program and registers its tests with CTest under the
-# tier label (unit, integration or e2e). The target label (abi32, wine) is
-# added to every test of the folder by tests/CMakeLists.txt. PROPERTIES are
-# further test properties for every test of the program (e.g. a fixture).
+# One GoogleTest program, its tests registered under the tier label (unit,
+# integration or e2e) and PROPERTIES (e.g. a fixture).
 function(email_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
@@ -12,9 +10,8 @@ function(email_add_test name)
 endfunction()
 
 # email_dovecot_fixture(<name> USERS <file> LABELS <tier> [ARGS ...])
-# A private Dovecot (tools/dovecot.sh) started before the tests that require
-# the CTest fixture <name> and stopped after them. Sets <name>_ENV in the
-# caller: the environment those tests need to find the server.
+# A private Dovecot (tools/dovecot.sh) around the tests that require the CTest
+# fixture <name>; <name>_ENV in the caller is what they need to find it.
 function(email_dovecot_fixture name)
   cmake_parse_arguments(F "" "USERS;LABELS" "ARGS" ${ARGN})
   find_program(BASH_PROGRAM bash)

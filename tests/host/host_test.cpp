@@ -18,6 +18,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <map>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -73,6 +75,8 @@ std::string run_host(const std::string& script, const std::string& options) {
   return output;
 }
 
+const std::set<std::string> kKinds = {"option", "|", ">", "<", "!", "ini"};
+
 class Story : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(Story, LogShowsTheFlow) {
@@ -81,47 +85,40 @@ TEST_P(Story, LogShowsTheFlow) {
   ASSERT_FALSE(story.empty());
   test_support::temp_dir dir;
   const std::string ini = dir.path() + "mail.ini";
-  std::string options, script, ini_text;
-  std::vector<std::string> expected, absent, ini_lines;
+  std::map<std::string, std::vector<std::string>> part;  // the lines by their first word
   for (std::string line : story) {
     if (line.rfind("posix ", 0) == 0) {
       if (!kLaunchesSeen) continue;
       line = line.substr(6);
     }
-    const std::string rest = line.size() > 2 ? line.substr(2) : "";
-    if (line.rfind("option ", 0) == 0) {
-      options += line.substr(7) + " ";
-    } else if (line.rfind("| ", 0) == 0) {
-      ini_text += rest + "\r\n";
-    } else if (line.rfind("> ", 0) == 0) {
-      script += rest + "\n";
-    } else if (line.rfind("< ", 0) == 0) {
-      expected.push_back(rest);
-    } else if (line.rfind("! ", 0) == 0) {
-      absent.push_back(rest);
-    } else if (line.rfind("ini ", 0) == 0) {
-      ini_lines.push_back(line.substr(4));
-    } else {
-      ASSERT_TRUE(line.empty() || line[0] == '#') << "not a story line: " << line;
-    }
+    if (line.empty() || line[0] == '#') continue;
+    const std::string kind = line.substr(0, line.find(' '));
+    ASSERT_TRUE(kind.size() < line.size() && kKinds.count(kind)) << "not a story line: " << line;
+    part[kind].push_back(line.substr(kind.size() + 1));
   }
-  if (!ini_text.empty()) test_support::write_file(ini, ini_text);
+  const auto joined = [&part](const char* kind, const char* end) {
+    std::string out;
+    for (const std::string& line : part[kind]) out += line + end;
+    return out;
+  };
+  if (!part["|"].empty()) test_support::write_file(ini, joined("|", "\r\n"));
 
   // No trailing separator: on Windows a backslash before the closing quote
   // would escape the quote.
   const std::string log =
-      run_host(script, options + "--dir \"" + dir.path().substr(0, dir.path().size() - 1) + "\"");
+      run_host(joined(">", "\n"), joined("option", " ") + "--dir \"" +
+                                      dir.path().substr(0, dir.path().size() - 1) + "\"");
   const std::vector<std::string> seen = lines_of(log);
   size_t at = 0;
-  for (const std::string& want : expected) {
+  for (const std::string& want : part["<"]) {
     while (at < seen.size() && seen[at].find(want) == std::string::npos) ++at;
     ASSERT_LT(at, seen.size()) << "no line \"" << want << "\" where it belongs in:\n" << log;
     ++at;
   }
-  for (const std::string& text : absent) {
+  for (const std::string& text : part["!"]) {
     for (const std::string& line : seen) EXPECT_NE(line.rfind(text, 0), 0u) << line;
   }
-  for (const std::string& want : ini_lines) {
+  for (const std::string& want : part["ini"]) {
     if (want == "none") {
       EXPECT_FALSE(test_support::file_exists(ini));
       continue;

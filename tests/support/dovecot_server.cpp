@@ -35,19 +35,6 @@ dovecot_server read_state() {
   return s;
 }
 
-}  // namespace
-
-std::string dovecot_server::maildir(const std::string& user) const {
-  return dir + "/mail/" + user + "/Maildir";
-}
-
-const dovecot_server& dovecot() {
-  static const dovecot_server server = read_state();
-  return server;
-}
-
-namespace {
-
 // Every word in single quotes, a quote within as '\''.
 std::string shell_words(const std::vector<std::string>& words) {
   std::string out;
@@ -76,6 +63,11 @@ size_t inbox_size(const std::string& maildir) {
 
 }  // namespace
 
+const dovecot_server& dovecot() {
+  static const dovecot_server server = read_state();
+  return server;
+}
+
 std::string deliver(const std::string& user, const std::vector<std::string>& options) {
   const dovecot_server& server = dovecot();
   if (!server.missing.empty()) return server.missing;
@@ -92,7 +84,7 @@ std::string deliver(const std::string& user, const std::vector<std::string>& opt
   for (std::string& word : words) {
     if (word.rfind("Z:", 0) == 0) word.erase(0, 2);
   }
-  const std::string inbox = server.maildir(user);
+  const std::string inbox = server.dir + "/mail/" + user + "/Maildir";
   const size_t before = inbox_size(inbox);
   std::string command = "Z:\\bin\\bash -c \"" + shell_words(words) + "\"";
   // The command line goes to bash as is; no double quote may end it early.

@@ -1,8 +1,6 @@
-// The shared fixtures of the in-process plug-in tests: the substitute host's
-// own host implementation as the host, whose log is the ordered record of
-// what the user saw; one account builder; one fake Env (clock, sleeps, thread
-// timer, sounds). Test programs link email_core, email_host and
-// email_test_support.
+// The fixtures of the in-process plug-in tests: the substitute host, whose log
+// is the ordered record of what the user saw; one account builder; one fake
+// Env. Test programs link email_core, email_host and email_test_support.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -39,19 +37,25 @@ class HostedPlugin : public ::testing::Test {
   }
 
   void TearDown() override {
-    // A test that ended in its fixture's SetUp never loaded the plug-in.
-    if (!loaded_) return;
+    if (!loaded_) return;  // the test ended in its fixture's SetUp
     run("stop\nunload");
     account_table.reload({}, 0);
   }
 
+  // What the host logged while `f` ran.
+  template <typename F>
+  std::string during(F f) {
+    const size_t start = log_.text().size();
+    f();
+    return log_.text().substr(start);
+  }
+
   // Runs script lines and returns what the host logged meanwhile.
   std::string run(const std::string& script) {
-    const size_t start = log_.text().size();
-    std::istringstream lines(script);
-    std::string line;
-    while (std::getline(lines, line)) host_.run_command(line);
-    return log_.text().substr(start);
+    return during([&] {
+      std::istringstream lines(script);
+      for (std::string line; std::getline(lines, line);) host_.run_command(line);
+    });
   }
 
   // Waits for a log line holding `text` after the previous wait's match.
@@ -83,8 +87,7 @@ class HostedPlugin : public ::testing::Test {
 
 namespace plugin_test {
 
-// An account as the tests need it; the first six fields are the ones the
-// contact-list tests set, the rest have defaults a scripted server accepts.
+// An account; the defaults after the first six suit a scripted server.
 struct account_spec {
   std::string display = "Work";
   int32_t accttype = ACCOUNT_IMAP;
@@ -103,8 +106,7 @@ struct account_spec {
   std::string address{};
 };
 
-// Appends the account to the real account table (without a contact-list
-// entry); returns its key.
+// Appends the account to the account table, without an entry; returns its key.
 inline account_ref add_account(const account_spec& spec) {
   imap_info settings;
   set_new_account_defaults(settings);
@@ -135,10 +137,9 @@ inline imap_info account(account_ref key) {
   return out;
 }
 
-// The clock runs in milliseconds and moves only when the test moves it or
-// the plug-in sleeps; the thread timer never ticks by itself; sounds are
-// told to `heard` instead of played. Everything else goes to the Env that
-// was in use when it was made (the substitute host's, which sees launches).
+// A clock in milliseconds that moves only when the test moves it or the
+// plug-in sleeps; a thread timer that never ticks; sounds told to `heard`.
+// The rest goes to the Env in use before (the host's, which sees launches).
 class fake_env : public platform::EnvWrapper {
  public:
   fake_env() : EnvWrapper(platform::env()) {}
@@ -203,9 +204,8 @@ inline std::string log_field(const std::string& line, const std::string& name) {
   return out;
 }
 
-// The plug-in loaded by the substitute host with the fake Env installed,
-// the state bitmaps loaded and every option on. The contact list, the table
-// and the Env are restored afterwards.
+// The plug-in in the host with the fake Env, the state bitmaps and every
+// option on; the contact list, the table and the Env are restored after.
 class PluginTest : public test_support::HostedPlugin {
  protected:
   void SetUp() override {
@@ -252,12 +252,10 @@ class PluginTest : public test_support::HostedPlugin {
     return out;
   }
 
-  // Puts "note `line`" into the host's log, in order with what the plug-in
-  // does; any thread.
+  // Puts "note `line`" into the host's log in order; any thread.
   void note(const std::string& line) { host_.run_command("echo note " + line); }
 
-  // What the user saw since the previous call, in order: "icon NAME" (the
-  // host's picture names: checking, new-mail, no-mail, failed), "text T",
+  // What the user saw since the previous call: "icon NAME", "text T",
   // "tooltip T", "alert T", and the notes ("sound ..." among them).
   std::vector<std::string> events() {
     std::vector<std::string> out;

@@ -1,16 +1,15 @@
 #include "test_support.h"
 
+#include <dirent.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-
 #if defined(_WIN32)
 #include <windows.h>
-#else
-#include <dirent.h>
-#include <unistd.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -26,13 +25,8 @@ temp_dir::temp_dir() {
   static int serial = 0;
   const fs::path base = fs::temp_directory_path();
   for (int attempt = 0; attempt < 1000; ++attempt) {
-    std::ostringstream name;
-#if defined(_WIN32)
-    name << "email-test-" << GetCurrentProcessId() << "-" << serial++;
-#else
-    name << "email-test-" << getpid() << "-" << serial++;
-#endif
-    const fs::path p = base / name.str();
+    const fs::path p =
+        base / ("email-test-" + std::to_string(getpid()) + "-" + std::to_string(serial++));
     if (fs::create_directory(p)) {
       path_ = p.string() + static_cast<char>(fs::path::preferred_separator);
       return;
@@ -61,15 +55,9 @@ std::string read_file(const std::string& path) {
 }
 
 std::vector<std::string> list_folder(const std::string& folder) {
-  std::vector<std::string> names;
-#if defined(_WIN32)
-  std::error_code error;
-  for (const auto& e : fs::directory_iterator(folder, error)) {
-    names.push_back(e.path().filename().string());
-  }
-#else
   // Not std::filesystem: the 32-bit libstdc++ reads folders without large
   // file support and sees nothing where inode numbers pass 32 bits.
+  std::vector<std::string> names;
   DIR* dir = opendir(folder.c_str());
   if (dir == nullptr) return names;
   while (const dirent* e = readdir(dir)) {
@@ -77,7 +65,6 @@ std::vector<std::string> list_folder(const std::string& folder) {
     if (name != "." && name != "..") names.push_back(name);
   }
   closedir(dir);
-#endif
   return names;
 }
 

@@ -11,13 +11,12 @@
 
 namespace test_support {
 
-// Whether the person running the tests allowed tests whose real part (a mail
-// server, a library, a display) is missing to skip: EMAIL_TESTS_ALLOW_MISSING=1.
+// Whether tests whose real part (a mail server, a library, a display) is
+// missing may skip: EMAIL_TESTS_ALLOW_MISSING=1.
 bool missing_parts_allowed();
 
 // Ends the test when `available` is false: a skip where missing parts are
-// allowed, a failure naming what is missing otherwise. A test that skips
-// silently where its real part should be proves nothing.
+// allowed, else a failure naming what is missing.
 #define EMAIL_REQUIRE(available, what)                                                  \
   do {                                                                                  \
     if (!(available)) {                                                                 \
@@ -45,12 +44,11 @@ bool file_exists(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);
 std::string read_file(const std::string& path);
 
-// The names of the entries of `folder` (without "." and ".."); empty when it
-// cannot be read.
+// The names in `folder` (without "." and ".."); none when it cannot be read.
 std::vector<std::string> list_folder(const std::string& folder);
 
-// The folder of the running test program, ending with a path separator; the
-// substitute host and the plug-in library are built into the same folder.
+// The folder of the running test program (and of the host and the plug-in),
+// ending with a path separator.
 std::string build_dir();
 
 // The host's log, written by the host on any thread and read by the test.
