@@ -1,13 +1,9 @@
 // The POP3 and IMAP clients against scripted servers. Each case is one file,
-// transcripts/<protocol>/<case>.txt, read line by line:
-//   S: R: C: F: T: G: N:  a step of the server's dialogue (scripted_server.h);
-//                         R: and F: take \r \n \0 \\ escapes
-//   @ NAME                the lines of NAME.inc in the same folder
-//   > STEP ARGS => RESULT a step the test takes with the client (Pop3Step and
-//                         ImapStep below; ARGS take the same escapes) and what
-//                         it reports; "=> RESULT" is left out where it
-//                         reports nothing
-//   # ...                 a comment
+// transcripts/<protocol>/<case>.txt, read line by line: a server step as in
+// scripted_server.h (R: and F: take \r \n \0 \\ escapes); "@ NAME" for the
+// lines of NAME.inc in the same folder; "> STEP ARGS => RESULT" for a step the
+// test takes with the client (Pop3Step and ImapStep below; ARGS take the same
+// escapes; no "=> RESULT" where it reports nothing); "#" for a comment.
 // The client runs as bob/secret with a 5 s timeout; the case passes when every
 // step reports its result and the client sent exactly the "C:" lines.
 #include <gtest/gtest.h>
