@@ -243,11 +243,8 @@ TEST(ErrorDesc, FixedTextsAndOneForEveryWinsockCode) {
       {10072, "Not a Winsock error (10072)"},
   };
   for (const auto& [code, text] : kTexts) EXPECT_EQ(TBlockSocket::GetErrorDesc(code), text) << code;
-  std::vector<int> codes = {10004, 10009, 10013, 10014, 10022, 10024, 10092, 10093, 10101};
-  for (int c = 10035; c <= 10071; ++c) {
-    codes.push_back(c);
-  }
-  codes.push_back(10091);
+  std::vector<int> codes = {10004, 10009, 10013, 10014, 10022, 10024, 10091, 10092, 10093, 10101};
+  for (int c = 10035; c <= 10071; ++c) codes.push_back(c);
   for (int c = 11001; c <= 11004; ++c) codes.push_back(c);
   for (int code : codes) {
     EXPECT_EQ(TBlockSocket::GetErrorDesc(code).find("Not a Winsock error"), std::string::npos)

@@ -1,5 +1,6 @@
 #include "scripted_server.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <utility>
@@ -7,18 +8,6 @@
 namespace {
 
 constexpr char kClose[] = "<close>\n";
-
-std::vector<std::vector<std::string>> SplitConnections(const std::vector<std::string>& dialogue) {
-  std::vector<std::vector<std::string>> connections(1);
-  for (const std::string& step : dialogue) {
-    if (step == "N:") {
-      connections.emplace_back();
-    } else {
-      connections.back().push_back(step);
-    }
-  }
-  return connections;
-}
 
 // The text of a step, after its "X: ".
 std::string StepText(const std::string& step) {
@@ -30,15 +19,14 @@ std::string StepText(const std::string& step) {
 ScriptedServer::ScriptedServer(std::vector<std::string> dialogue)
     : peer_(std::make_unique<Peer>()) {
   port_ = peer_->Port();
-  auto connections = SplitConnections(dialogue);
-  const int count = static_cast<int>(connections.size());
-  auto next = std::make_shared<size_t>(0);
+  const int count = 1 + static_cast<int>(std::count(dialogue.begin(), dialogue.end(), "N:"));
   peer_->Serve(
-      [this, connections = std::move(connections), next](PeerConnection& c) {
+      [this, dialogue = std::move(dialogue), next = size_t{0}](PeerConnection& c) mutable {
         // Consecutive server lines leave in one send, as a server's reply
         // would: line by line they would meet delayed acknowledgements.
         std::string out;
-        for (const std::string& step : connections[(*next)++]) {
+        for (; next < dialogue.size() && dialogue[next] != "N:"; ++next) {
+          const std::string& step = dialogue[next];
           const std::string kind = step.substr(0, 2);
           const std::string text = StepText(step);
           if (kind == "S:") {
@@ -74,6 +62,7 @@ ScriptedServer::ScriptedServer(std::vector<std::string> dialogue)
             }
           }
         }
+        ++next;  // past the "N:"
         c.Send(out);
         received_ += c.ReceiveAll() + kClose;
       },

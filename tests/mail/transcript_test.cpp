@@ -1,13 +1,9 @@
 // The POP3 and IMAP clients against scripted servers. Each case is one file,
-// transcripts/<protocol>/<case>.txt, read line by line:
-//   S: R: C: F: T: G: N:  a step of the server's dialogue (scripted_server.h);
-//                         R: and F: take \r \n \0 \\ escapes
-//   @ NAME                the lines of NAME.inc in the same folder
-//   > STEP ARGS => RESULT a step the test takes with the client (Pop3Step and
-//                         ImapStep below; ARGS take the same escapes) and what
-//                         it reports; "=> RESULT" is left out where it
-//                         reports nothing
-//   # ...                 a comment
+// transcripts/<protocol>/<case>.txt, read line by line: a server step as in
+// scripted_server.h (R: and F: take \r \n \0 \\ escapes); "@ NAME" for the
+// lines of NAME.inc in the same folder; "> STEP ARGS => RESULT" for a step the
+// test takes with the client (Pop3Step and ImapStep below; ARGS take the same
+// escapes; no "=> RESULT" where it reports nothing); "#" for a comment.
 // The client runs as bob/secret with a 5 s timeout; the case passes when every
 // step reports its result and the client sent exactly the "C:" lines.
 #include <gtest/gtest.h>
@@ -206,17 +202,6 @@ class ImapTranscript : public testing::TestWithParam<Transcript> {};
 TEST_P(ImapTranscript, SendsExactlyAndReports) { RunTranscript<TIMAPSend>(GetParam(), ImapStep); }
 INSTANTIATE_TEST_SUITE_P(Files, ImapTranscript, testing::ValuesIn(LoadAll("imap")), NameOf);
 
-// What an account that sets nothing gets; the transcripts show the rest (the
-// line ends, the tags from S1, APOP with a fall-back to USER/PASS).
-TEST(MailClients, Defaults) {
-  TPOP3Send pop3;
-  EXPECT_EQ(pop3.Port, "pop3");
-  EXPECT_EQ(pop3.Timeout, 60000);
-  TIMAPSend imap;
-  EXPECT_EQ(imap.Port, "143");
-  EXPECT_EQ(imap.Timeout, 60000);
-}
-
 TEST(MailClients, Pop3UserNameWithLineBreakNeverConnects) {
   Peer peer;
   TPOP3Send client;
@@ -228,10 +213,12 @@ TEST(MailClients, Pop3UserNameWithLineBreakNeverConnects) {
   }
 }
 
-// The connect step both clients share: without the TLS library a TLS account
+// What an account that sets nothing gets (the transcripts show the rest: the
+// line ends, the tags from S1, APOP with a fall-back to USER/PASS), and the
+// connect step both clients share: without the TLS library a TLS account
 // fails before any connection is made; a refused connection fails the login.
 template <typename Client>
-void ConnectFailures() {
+void DefaultsAndConnectFailures(const std::string& default_port) {
   Peer peer;
   TlsSession::SetLibraryNamesForTesting({"email-test-no-such-ssl-library"},
                                         {"email-test-no-such-crypto-library"});
@@ -243,14 +230,16 @@ void ConnectFailures() {
   EXPECT_EQ(tls.Sock->LastError(), TBlockSocket::kErrTlsUnavailable);
   EXPECT_EQ(tls.Sock->GetRemoteSinPort(), 0);
   Client refused;
+  EXPECT_EQ(refused.Port, default_port);
+  EXPECT_EQ(refused.Timeout, 60000);
   refused.Port = Peer::ClosedPort();
   EXPECT_FALSE(refused.Login());
   EXPECT_NE(refused.Sock->LastError(), 0);
 }
 
-TEST(MailClients, ConnectFailures) {
-  ConnectFailures<TPOP3Send>();
-  ConnectFailures<TIMAPSend>();
+TEST(MailClients, DefaultsAndConnectFailures) {
+  DefaultsAndConnectFailures<TPOP3Send>("pop3");
+  DefaultsAndConnectFailures<TIMAPSend>("143");
 }
 
 }  // namespace
