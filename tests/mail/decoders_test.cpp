@@ -96,7 +96,7 @@ TEST(ConvertCharset, MultiByteCharsets) {
       {utf7, C::CP1253, "A+ImIDkQ.", "A_\xC1."},
       {utf7, C::CP1252, "1+-1", "1+1"},
       {utf7, C::CP1252, "+AOk", "\xE9"},   // the end of input ends the shift
-      {utf7, C::CP1252, "+2D3eAA-", "_"},  // one character beyond U+FFFF
+      {utf7, C::CP1252, "+2EDcQQ-", "_"},  // U+20041, not the "A" its low half holds
       {utf7, C::CP1252, "+2//cAA-", "_"},  // the same with the last high half
       {utf7, C::CP1252, "+2D0-x", "_x"},   // unpaired surrogate
       // Malformed: a lone "+" stands for itself, unclean leftover bits and

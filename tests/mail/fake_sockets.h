@@ -16,8 +16,8 @@ namespace net = platform::net;
 class FakeSockets : public net::SocketApi {
  public:
   // Input, one receive per piece; once empty, `closed` tells whether the peer
-  // has closed (a wait then reports readable with nothing to read) or stays
-  // silent (a wait times out at once).
+  // has closed (a wait then reports readable with nothing to read, a send
+  // fails) or stays silent (a wait times out at once).
   std::deque<std::string> arrivals;
   bool closed = false;
   // Every piece is endless: the peer never stops sending.
@@ -83,6 +83,7 @@ class FakeSockets : public net::SocketApi {
     return 0;
   }
   int Send(net::Handle, const void* data, int length, int* sent) override {
+    if (closed) return 10054;
     sends.emplace_back(static_cast<const char*>(data), static_cast<size_t>(length));
     *sent = length;
     return 0;

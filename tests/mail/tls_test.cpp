@@ -197,6 +197,30 @@ TEST(TlsServer, InputHeldByTheLibraryIsReadAfterACommand) {
   sock->Close();
 }
 
+// A send far larger than the socket's room waits for room as often as it
+// takes, and all of it arrives.
+TEST(TlsServer, ASendLargerThanTheSocketsRoomWaitsForRoom) {
+  const std::string block(1 << 20, 'x');
+  size_t received = 0;
+  auto peer = std::make_unique<Peer>();
+  ServeTls(*peer, false, [&](SSL* ssl) {
+    char buffer[4096];
+    for (int n = 0; received < block.size() && (n = SSL_read(ssl, buffer, sizeof buffer)) > 0;) {
+      received += static_cast<size_t>(n);
+    }
+  });
+  auto sock = NewTlsClient();
+  sock->SetSendBufferSize(4096);
+  sock->Connect("127.0.0.1", peer->Port());
+  ASSERT_EQ(sock->LastError(), kOk);
+  EXPECT_EQ(sock->SendBuffer(block.data(), static_cast<int>(block.size())),
+            static_cast<int>(block.size()));
+  EXPECT_EQ(sock->LastError(), kOk);
+  peer.reset();  // joins the server
+  EXPECT_EQ(received, block.size());
+  sock->Close();
+}
+
 // Reaches the connection's socket so a test can shut its sending side.
 class ExposedSocket : public TTCPBlockSocket {
  public:
