@@ -94,7 +94,8 @@ TEST(Connection, ScriptsAgainstAScriptedPeer) {
   const std::string gone = "[resolve][open][connect][shutdown][close]";
   const std::pair<std::vector<std::string>, std::string> kCases[] = {
       {{"\r\n\r\n"}, "connect; line; line; line ! 10060; left"},
-      {{"+OK\r\nhalf a li", "ne"}, "closed; connect; line = +OK; line ! 10054; left = half a line; send x = -1 ! 10054"},
+      {{"+OK\r\nhalf a li", "ne"},
+       "closed; connect; line = +OK; line ! 10054; left = half a line; send x = -1 ! 10054"},
       {{"abc"}, "connect; line ! 10060; left = abc"},
       {{"one\r", "\ntwo\n", "x"}, "connect; into = one; into = two; into ! 10060; left = x"},
       {{"one\r\ntwo\r\nthr"}, "connect; line = one; left = two\r\nthr"},
