@@ -49,6 +49,8 @@ TEST(Loopback, ConnectsReadsAndSends) {
     EXPECT_EQ(sock->IsIPv6(), v6);
     EXPECT_EQ(sock->GetRemoteSinIP(), v6 ? "::1" : "127.0.0.1");
     EXPECT_EQ(sock->GetRemoteSinPort(), std::stoi(peer->Port()));
+    ASSERT_TRUE(sock->WaitReadable(5000));
+    EXPECT_EQ(sock->PendingBytes(), 11);
     EXPECT_EQ(sock->ReadLine(5000), "+OK ready");
     sock->SendText("QUIT\r\n");
     EXPECT_EQ(sock->ReadLine(5000), "+OK bye");
