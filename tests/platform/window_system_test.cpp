@@ -4,6 +4,7 @@
 #include "platform/posix/window_system.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
@@ -15,6 +16,7 @@
 #include "imap_main.h"
 #include "platform/posix/rc_script.h"
 #include "platform/resources.h"
+#include "test_support.h"
 
 namespace {
 
@@ -193,16 +195,29 @@ TEST(Resources, BitmapsComeOnlyFromTheBundlesOwnItems) {
   }
 }
 
-// The module's sound goes to the player whole; a sound the module does not
-// hold plays nothing.
+// The sound reaches the player whole, also when it is the bundle's first
+// item; a sound the bundle does not hold plays nothing.
 TEST(Resources, SoundsPlayTheirWholeData) {
-  platform::posix::set_sound_player("true");
   const platform::resource_item* wave = module_item("WAVE", 1);
   ASSERT_NE(wave, nullptr);
-  const platform::sound_result played = platform::play_sound_resource(this_module(), 1);
+  const platform::resource_item items[] = {*wave};
+  const platform::resource_bundle bundle{"", items, 1};
+  test_support::temp_dir dir;
+  const std::string player = dir.path() + "/player", heard = dir.path() + "/heard";
+  // Keeps what it is fed; the file appears once all of it is there.
+  test_support::write_file(
+      player, "#!/bin/sh\ncat > '" + heard + ".part' && mv '" + heard + ".part' '" + heard + "'\n");
+  ASSERT_EQ(chmod(player.c_str(), 0755), 0);
+  platform::posix::set_sound_player(player);
+  const platform::sound_result played = platform::play_sound_resource(&bundle, 1);
   EXPECT_EQ(played.bytes, wave->size);
   EXPECT_TRUE(played.to_output);
-  const platform::sound_result missing = platform::play_sound_resource(this_module(), 104);
+  for (int i = 0; i < 1000 && !test_support::file_exists(heard); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(test_support::read_file(heard),
+            std::string(reinterpret_cast<const char*>(wave->data), wave->size));
+  const platform::sound_result missing = platform::play_sound_resource(&bundle, 104);
   EXPECT_EQ(missing.bytes, 0u);
   EXPECT_FALSE(missing.to_output);
   platform::posix::set_sound_player("");
