@@ -195,6 +195,30 @@ TEST(Resources, BitmapsComeOnlyFromTheBundlesOwnItems) {
   }
 }
 
+// A 2 x 2 picture stored bottom row first, blue-green-red, rows padded to
+// four bytes, comes out top row first in red-green-blue.
+TEST(Resources, BitmapsAreDecodedTopRowFirstInRedGreenBlue) {
+  std::string bmp = "BM" + std::string(52, '\0');
+  const auto put = [&bmp](size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) bmp[at + i] = static_cast<char>(value >> (8 * i));
+  };
+  put(10, 54);            // where the pixels begin
+  put(14, 40);            // header size
+  put(18, 2);             // width
+  put(22, 2);             // height, positive: bottom row first
+  put(26, 1 | 24 << 16);  // one plane, 24 bits
+  bmp += std::string("\x01\x02\x03\x04\x05\x06\0\0\x11\x12\x13\x14\x15\x16\0\0", 16);
+  const platform::resource_item items[] = {
+      {"BITMAP", 7, reinterpret_cast<const unsigned char*>(bmp.data()), bmp.size()}};
+  const platform::resource_bundle bundle{"", items, 1};
+  platform::bitmap_handle bitmap = platform::load_bitmap(&bundle, 7);
+  platform::posix::bitmap_pixels pixels;
+  ASSERT_TRUE(platform::posix::read_bitmap(bitmap, &pixels));
+  EXPECT_EQ(pixels.rgb, (std::vector<uint8_t>{0x13, 0x12, 0x11, 0x16, 0x15, 0x14, 0x03, 0x02, 0x01,
+                                              0x06, 0x05, 0x04}));
+  platform::delete_bitmap(bitmap);
+}
+
 // The sound reaches the player whole, also when it is the bundle's first
 // item; a sound the bundle does not hold plays nothing.
 TEST(Resources, SoundsPlayTheirWholeData) {
