@@ -83,7 +83,7 @@ class TBlockSocket {
   // On failure returns empty and keeps the partial input in InputBuffer.
   virtual std::string ReadUntil(int timeout, const std::string& terminator);
   // InputBuffer if not empty, else what arrives after at most one wait (one
-  // receive of what is ready, at most 256 KiB).
+  // receive of what is ready, at most 64 KiB).
   virtual std::string ReadChunk(int timeout);
   // Bytes readable without blocking.
   virtual int PendingBytes();
@@ -176,6 +176,9 @@ class TBlockSocket {
   // Waits until the input holds the text before the terminator; its length
   // and the terminator's are set, nothing is consumed yet.
   bool FindUntil(int timeout, const std::string& terminator, size_t* length, size_t* end_length);
+  // With LineEndAny, the line at the front of the input when its end is
+  // already known, as FindUntil would find it; false when a read is needed.
+  bool BufferedLine(size_t* length, size_t* end_length) const;
   bool Broken();
   // Drops the LF (CR) that completes a lone CR (LF) handed out as the end of
   // the last line. False while that cannot be told yet: no input.
