@@ -7,8 +7,9 @@
 // memory that reading the header of a 200 MB message by RETR takes.
 //
 // Usage: proto_bench [ROUNDS [CHECK]] — starts and stops its own Dovecot.
-// With CHECK (pop3-plain, pop3-tls, imap-plain or imap-tls) only that check
-// of ours runs, ROUNDS times, so that `strace -c` counts its system calls.
+// With CHECK (pop3-plain, pop3-tls, imap-plain or imap-tls, or pop3-raw or
+// imap-raw for the raw client) only that check runs, ROUNDS times, so that
+// the kernel's counters can count its system calls and its CPU time.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -283,11 +284,12 @@ int main(int argc, char** argv) {
   if (argc > 2) {
     const std::string only = argv[2];
     const bool tls = only.find("tls") != std::string::npos;
+    const bool raw = only.find("raw") != std::string::npos;
     for (int i = 0; i < rounds; ++i) {
       if (only.rfind("pop3", 0) == 0) {
-        Pop3Check(tls ? pop3s : pop3, tls);
+        raw ? RawPop3Check(std::stoi(pop3)) : Pop3Check(tls ? pop3s : pop3, tls);
       } else {
-        ImapCheck(tls ? imaps : imap, tls);
+        raw ? RawImapCheck(std::stoi(imap)) : ImapCheck(tls ? imaps : imap, tls);
       }
     }
     return std::system(("bash " + script + " stop " + kDir).c_str());

@@ -94,19 +94,17 @@ class TBlockSocket::ReadScope {
 
 TBlockSocket::TBlockSocket(net::SocketApi* api) : api_(api ? api : net::SocketApi::Default()) {
   layer_ok_ = api_->Startup() == 0;
-  // Without the signal an abort still stops the next operation, only not a
-  // wait already in progress.
-  if (layer_ok_ && api_->OpenSignal(&abort_wait_, &abort_raise_) != 0) {
-    abort_wait_ = abort_raise_ = net::kNoHandle;
-  }
+  // Where a signal is needed and cannot be made, an abort still stops the
+  // next operation, only not a wait already in progress.
+  if (layer_ok_ && api_->OpenSignal(&abort_signal_) != 0) abort_signal_ = net::kNoHandle;
 }
 
 TBlockSocket::~TBlockSocket() {
   TBlockSocket::Close();
   {
     std::lock_guard<std::mutex> lock(abort_mutex_);
-    if (abort_wait_ != net::kNoHandle) api_->CloseSignal(abort_wait_, abort_raise_);
-    abort_wait_ = abort_raise_ = net::kNoHandle;
+    if (abort_signal_ != net::kNoHandle) api_->CloseSignal(abort_signal_);
+    abort_signal_ = net::kNoHandle;
   }
   if (layer_ok_) api_->Cleanup();
 }
@@ -114,7 +112,9 @@ TBlockSocket::~TBlockSocket() {
 void TBlockSocket::AbortSocket() {
   std::lock_guard<std::mutex> lock(abort_mutex_);
   aborted_.store(true);
-  if (abort_raise_ != net::kNoHandle) api_->RaiseSignal(abort_raise_);
+  // Under the lock: the socket cannot be closed, and its number reused,
+  // while the signal acts on it.
+  api_->RaiseSignal(abort_signal_, socket_);
 }
 
 bool TBlockSocket::Aborted() const { return aborted_.load(); }
@@ -123,8 +123,9 @@ int TBlockSocket::WaitFor(int events, int timeout) {
   if (aborted_.load()) return kErrAborted;
   if (socket_ == net::kNoHandle) return kErrNotSocket;
   int ready = 0;
-  int rc = api_->Wait(socket_, events, timeout, abort_wait_, &ready);
-  if (rc == net::kErrInterrupted) return kErrAborted;
+  int rc = api_->Wait(socket_, events, timeout, abort_signal_, &ready);
+  // The signal may end a wait as readiness (see OpenSignal).
+  if (rc == net::kErrInterrupted || aborted_.load()) return kErrAborted;
   if (rc != 0) return rc;
   return ready != 0 ? 0 : kErrTimedOut;
 }
@@ -166,8 +167,12 @@ bool TBlockSocket::EnsureSocket(net::Family family) {
     last_error_ = rc;
     return false;
   }
-  socket_ = handle;
+  {
+    std::lock_guard<std::mutex> lock(abort_mutex_);
+    socket_ = handle;
+  }
   socket_family_ = family;
+  receive_armed_ = net::SocketApi::ReceiveWait::kUnarmed;
   for (const PendingOption& option : pending_options_) {
     api_->SetBufferSize(socket_, option.receive, option.bytes);
   }
@@ -229,7 +234,7 @@ void TBlockSocket::Connect(const std::string& host, const std::string& port) {
     if (rc == 0) rc = api_->ConnectResult(socket_);
   }
   if (rc != 0) {
-    last_error_ = rc;
+    SetLastError(rc);
     return;
   }
   api_->Describe(address, &remote_ip_, &remote_port_);
@@ -250,6 +255,7 @@ void TBlockSocket::Close() {
       input_.Clear();
     }
     input_.Release();
+    std::lock_guard<std::mutex> lock(abort_mutex_);
     api_->Close(socket_);
     socket_ = net::kNoHandle;
   }
@@ -277,7 +283,7 @@ int TBlockSocket::PlainSend(const void* buffer, int length) {
     if (rc == 0) rc = api_->Send(socket_, buffer, length, &sent);
   }
   if (rc != 0) {
-    last_error_ = rc;
+    SetLastError(rc);
     return -1;
   }
   return sent;
@@ -288,10 +294,10 @@ int TBlockSocket::PlainReceive(void* buffer, int length) {
   int rc =
       socket_ == net::kNoHandle ? kErrNotSocket : api_->Receive(socket_, buffer, length, &received);
   if (rc != 0) {
-    last_error_ = rc;
+    SetLastError(rc);
     return 0;
   }
-  if (received == 0) last_error_ = kErrPeerClosed;
+  if (received == 0) SetLastError(kErrPeerClosed);
   return received;
 }
 
@@ -385,10 +391,8 @@ bool TBlockSocket::Broken() {
   return broken_ != 0;
 }
 
-// Receives first and waits only when nothing is there, since the rest of a
-// reply is usually there already: one system call per receive. Only right
-// after a command or the connect, when the peer has yet to answer, it waits
-// first, which saves a receive that would find nothing.
+// Right after a command or the connect the reply cannot be there yet, which
+// tells ReceiveWithin to wait before it receives.
 bool TBlockSocket::FillInput(int timeout) {
   if (Broken()) return false;
   if (aborted_.load()) {
@@ -396,30 +400,34 @@ bool TBlockSocket::FillInput(int timeout) {
     return false;
   }
   char* room = input_.Reserve(static_cast<size_t>(receive_size_));
-  bool wait = reply_due_ && timeout != 0 && !HoldsInput();
+  const bool reply_due = reply_due_;
   reply_due_ = false;
-  for (;; wait = true) {
-    if (wait && !WaitReadable(timeout)) {
-      if (last_error_ == 0) last_error_ = kErrTimedOut;
-      return false;
-    }
-    const int got = ReceiveBuffer(room, receive_size_);
-    if (got > 0) {
-      input_.Commit(static_cast<size_t>(got));
-      // A receive that filled its room asks for more next time, up to
-      // kMaxReceive: a large reply then costs few receives, while lines are
-      // still cut out of input that is in the processor's cache.
-      if (got == receive_size_) receive_size_ = std::min(receive_size_ * 2, kMaxReceive);
-      return true;
-    }
-    if (last_error_ != net::kErrWouldBlock) return false;
-    last_error_ = 0;
-    // A wait of 0 cannot find what the receive just did not.
-    if (timeout == 0) {
-      last_error_ = kErrTimedOut;
-      return false;
-    }
+  const int got = ReceiveWithin(room, receive_size_, timeout, reply_due);
+  if (got <= 0) return false;
+  input_.Commit(static_cast<size_t>(got));
+  // A receive that filled its room asks for more next time, up to
+  // kMaxReceive: a large reply then costs few receives, while lines are
+  // still cut out of input that is in the processor's cache.
+  if (got == receive_size_) receive_size_ = std::min(receive_size_ * 2, kMaxReceive);
+  return true;
+}
+
+int TBlockSocket::ReceiveWithin(void* buffer, int length, int timeout, bool reply_due) {
+  last_error_ = 0;
+  if (socket_ == net::kNoHandle) {
+    last_error_ = kErrNotSocket;
+    return 0;
   }
+  const net::SocketApi::ReceiveWait wait{timeout, abort_signal_, reply_due, &receive_armed_};
+  int received = 0;
+  int rc = api_->ReceiveWithin(socket_, buffer, length, wait, &received);
+  if (rc == net::kErrWouldBlock) rc = kErrTimedOut;
+  if (rc == 0 && received == 0) rc = kErrPeerClosed;
+  if (rc != 0) {
+    SetLastError(rc == net::kErrInterrupted ? kErrAborted : rc);
+    return 0;
+  }
+  return received;
 }
 
 bool TBlockSocket::FillWithin() {
@@ -786,7 +794,16 @@ int TTCPBlockSocket::ReceiveBuffer(void* buffer, int length) {
   return total;
 }
 
-bool TTCPBlockSocket::HoldsInput() { return TlsEnabled() && tls_->Pending() > 0; }
+// Input the TLS library holds decrypted is not seen by a wait on the socket,
+// so the wait for a due reply is left out then.
+int TTCPBlockSocket::ReceiveWithin(void* buffer, int length, int timeout, bool reply_due) {
+  if (!TlsEnabled()) return TSocksBlockSocket::ReceiveWithin(buffer, length, timeout, reply_due);
+  if (reply_due && timeout != 0 && tls_->Pending() == 0 && !WaitReadable(timeout)) {
+    if (LastError() == 0) SetLastError(kErrTimedOut);
+    return 0;
+  }
+  return ReceiveBuffer(buffer, length);
+}
 
 int TTCPBlockSocket::PendingBytes() {
   if (TlsEnabled()) {

@@ -138,7 +138,10 @@ class TBlockSocket {
  protected:
   platform::net::SocketApi* Api() const { return api_; }
   platform::net::Handle Socket() const { return socket_; }
-  void SetLastError(int code) { last_error_ = code; }
+  // Once AbortSocket was called every failure is reported as the abort,
+  // whatever the system said: the abort may end a call as if the peer had
+  // closed (see SocketApi::OpenSignal).
+  void SetLastError(int code) { last_error_ = code != 0 && aborted_.load() ? kErrAborted : code; }
   // Waits for the socket (kReadable/kWritable); 0 when ready, else
   // kErrTimedOut, kErrAborted or a system code.
   int WaitFor(int events, int timeout);
@@ -146,9 +149,11 @@ class TBlockSocket {
   // timeout, else IoTimeout, and never past the read's whole-read bound or
   // the deadline. False when no time is left.
   bool NextWait(int* wait);
-  // Whether input is held above the socket (decrypted TLS data), where
-  // waiting on the socket would not see it.
-  virtual bool HoldsInput() { return false; }
+  // One receive of at most `length` bytes, waiting for input first when
+  // there is none (at most `timeout` ms; 0: no wait). `reply_due`: a command
+  // or the connect has just gone out, so input cannot be there yet. 0 with
+  // LastError() set when nothing came or the peer closed.
+  virtual int ReceiveWithin(void* buffer, int length, int timeout, bool reply_due);
   // The plain forms of ReceiveBuffer, SendBuffer and PendingBytes.
   int PlainReceive(void* buffer, int length);
   int PlainSend(const void* buffer, int length);
@@ -231,11 +236,13 @@ class TBlockSocket {
   std::string remote_ip_;
   int remote_port_ = 0;
 
-  // The abort signal, shared with AbortSocket on other threads.
+  // The abort signal and socket_, shared with AbortSocket on other threads:
+  // socket_ changes only under the lock.
   std::mutex abort_mutex_;
   std::atomic<bool> aborted_{false};
-  platform::net::Handle abort_wait_ = platform::net::kNoHandle;
-  platform::net::Handle abort_raise_ = platform::net::kNoHandle;
+  platform::net::Handle abort_signal_ = platform::net::kNoHandle;
+  // See SocketApi::ReceiveWait.
+  int receive_armed_ = platform::net::SocketApi::ReceiveWait::kUnarmed;
 };
 
 // Proxy settings; empty proxy host means no proxy, which is all this system
@@ -289,7 +296,7 @@ class TTCPBlockSocket : public TSocksBlockSocket {
   // when `want_read`, else writing; inside a read within its bounds (see
   // NextWait). 0, or the error of the wait.
   int WaitForTls(bool want_read);
-  bool HoldsInput() override;
+  int ReceiveWithin(void* buffer, int length, int timeout, bool reply_due) override;
 
   std::unique_ptr<TlsSession> tls_;
   std::string host_;

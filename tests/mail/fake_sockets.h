@@ -115,13 +115,12 @@ class FakeSockets : public net::SocketApi {
   }
   int ShutdownSend(net::Handle) override { return Record("shutdown"); }
   void Close(net::Handle) override { Record("close"); }
-  int OpenSignal(net::Handle* wait_end, net::Handle* raise_end) override {
-    *wait_end = 4;
-    *raise_end = 5;
+  int OpenSignal(net::Handle* signal) override {
+    *signal = 4;
     return 0;
   }
-  void RaiseSignal(net::Handle) override { raised = true; }
-  void CloseSignal(net::Handle, net::Handle) override {}
+  void RaiseSignal(net::Handle, net::Handle) override { raised = true; }
+  void CloseSignal(net::Handle) override {}
 
  private:
   int Record(std::string call) {

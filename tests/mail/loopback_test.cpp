@@ -133,6 +133,31 @@ TEST(Loopback, TimeoutAppliesToEachWaitNotTheWholeLine) {
   sock->Close();
 }
 
+// The system can wait inside the receive itself; each read's own timeout
+// holds there too, also after a read without limit, and a new socket after
+// Close waits again instead of failing at once.
+TEST(Loopback, EveryReadWaitsWithItsOwnTimeout) {
+  Peer peer;
+  int connection = 0;
+  peer.Serve(
+      [&](PeerConnection& c) {
+        if (++connection == 2) Sleep(30ms);
+        c.Send("+OK ready\r\n");
+        c.WaitForClose();
+      },
+      2);
+  auto sock = NewClient();
+  sock->Connect("127.0.0.1", peer.Port());
+  EXPECT_EQ(sock->ReadLine(-1), "+OK ready");
+  EXPECT_EQ(sock->ReadLine(50), "");
+  EXPECT_EQ(sock->LastError(), 10060);
+  sock->Close();
+  sock->Connect("127.0.0.1", peer.Port());
+  EXPECT_EQ(sock->ReadLine(5000), "+OK ready");
+  EXPECT_EQ(sock->LastError(), kOk);
+  sock->Close();
+}
+
 TEST(Loopback, TricklingPeerCannotHoldALineForever) {
   Peer peer;
   std::atomic<bool> done{false};

@@ -2,10 +2,10 @@
 // on Windows, BSD sockets elsewhere. Every call returns 0 or an error code in
 // Windows Sockets numbering, so callers see the same codes on every system.
 //
-// Sockets are non-blocking underneath; a caller that wants to block does so in
-// Wait, which also watches an abort signal. That is what lets another thread
-// interrupt a connect, read or write promptly without closing the handle under
-// the blocked thread's feet.
+// Sockets do not block in Send and Receive; a caller that wants to block does
+// so in Wait or ReceiveWithin, which an abort signal raised by another thread
+// ends promptly. That is what lets another thread interrupt a connect, read or
+// write without closing the handle under the blocked thread's feet.
 //
 // The interface is a seam: a test overrides the calls it wants to script.
 #pragma once
@@ -82,18 +82,58 @@ class SocketApi {
   // Waits until the socket is ready for one of `events` (a failed connect
   // counts as writable), the timeout passes (-1: no limit) or the signal
   // `abort` (kNoHandle: none) is raised. *ready gets the ready events, 0 on
-  // timeout; a raised signal returns kErrInterrupted.
+  // timeout; a raised signal returns kErrInterrupted or shows as readiness
+  // (see OpenSignal).
   virtual int Wait(Handle socket, int events, int timeout_ms, Handle abort, int* ready) = 0;
+
+  // How ReceiveWithin may wait.
+  struct ReceiveWait {
+    static constexpr int kUnarmed = -2;
+    int timeout_ms = 0;        // 0: no wait; -1: no limit
+    Handle abort = kNoHandle;  // as for Wait
+    // The reply cannot be there yet (a request has just left), so a back end
+    // that waits apart from the receive waits first.
+    bool reply_due = false;
+    // The wait the socket is set up for, kept by the caller per socket and
+    // kUnarmed for a new one: a back end that waits inside the receive itself
+    // sets the socket up only when this changes.
+    int* armed_ms = nullptr;
+  };
+  // Receive, after waiting as Wait does for kReadable when nothing is there
+  // yet; kErrWouldBlock when nothing came in time. Where the system can wait
+  // inside the receive this is one system call, not two.
+  virtual int ReceiveWithin(Handle socket, void* data, int length, const ReceiveWait& wait,
+                            int* received);
 
   virtual int ShutdownSend(Handle socket) = 0;
   virtual void Close(Handle socket) = 0;
 
-  // An abort signal: `wait_end` is what Wait watches, `raise_end` what
-  // RaiseSignal uses. Once raised it stays raised. RaiseSignal is safe from
-  // any thread while the signal is open.
-  virtual int OpenSignal(Handle* wait_end, Handle* raise_end) = 0;
-  virtual void RaiseSignal(Handle raise_end) = 0;
-  virtual void CloseSignal(Handle wait_end, Handle raise_end) = 0;
+  // An abort signal for the waits on one socket. Once raised, a Wait or
+  // ReceiveWithin on `socket` that watches the signal, under way or later,
+  // returns promptly: with kErrInterrupted, or as if the peer had closed
+  // where raising shuts the socket down both ways (POSIX, where no signal
+  // needs to be made and the handle is kNoHandle), so the caller keeps its
+  // own record of the raise. RaiseSignal is safe from any thread while the
+  // signal and the socket (kNoHandle: none yet) are open.
+  virtual int OpenSignal(Handle* signal) = 0;
+  virtual void RaiseSignal(Handle signal, Handle socket) = 0;
+  virtual void CloseSignal(Handle signal) = 0;
 };
+
+// Receives first unless the reply is due, then waits and receives: two calls
+// only when nothing is there.
+inline int SocketApi::ReceiveWithin(Handle socket, void* data, int length, const ReceiveWait& wait,
+                                    int* received) {
+  for (bool wait_now = wait.reply_due && wait.timeout_ms != 0;; wait_now = true) {
+    if (wait_now) {
+      int ready = 0;
+      const int rc = Wait(socket, kReadable, wait.timeout_ms, wait.abort, &ready);
+      if (rc != 0) return rc;
+      if (ready == 0) return kErrWouldBlock;
+    }
+    const int rc = Receive(socket, data, length, received);
+    if (rc != kErrWouldBlock || wait.timeout_ms == 0) return rc;
+  }
+}
 
 }  // namespace platform::net

@@ -1,17 +1,17 @@
 // BSD sockets back end. System error numbers are mapped onto the Windows
 // Sockets numbering so both back ends report the same codes.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -75,8 +75,10 @@ int MapResolverError(int rc) {
 }
 
 // New sockets are non-blocking and not inherited from the call that makes
-// them, with no further system calls.
+// them, with no further system calls. ReceiveWithin later makes a socket
+// blocking, so sends and receives ask not to block each time.
 constexpr int kNewSocketFlags = SOCK_NONBLOCK | SOCK_CLOEXEC;
+constexpr int kNoWait = MSG_DONTWAIT;
 
 // The new socket, or the system's error.
 int Adopt(int fd, Handle* out) {
@@ -182,7 +184,7 @@ class PosixSockets final : public SocketApi {
   int Send(Handle socket, const void* data, int length, int* sent) override {
     ssize_t n;
     do {
-      n = send(static_cast<int>(socket), data, static_cast<size_t>(length), MSG_NOSIGNAL);
+      n = send(static_cast<int>(socket), data, static_cast<size_t>(length), MSG_NOSIGNAL | kNoWait);
     } while (n < 0 && errno == EINTR);
     if (n < 0) return LastErr();
     *sent = static_cast<int>(n);
@@ -190,13 +192,27 @@ class PosixSockets final : public SocketApi {
   }
 
   int Receive(Handle socket, void* data, int length, int* received) override {
-    ssize_t n;
-    do {
-      n = recv(static_cast<int>(socket), data, static_cast<size_t>(length), 0);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) return LastErr();
-    *received = static_cast<int>(n);
-    return 0;
+    return Recv(socket, data, length, kNoWait, received);
+  }
+
+  // A blocking receive with the wait as the socket's receive timeout: one
+  // system call where a wait and a receive would be two. Raising the abort
+  // signal shuts the socket down, which ends the receive at once.
+  int ReceiveWithin(Handle socket, void* data, int length, const ReceiveWait& wait,
+                    int* received) override {
+    if (wait.timeout_ms == 0) return Receive(socket, data, length, received);
+    const int fd = static_cast<int>(socket);
+    if (*wait.armed_ms != wait.timeout_ms) {
+      if (*wait.armed_ms == ReceiveWait::kUnarmed && fcntl(fd, F_SETFL, 0) != 0) return LastErr();
+      timeval tv{};  // zero: no limit
+      if (wait.timeout_ms > 0) {
+        tv.tv_sec = wait.timeout_ms / 1000;
+        tv.tv_usec = (wait.timeout_ms % 1000) * 1000;
+      }
+      if (setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return LastErr();
+      *wait.armed_ms = wait.timeout_ms;
+    }
+    return Recv(socket, data, length, 0, received);
   }
 
   int Pending(Handle socket, int* count) override {
@@ -206,29 +222,24 @@ class PosixSockets final : public SocketApi {
     return 0;
   }
 
-  int Wait(Handle socket, int events, int timeout_ms, Handle abort, int* ready) override {
-    pollfd fds[2] = {};
-    fds[0].fd = static_cast<int>(socket);
-    fds[0].events = static_cast<short>(((events & kReadable) ? POLLIN : 0) |
-                                       ((events & kWritable) ? POLLOUT : 0));
-    nfds_t count = 1;
-    if (abort != kNoHandle) {
-      fds[1].fd = static_cast<int>(abort);
-      fds[1].events = POLLIN;
-      count = 2;
-    }
+  // No signal is ever made here (see OpenSignal), so only the socket is
+  // watched: raising the signal shuts it down, which ends the poll.
+  int Wait(Handle socket, int events, int timeout_ms, Handle, int* ready) override {
+    pollfd fd = {};
+    fd.fd = static_cast<int>(socket);
+    fd.events = static_cast<short>(((events & kReadable) ? POLLIN : 0) |
+                                   ((events & kWritable) ? POLLOUT : 0));
     int rc;
     do {
-      rc = poll(fds, count, timeout_ms < 0 ? -1 : timeout_ms);
+      rc = poll(&fd, 1, timeout_ms < 0 ? -1 : timeout_ms);
     } while (rc < 0 && errno == EINTR);
     if (rc < 0) return LastErr();
-    if (count == 2 && fds[1].revents != 0) return kErrInterrupted;
     *ready = 0;
     // Errors and hang-ups count as ready: the next call reports them.
     short any = POLLERR | POLLHUP;
-    if ((events & kReadable) && (fds[0].revents & (POLLIN | any))) *ready |= kReadable;
-    if ((events & kWritable) && (fds[0].revents & (POLLOUT | any))) *ready |= kWritable;
-    if (fds[0].revents & POLLNVAL) return 10038;
+    if ((events & kReadable) && (fd.revents & (POLLIN | any))) *ready |= kReadable;
+    if ((events & kWritable) && (fd.revents & (POLLOUT | any))) *ready |= kWritable;
+    if (fd.revents & POLLNVAL) return 10038;
     return 0;
   }
 
@@ -238,23 +249,30 @@ class PosixSockets final : public SocketApi {
 
   void Close(Handle socket) override { close(static_cast<int>(socket)); }
 
-  // An eventfd is both ends: one descriptor to make and close, not a pipe's
-  // two.
-  int OpenSignal(Handle* wait_end, Handle* raise_end) override {
-    const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (fd < 0) return LastErr();
-    *wait_end = *raise_end = fd;
+  // Shutting a socket down both ways wakes every poll and receive on it, now
+  // and later, even a connect under way, so no signal has to be made: one
+  // system call per abort instead of three per connection.
+  int OpenSignal(Handle* signal) override {
+    *signal = kNoHandle;
     return 0;
   }
 
-  void RaiseSignal(Handle raise_end) override {
-    // The count is never read, so the signal stays raised.
-    const uint64_t one = 1;
-    ssize_t n = write(static_cast<int>(raise_end), &one, sizeof one);
-    (void)n;
+  void RaiseSignal(Handle, Handle socket) override {
+    if (socket != kNoHandle) shutdown(static_cast<int>(socket), SHUT_RDWR);
   }
 
-  void CloseSignal(Handle wait_end, Handle) override { close(static_cast<int>(wait_end)); }
+  void CloseSignal(Handle) override {}
+
+ private:
+  static int Recv(Handle socket, void* data, int length, int flags, int* received) {
+    ssize_t n;
+    do {
+      n = recv(static_cast<int>(socket), data, static_cast<size_t>(length), flags);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return LastErr();
+    *received = static_cast<int>(n);
+    return 0;
+  }
 };
 
 }  // namespace

@@ -189,7 +189,7 @@ class WinsockSockets final : public SocketApi {
 
   // select() watches sockets only, so the signal is a UDP socket connected to
   // itself: a datagram sent to it makes it readable for good (never read).
-  int OpenSignal(Handle* wait_end, Handle* raise_end) override {
+  int OpenSignal(Handle* signal) override {
     SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (s == INVALID_SOCKET) return LastErr();
     sockaddr_in addr{};
@@ -203,17 +203,16 @@ class WinsockSockets final : public SocketApi {
       closesocket(s);
       return err;
     }
-    *wait_end = static_cast<Handle>(s);
-    *raise_end = static_cast<Handle>(s);
+    *signal = static_cast<Handle>(s);
     return 0;
   }
 
-  void RaiseSignal(Handle raise_end) override {
+  void RaiseSignal(Handle signal, Handle) override {
     const char byte = 1;
-    send(S(raise_end), &byte, 1, 0);
+    if (signal != kNoHandle) send(S(signal), &byte, 1, 0);
   }
 
-  void CloseSignal(Handle wait_end, Handle) override { closesocket(S(wait_end)); }
+  void CloseSignal(Handle signal) override { closesocket(S(signal)); }
 
  private:
   std::mutex mutex_;
