@@ -2,16 +2,15 @@
 """The account check's command sequences with Python's poplib and imaplib,
 for comparison with check_account in checker_bench.
 
-    checker_python.py HOST POP3_PORT IMAP_PORT USER PASSWORD ROUNDS
+    checker_python.py HOST PORT pop3|imap USER PASSWORD ROUNDS
 
-Prints "pop3 MEDIAN_MS" and "imap MEDIAN_MS" (wall time per complete check).
+Prints the wall time of each complete check in ms, one per line.
 POP3: connect, greeting, CAPA, APOP (the server offers a timestamp), STAT,
 TOP n 0, RSET, QUIT. IMAP: connect, greeting, CAPABILITY, LOGIN, EXAMINE,
 STATUS UNSEEN, STATUS MESSAGES, FETCH n (RFC822.HEADER), LOGOUT.
 """
 import imaplib
 import poplib
-import statistics
 import sys
 import time
 
@@ -39,20 +38,13 @@ def imap_check(host, port, user, password):
     m.logout()
 
 
-def median_ms(check, rounds, *args):
-    times = []
-    for _ in range(rounds):
-        start = time.perf_counter()
-        check(*args)
-        times.append((time.perf_counter() - start) * 1000)
-    return statistics.median(times)
-
-
 def main():
-    host, pop3_port, imap_port, user, password, rounds = sys.argv[1:7]
-    rounds = int(rounds)
-    print("pop3 %.3f" % median_ms(pop3_check, rounds, host, int(pop3_port), user, password))
-    print("imap %.3f" % median_ms(imap_check, rounds, host, int(imap_port), user, password))
+    host, port, protocol, user, password, rounds = sys.argv[1:7]
+    check = pop3_check if protocol == "pop3" else imap_check
+    for _ in range(int(rounds)):
+        start = time.perf_counter()
+        check(host, int(port), user, password)
+        print("%.4f" % ((time.perf_counter() - start) * 1000))
 
 
 if __name__ == "__main__":
