@@ -250,8 +250,8 @@ class PosixSockets final : public SocketApi {
   void Close(Handle socket) override { close(static_cast<int>(socket)); }
 
   // Shutting a socket down both ways wakes every poll and receive on it, now
-  // and later, even a connect under way, so no signal has to be made: one
-  // system call per abort instead of three per connection.
+  // and later, even a connect under way, so no signal has to be made: no
+  // descriptor to open and close for every connection object.
   int OpenSignal(Handle* signal) override {
     *signal = kNoHandle;
     return 0;
