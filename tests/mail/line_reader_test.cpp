@@ -97,6 +97,8 @@ TEST(Connection, ScriptsAgainstAScriptedPeer) {
       {{"+OK\r\nhalf a li", "ne"},
        "closed; connect; line = +OK; line ! 10054; left = half a line; send x = -1 ! 10054"},
       {{"abc"}, "connect; line ! 10060; left = abc"},
+      // A line already received reads without error after a failed send.
+      {{"one\r\ntwo\r\n"}, "closed; connect; line = one; send x = -1 ! 10054; line = two"},
       {{"one\r", "\ntwo\n", "x"}, "connect; into = one; into = two; into ! 10060; left = x"},
       {{"one\r\ntwo\r\nthr"}, "connect; line = one; left = two\r\nthr"},
       {{"xxEN", "Dyy"}, "connect; until ; receives = 0; until END = xx; left = yy"},

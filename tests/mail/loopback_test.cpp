@@ -8,6 +8,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -158,6 +159,38 @@ TEST(Loopback, EveryReadWaitsWithItsOwnTimeout) {
   sock->Close();
 }
 
+// Once a receive has waited inside the receive itself, Send and Receive
+// still never block: a full send buffer or an empty input is kErrWouldBlock
+// (else the peer here, which never reads, would hold them for good).
+TEST(Loopback, SendAndReceiveNeverBlockAfterAWaitingReceive) {
+  Peer peer;
+  peer.Serve([](PeerConnection& c) {
+    c.Send("+");
+    c.WaitForClose();
+  });
+  net::SocketApi* api = net::SocketApi::Default();
+  std::vector<net::Address> found;
+  ASSERT_EQ(api->Resolve("127.0.0.1", peer.Port(), net::Family::kIPv4, false, &found), kOk);
+  net::Handle socket = net::kNoHandle;
+  ASSERT_EQ(api->Open(net::Family::kIPv4, &socket), kOk);
+  int ready = 0;
+  if (api->Connect(socket, found[0]) == net::kErrInProgress) {
+    ASSERT_EQ(api->Wait(socket, net::kWritable, 5000, net::kNoHandle, &ready), kOk);
+  }
+  ASSERT_EQ(api->ConnectResult(socket), kOk);
+  int armed = net::SocketApi::ReceiveWait::kUnarmed;
+  char byte = 0;
+  int count = 0;
+  ASSERT_EQ(api->ReceiveWithin(socket, &byte, 1, {-1, net::kNoHandle, true, &armed}, &count), kOk);
+  EXPECT_EQ(byte, '+');
+  EXPECT_EQ(api->Receive(socket, &byte, 1, &count), net::kErrWouldBlock);
+  const std::string block(1 << 16, 'S');
+  int rc = kOk;
+  while (rc == kOk) rc = api->Send(socket, block.data(), static_cast<int>(block.size()), &count);
+  EXPECT_EQ(rc, net::kErrWouldBlock);
+  api->Close(socket);
+}
+
 TEST(Loopback, TricklingPeerCannotHoldALineForever) {
   Peer peer;
   std::atomic<bool> done{false};
@@ -190,21 +223,26 @@ bool AbortWhileBlocked(TBlockSocket& sock, Operation operation) {
   return blocked;
 }
 
-// The peer never reads: with both buffers full a send has to wait.
-TEST(Abort, ReadOrSend) {
-  for (bool read : {true, false}) {
+// A read, a wait for input, and a send (the peer never reads: with both
+// buffers full a send has to wait).
+TEST(Abort, ReadWaitOrSend) {
+  for (const char* operation : {"read", "wait", "send"}) {
     Peer peer;
     peer.Serve([](PeerConnection& c) { c.WaitForClose(); });
     auto sock = NewClient();
     sock->SetSendBufferSize(4096);
     sock->Connect("127.0.0.1", peer.Port());
     const std::string block(1 << 16, 'S');
+    const std::string_view what = operation;
     EXPECT_TRUE(AbortWhileBlocked(*sock, [&] {
-      if (read) sock->ReadLine(60000);
-      while (!read && sock->SendBuffer(block.data(), static_cast<int>(block.size())) > 0) {
+      if (what == "read") sock->ReadLine(60000);
+      if (what == "wait") {
+        EXPECT_FALSE(sock->WaitReadable(60000));
       }
-    })) << read;
-    EXPECT_EQ(sock->LastError(), TBlockSocket::kErrAborted) << read;
+      while (what == "send" && sock->SendBuffer(block.data(), static_cast<int>(block.size())) > 0) {
+      }
+    })) << what;
+    EXPECT_EQ(sock->LastError(), TBlockSocket::kErrAborted) << what;
     sock->Close();
     EXPECT_EQ(sock->LastError(), kOk);
   }
