@@ -37,6 +37,13 @@ using Clock = std::chrono::steady_clock;
 constexpr int kBigRounds = 9;
 const std::string kDir = PROTO_BENCH_DIR;
 
+void Check(bool ok, const char* what) {
+  if (!ok) {
+    std::fprintf(stderr, "proto_bench: %s failed\n", what);
+    std::exit(1);
+  }
+}
+
 double CpuSeconds() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -61,36 +68,54 @@ struct Result {
   double bytes = 0;
 };
 
-Result Repeat(int rounds, const std::function<void()>& run) {
-  std::vector<double> walls;
-  const double cpu = CpuSeconds();
-  for (int i = 0; i < rounds; ++i) {
-    auto start = Clock::now();
-    run();
-    walls.push_back(std::chrono::duration<double>(Clock::now() - start).count());
-  }
-  return {Median(walls), (CpuSeconds() - cpu) / rounds, 0};
+// A block of timed runs: it adds the wall seconds of each run and the CPU
+// seconds of all.
+using Block = std::function<void(int runs, std::vector<double>* walls, double* cpu)>;
+
+// Work of this process, timed here.
+Block Here(const std::function<void()>& run) {
+  return [run](int runs, std::vector<double>* walls, double* cpu) {
+    const double before = CpuSeconds();
+    for (int i = 0; i < runs; ++i) {
+      auto start = Clock::now();
+      run();
+      walls->push_back(std::chrono::duration<double>(Clock::now() - start).count());
+    }
+    *cpu += CpuSeconds() - before;
+  };
 }
 
-// Two runs of the same work in alternating blocks of ten, so that a change in
-// the machine's speed during the run weighs on both alike.
-std::pair<Result, Result> RepeatAlternating(int rounds, const std::function<void()>& first,
-                                            const std::function<void()>& second) {
-  std::vector<double> walls[2];
-  double cpus[2] = {};
-  const std::function<void()>* runs[2] = {&first, &second};
+// Python's check NAME, timed by the script itself (its start-up does not
+// count).
+Block InPython(const std::string& name, const std::string& port) {
+  return [name, port](int runs, std::vector<double>* walls, double* cpu) {
+    const std::string command = std::string("python3 ") + PROTO_BENCH_SCRIPT + " check " + name +
+                                " " + port + " " + std::to_string(runs);
+    FILE* pipe = popen(command.c_str(), "r");
+    double wall = 0, seconds = 0;
+    while (pipe && std::fscanf(pipe, "%lf %lf", &wall, &seconds) == 2) {
+      walls->push_back(wall);
+      *cpu += seconds;
+    }
+    Check(pipe != nullptr && pclose(pipe) == 0, "Python's check");
+  };
+}
+
+// The blocks take turns, ten runs each, so that a change in the machine's
+// speed during the run weighs on all of them alike.
+std::vector<Result> Rotate(int rounds, const std::vector<Block>& blocks) {
+  std::vector<std::vector<double>> walls(blocks.size());
+  std::vector<double> cpus(blocks.size());
   for (int done = 0; done < rounds; done += 10) {
-    for (int which = 0; which < 2; ++which) {
-      const double cpu = CpuSeconds();
-      for (int i = done; i < std::min(rounds, done + 10); ++i) {
-        auto start = Clock::now();
-        (*runs[which])();
-        walls[which].push_back(std::chrono::duration<double>(Clock::now() - start).count());
-      }
-      cpus[which] += CpuSeconds() - cpu;
+    for (size_t i = 0; i < blocks.size(); ++i) {
+      blocks[i](std::min(10, rounds - done), &walls[i], &cpus[i]);
     }
   }
-  return {{Median(walls[0]), cpus[0] / rounds, 0}, {Median(walls[1]), cpus[1] / rounds, 0}};
+  std::vector<Result> results;
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    results.push_back({Median(walls[i]), cpus[i] / static_cast<double>(walls[i].size()), 0});
+  }
+  return results;
 }
 
 std::map<std::string, std::string> ReadState() {
@@ -102,13 +127,6 @@ std::map<std::string, std::string> ReadState() {
     if (eq != std::string::npos) state[line.substr(0, eq)] = line.substr(eq + 1);
   }
   return state;
-}
-
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "proto_bench: %s failed\n", what);
-    std::exit(1);
-  }
 }
 
 template <class Client>
@@ -310,12 +328,22 @@ int main(int argc, char** argv) {
   const long peak_after = PeakMemoryKiB();
 
   std::map<std::string, Result> ours, floor, python;
-  std::tie(ours["pop3-plain"], floor["pop3-plain"]) = RepeatAlternating(
-      rounds, [&] { Pop3Check(pop3, false); }, [&] { RawPop3Check(std::stoi(pop3)); });
-  std::tie(ours["imap-plain"], floor["imap-plain"]) = RepeatAlternating(
-      rounds, [&] { ImapCheck(imap, false); }, [&] { RawImapCheck(std::stoi(imap)); });
-  ours["pop3-tls"] = Repeat(rounds, [&] { Pop3Check(pop3s, true); });
-  ours["imap-tls"] = Repeat(rounds, [&] { ImapCheck(imaps, true); });
+  for (const char* name : {"pop3-plain", "pop3-tls", "imap-plain", "imap-tls"}) {
+    const bool pop3_check = std::string(name).rfind("pop3", 0) == 0;
+    const bool tls = std::string(name).find("tls") != std::string::npos;
+    const std::string port = pop3_check ? (tls ? pop3s : pop3) : (tls ? imaps : imap);
+    std::vector<Block> blocks = {
+        Here([&] { pop3_check ? Pop3Check(port, tls) : ImapCheck(port, tls); }),
+        InPython(name, port)};
+    if (!tls) {
+      blocks.push_back(Here(
+          [&] { pop3_check ? RawPop3Check(std::stoi(port)) : RawImapCheck(std::stoi(port)); }));
+    }
+    const std::vector<Result> results = Rotate(rounds, blocks);
+    ours[name] = results[0];
+    python[name] = results[1];
+    if (!tls) floor[name] = results[2];
+  }
 
   // One session each; every round transfers the message once more.
   TPOP3Send retr;
@@ -355,8 +383,8 @@ int main(int argc, char** argv) {
   });
 
   char command[512];
-  std::snprintf(command, sizeof command, "python3 %s %s %s %s %s %d %d", PROTO_BENCH_SCRIPT,
-                pop3.c_str(), pop3s.c_str(), imap.c_str(), imaps.c_str(), rounds / 3, kBigRounds);
+  std::snprintf(command, sizeof command, "python3 %s transfers %s %s %d", PROTO_BENCH_SCRIPT,
+                pop3.c_str(), imap.c_str(), kBigRounds);
   FILE* pipe = popen(command, "r");
   char name[64];
   double wall = 0, cpu = 0, bytes = 0;
@@ -366,8 +394,7 @@ int main(int argc, char** argv) {
   if (pipe) pclose(pipe);
   std::system(("bash " + script + " stop " + kDir).c_str());
 
-  std::printf("Account check, %d rounds (Python %d), median wall time and CPU per check:\n", rounds,
-              rounds / 3);
+  std::printf("Account check, %d rounds each, median wall time and CPU per check:\n", rounds);
   for (const char* name : {"pop3-plain", "pop3-tls", "imap-plain", "imap-tls"}) {
     std::printf("%s\n", name);
     Print("ours", ours[name]);

@@ -59,12 +59,12 @@ class SocketApi {
   // Numeric form of an address ("127.0.0.1", "::1") and its port.
   virtual int Describe(const Address& address, std::string* ip, int* port) = 0;
 
-  // A non-blocking TCP stream socket of the family (kIPv4 or kIPv6).
+  // A TCP stream socket of the family (kIPv4 or kIPv6).
   virtual int Open(Family family, Handle* out) = 0;
   virtual int SetBufferSize(Handle socket, bool receive, int bytes) = 0;
   virtual int Bind(Handle socket, const Address& address) = 0;
   virtual int Listen(Handle socket, int backlog) = 0;
-  // Takes one waiting connection; the new socket is non-blocking too.
+  // Takes one waiting connection, kErrWouldBlock when none is waiting.
   virtual int Accept(Handle socket, Handle* out) = 0;
   // Starts a connect: 0 when already connected, kErrInProgress when the
   // outcome follows later (wait for kWritable, then ConnectResult).

@@ -74,11 +74,16 @@ int MapResolverError(int rc) {
   }
 }
 
-// New sockets are non-blocking and not inherited from the call that makes
-// them, with no further system calls. ReceiveWithin later makes a socket
-// blocking, so sends and receives ask not to block each time.
-constexpr int kNewSocketFlags = SOCK_NONBLOCK | SOCK_CLOEXEC;
+// New sockets block, so that ReceiveWithin can wait inside the receive, and
+// are not inherited from the call that makes them; Send and Receive ask not
+// to block each time.
+constexpr int kNewSocketFlags = SOCK_CLOEXEC;
 constexpr int kNoWait = MSG_DONTWAIT;
+// A connect blocks at most this long before the caller waits for it: long
+// enough for a server on this machine or nearby to answer within it (one
+// call instead of three), short enough that an abort raised just before the
+// connect began, which the connect does not see, costs no more.
+constexpr suseconds_t kConnectBlockUs = 10000;
 
 // The new socket, or the system's error.
 int Adopt(int fd, Handle* out) {
@@ -145,18 +150,27 @@ class PosixSockets final : public SocketApi {
                : LastErr();
   }
 
+  // A listener does not block: Accept takes only a waiting connection.
   int Listen(Handle socket, int backlog) override {
     int one = 1;
     setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    return listen(static_cast<int>(socket), backlog) == 0 ? 0 : LastErr();
+    return fcntl(static_cast<int>(socket), F_SETFL, O_NONBLOCK) == 0 &&
+                   listen(static_cast<int>(socket), backlog) == 0
+               ? 0
+               : LastErr();
   }
 
   int Accept(Handle socket, Handle* out) override {
     return Adopt(accept4(static_cast<int>(socket), nullptr, nullptr, kNewSocketFlags), out);
   }
 
+  // Past the send timeout a blocking connect goes on in the background and
+  // says EINPROGRESS, as a non-blocking one does at once.
   int Connect(Handle socket, const Address& address) override {
-    if (connect(static_cast<int>(socket), reinterpret_cast<const sockaddr*>(address.storage.data()),
+    const int fd = static_cast<int>(socket);
+    const timeval bound{0, kConnectBlockUs};
+    if (setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound) != 0) return LastErr();
+    if (connect(fd, reinterpret_cast<const sockaddr*>(address.storage.data()),
                 static_cast<socklen_t>(address.length)) == 0) {
       return 0;
     }
@@ -203,7 +217,6 @@ class PosixSockets final : public SocketApi {
     if (wait.timeout_ms == 0) return Receive(socket, data, length, received);
     const int fd = static_cast<int>(socket);
     if (*wait.armed_ms != wait.timeout_ms) {
-      if (*wait.armed_ms == ReceiveWait::kUnarmed && fcntl(fd, F_SETFL, 0) != 0) return LastErr();
       timeval tv{};  // zero: no limit
       if (wait.timeout_ms > 0) {
         tv.tv_sec = wait.timeout_ms / 1000;
