@@ -2,10 +2,11 @@
 // server that never answers (median and worst of 20), and the time of one
 // complete check_account per protocol against Dovecot (kept ready, see
 // tools/dovecot.sh --bench) beside Python's poplib/imaplib sending the same
-// commands in the same run.
+// commands in the same run, with the CPU time per check of each.
 //
 //   checker_bench
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -129,25 +130,39 @@ std::map<std::string, std::string> read_state(const std::string& dir) {
   return state;
 }
 
-// Wall times of `rounds` complete checks of one account by check_account.
-void time_checks(const account_ref& key, int rounds, std::vector<double>* times) {
+double cpu_ms() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
+
+// Wall times of `rounds` complete checks of one account by check_account,
+// and the CPU time of all.
+void time_checks(const account_ref& key, int rounds, std::vector<double>* times, double* cpu) {
   checker_control control;
+  const double cpu_before = cpu_ms();
   for (int i = 0; i < rounds; ++i) {
     const auto start = Clock::now();
     if (check_account(key, control) <= 0) std::fprintf(stderr, "check failed\n");
     times->push_back(ms_since(start));
   }
+  *cpu += cpu_ms() - cpu_before;
 }
 
 // The same by Python's poplib or imaplib (bench/checker_python.py).
-void time_python(const std::string& protocol, int port, int rounds, std::vector<double>* times) {
+void time_python(const std::string& protocol, int port, int rounds, std::vector<double>* times,
+                 double* cpu) {
   const std::string command = "python3 " EMAIL_SOURCE_DIR "/bench/checker_python.py 127.0.0.1 " +
                               std::to_string(port) + " " + protocol + " bench secret " +
                               std::to_string(rounds);
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return;
-  double ms = 0;
-  while (std::fscanf(pipe, "%lf", &ms) == 1) times->push_back(ms);
+  double wall = 0, check_cpu = 0;
+  while (std::fscanf(pipe, "%lf %lf", &wall, &check_cpu) == 2) {
+    times->push_back(wall);
+    *cpu += check_cpu;
+  }
   pclose(pipe);
 }
 
@@ -180,20 +195,23 @@ void check_times(const std::string& dir) {
     account_table.reload({}, 0);
     const account_ref key = account_table.key_at(static_cast<size_t>(append_account(a)));
     std::vector<double> ours, python, warm_up;
-    time_checks(key, 5, &warm_up);
+    double ours_cpu = 0, python_cpu = 0, warm_up_cpu = 0;
+    time_checks(key, 5, &warm_up, &warm_up_cpu);
     // In alternating blocks, so that drift in the machine's speed weighs on
     // both alike.
     for (int block = 0; block < kBlocks; ++block) {
-      time_checks(key, kBlock, &ours);
-      time_python(protocol, port, kBlock, &python);
+      time_checks(key, kBlock, &ours, &ours_cpu);
+      time_python(protocol, port, kBlock, &python, &python_cpu);
     }
     account_table.reload({}, 0);
     if (python.size() != ours.size()) {
       std::printf("%s: Python's checks failed\n", protocol);
       continue;
     }
-    std::printf("%s: ours %.3f ms, Python %.3f ms, ours/Python %.2f\n", protocol, median(ours),
-                median(python), median(ours) / median(python));
+    const double checks = static_cast<double>(ours.size());
+    std::printf("%s: ours %.3f ms (CPU %.3f ms), Python %.3f ms (CPU %.3f ms), ours/Python %.2f\n",
+                protocol, median(ours), ours_cpu / checks, median(python), python_cpu / checks,
+                median(ours) / median(python));
   }
   std::system(("bash " EMAIL_SOURCE_DIR "/tools/dovecot.sh stop " + server).c_str());
 }

@@ -30,6 +30,7 @@
 
 #include "imapsend.h"
 #include "pop3send.h"
+#include "ssl_openssl.h"
 
 namespace {
 
@@ -292,6 +293,9 @@ int main(int argc, char** argv) {
   Check(state["status"] == "running", "Dovecot");
   const std::string pop3 = state["pop3"], pop3s = state["pop3s"];
   const std::string imap = state["imap"], imaps = state["imaps"];
+  // As on the plug-in's checker thread, which holds the TLS library for
+  // the checks it runs one after another.
+  const TlsLibraryHold tls_library;
 
   // Warm up: the first logins start the ready processes' caches.
   for (int i = 0; i < 20; ++i) {

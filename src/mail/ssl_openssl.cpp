@@ -169,14 +169,42 @@ class Library {
 
   bool Acquire() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (refs_ == 0 && !Load()) return false;
+    if (ssl_ == nullptr && !Load()) return false;
     ++refs_;
     return true;
   }
 
   void Release() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (refs_ > 0 && --refs_ == 0) Unload();
+    if (refs_ > 0) --refs_;
+    UnloadIfUnused();
+  }
+
+  void Hold() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++holds_;
+  }
+
+  void Unhold() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (holds_ > 0) --holds_;
+    UnloadIfUnused();
+  }
+
+  // The client context for the cipher list, made at its first use; null if
+  // it cannot be made. Only while a reference is held.
+  void* Context(const std::string& cipher_list) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& [list, context] : contexts_) {
+      if (list == cipher_list) return context;
+    }
+    const void* method = Get<MethodFn>(kClientMethod)();
+    void* context = method ? Get<CtxNewFn>(kCtxNew)(method) : nullptr;
+    if (context == nullptr) return nullptr;
+    Get<SetCipherListFn>(kCtxSetCipherList)(context, cipher_list.c_str());
+    Get<SetVerifyFn>(kCtxSetVerify)(context, kSslVerifyNone, nullptr);
+    contexts_.emplace_back(cipher_list, context);
+    return context;
   }
 
   void SetNames(std::vector<std::string> ssl, std::vector<std::string> crypto) {
@@ -250,7 +278,13 @@ class Library {
     if (fns_[kLoadErrorStrings] != nullptr) Get<VoidFn>(kLoadErrorStrings)();
   }
 
+  void UnloadIfUnused() {
+    if (refs_ == 0 && holds_ == 0) Unload();
+  }
+
   void Unload() {
+    for (const auto& entry : contexts_) Get<FreeFn>(kCtxFree)(entry.second);
+    contexts_.clear();
     if (method_) Get<FreeFn>(kBioMethFree)(method_);
     method_ = nullptr;
     if (crypto_) platform::dynlib::Close(crypto_);
@@ -264,6 +298,8 @@ class Library {
 
   std::mutex mutex_;
   int refs_ = 0;
+  int holds_ = 0;
+  std::vector<std::pair<std::string, void*>> contexts_;
   void* method_ = nullptr;
   platform::dynlib::Library ssl_ = nullptr;
   platform::dynlib::Library crypto_ = nullptr;
@@ -336,19 +372,14 @@ void Library::MakeSocketMethod() {
 
 TlsSession::~TlsSession() {
   if (ssl_) Lib().Get<FreeFn>(kFree)(ssl_);
-  if (ctx_) Lib().Get<FreeFn>(kCtxFree)(ctx_);
   if (loaded_) Lib().Release();
 }
 
 bool TlsSession::Open(const std::string& cipher_list) {
   if (!Lib().Acquire()) return false;
   loaded_ = true;
-  const void* method = Lib().Get<MethodFn>(kClientMethod)();
-  ctx_ = method ? Lib().Get<CtxNewFn>(kCtxNew)(method) : nullptr;
-  if (ctx_ == nullptr) return false;
-  Lib().Get<SetCipherListFn>(kCtxSetCipherList)(ctx_, cipher_list.c_str());
-  Lib().Get<SetVerifyFn>(kCtxSetVerify)(ctx_, kSslVerifyNone, nullptr);
-  ssl_ = Lib().Get<SslNewFn>(kNew)(ctx_);
+  void* context = Lib().Context(cipher_list);
+  ssl_ = context ? Lib().Get<SslNewFn>(kNew)(context) : nullptr;
   return ssl_ != nullptr;
 }
 
@@ -436,3 +467,7 @@ void TlsSession::SetLibraryNamesForTesting(std::vector<std::string> ssl,
                                            std::vector<std::string> crypto) {
   Lib().SetNames(std::move(ssl), std::move(crypto));
 }
+
+TlsLibraryHold::TlsLibraryHold() { Lib().Hold(); }
+
+TlsLibraryHold::~TlsLibraryHold() { Lib().Unhold(); }

@@ -1,6 +1,7 @@
 // TLS client sessions over OpenSSL, opened at run time so that a machine
 // without it still makes plain connections. The library is loaded by the first
-// session and released by the last one, under a process-wide lock.
+// session and released by the last one, under a process-wide lock, unless a
+// TlsLibraryHold keeps it.
 #pragma once
 
 #include <cstdint>
@@ -21,10 +22,10 @@ class TlsSession {
   TlsSession(const TlsSession&) = delete;
   TlsSession& operator=(const TlsSession&) = delete;
 
-  // Takes a reference on the library and creates a client context (any
-  // protocol version both sides support, no peer verification) and a handle.
-  // False when the library is missing or either object could not be made;
-  // the session then holds nothing.
+  // Takes a reference on the library and creates a handle on the client
+  // context for the cipher list (any protocol version both sides support, no
+  // peer verification). False when the library is missing or either object
+  // could not be made; the session then holds nothing.
   bool Open(const std::string& cipher_list);
   // Binds the handle to the socket, read and written through `api`.
   bool Attach(platform::net::SocketApi* api, platform::net::Handle socket);
@@ -58,6 +59,17 @@ class TlsSession {
 
   bool loaded_ = false;
   Link link_;
-  void* ctx_ = nullptr;
   void* ssl_ = nullptr;
+};
+
+// While one exists, the library stays loaded between sessions and each
+// cipher list's context is made once: making a context costs about as much
+// as a tenth of a whole TLS check. Sessions share a context safely, since a
+// client context keeps no sessions. Holding does not load the library.
+class TlsLibraryHold {
+ public:
+  TlsLibraryHold();
+  ~TlsLibraryHold();
+  TlsLibraryHold(const TlsLibraryHold&) = delete;
+  TlsLibraryHold& operator=(const TlsLibraryHold&) = delete;
 };

@@ -14,6 +14,7 @@
 #include "platform/env.h"
 #include "platform/platform.h"
 #include "pop3send.h"
+#include "ssl_openssl.h"
 #include "text.h"
 
 const char SOUND_FILE_NAME[] = "mailnotify.wav";
@@ -405,6 +406,9 @@ uint32_t checker_thread(void* argument) {
   const std::shared_ptr<checker_control> control = std::move(*handed_over);
   delete handed_over;
 
+  // Checks follow one another here: the TLS library and its context stay
+  // ready from one to the next.
+  const TlsLibraryHold tls_library;
   platform::Env* env = platform::env();
   const uintptr_t timer = env->start_thread_timer(CHECK_TIMER_MS);
   for (;;) {

@@ -2,7 +2,8 @@
 // connection looks up: enough for a TLS context and handle to be made, never
 // for a handshake. Built as a release older than 1.1 (FAKE_OPENSSL_1_0: only
 // the names of that time) or as a current one, so a test can see which
-// releases and which file names the loader takes.
+// releases and which file names the loader takes. It counts the contexts
+// made and freed, so a test can see which are shared and when they go.
 #include <cstddef>
 #include <cstdint>
 
@@ -14,7 +15,11 @@
 
 namespace {
 int object;  // what every "new" returns
+int contexts_made, contexts_freed;
 }  // namespace
+
+FAKE_EXPORT int fake_contexts_made() { return contexts_made; }
+FAKE_EXPORT int fake_contexts_live() { return contexts_made - contexts_freed; }
 
 #ifdef FAKE_OPENSSL_1_0
 FAKE_EXPORT int SSL_library_init() { return 1; }
@@ -27,8 +32,11 @@ FAKE_EXPORT const void* TLS_client_method() { return &object; }
 FAKE_EXPORT unsigned long OpenSSL_version_num() { return 0x30000000L; }
 #endif
 
-FAKE_EXPORT void* SSL_CTX_new(const void*) { return &object; }
-FAKE_EXPORT void SSL_CTX_free(void*) {}
+FAKE_EXPORT void* SSL_CTX_new(const void*) {
+  ++contexts_made;
+  return &object;
+}
+FAKE_EXPORT void SSL_CTX_free(void*) { ++contexts_freed; }
 FAKE_EXPORT int SSL_CTX_set_cipher_list(void*, const char*) { return 1; }
 FAKE_EXPORT void SSL_CTX_set_verify(void*, int, void*) {}
 FAKE_EXPORT void* SSL_new(void*) { return &object; }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "blcksock.h"
+#include "platform/net/dynlib.h"
 #include "ssl_openssl.h"
 #include "test_support.h"
 
@@ -36,6 +37,44 @@ TEST(TlsLoad, OnlyReleasesFrom1_1On) {
     sock.SetTlsEnabled(false);
   }
   TlsSession::SetLibraryNamesForTesting({}, {});
+}
+
+// Under a hold, sessions one after another share one context per cipher
+// list and the library stays loaded between them; the last hold's end frees
+// both, and without a hold each session has its own.
+TEST(TlsLoad, AHoldKeepsTheLibraryAndAContextPerCipherList) {
+  const std::string path = build_dir() + "fake_openssl.so";
+  platform::dynlib::Library fake = platform::dynlib::Open(path);
+  ASSERT_NE(fake, nullptr);
+  auto counter = [&](const char* name) {
+    return reinterpret_cast<int (*)()>(platform::dynlib::Symbol(fake, name))();
+  };
+  auto session = [](const char* cipher_list) {
+    TTCPBlockSocket sock;
+    sock.TlsCipherList = cipher_list;
+    sock.SetTlsEnabled(true);
+    return sock.LastError();
+  };
+  TlsSession::SetLibraryNamesForTesting({path}, {path});
+  const int made = counter("fake_contexts_made");
+  {
+    const TlsLibraryHold hold;
+    for (const char* list : {"DEFAULT", "HIGH", "DEFAULT"}) EXPECT_EQ(session(list), 0) << list;
+    EXPECT_EQ(counter("fake_contexts_made") - made, 2);
+    EXPECT_EQ(counter("fake_contexts_live"), 2);
+    // Kept: names given now only count at the next load.
+    TlsSession::SetLibraryNamesForTesting({"email-test-no-such-library"},
+                                          {"email-test-no-such-library"});
+    EXPECT_EQ(session("DEFAULT"), 0);
+  }
+  EXPECT_EQ(counter("fake_contexts_live"), 0);
+  EXPECT_EQ(session("DEFAULT"), TBlockSocket::kErrTlsUnavailable);
+  TlsSession::SetLibraryNamesForTesting({path}, {path});
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(session("DEFAULT"), 0);
+  EXPECT_EQ(counter("fake_contexts_made") - made, 4);
+  EXPECT_EQ(counter("fake_contexts_live"), 0);
+  TlsSession::SetLibraryNamesForTesting({}, {});
+  platform::dynlib::Close(fake);
 }
 
 #else
