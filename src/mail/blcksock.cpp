@@ -418,9 +418,8 @@ int TBlockSocket::ReceiveWithin(void* buffer, int length, int timeout, bool repl
     last_error_ = kErrNotSocket;
     return 0;
   }
-  const net::SocketApi::ReceiveWait wait{timeout, abort_signal_, reply_due, &receive_armed_};
   int received = 0;
-  int rc = api_->ReceiveWithin(socket_, buffer, length, wait, &received);
+  int rc = api_->ReceiveWithin(socket_, buffer, length, InputWait(timeout, reply_due), &received);
   if (rc == net::kErrWouldBlock) rc = kErrTimedOut;
   if (rc == 0 && received == 0) rc = kErrPeerClosed;
   if (rc != 0) {
@@ -757,23 +756,34 @@ int TTCPBlockSocket::WaitForTls(bool want_read) {
   return WaitFor(want_read ? net::kReadable : net::kWritable, wait);
 }
 
+int TTCPBlockSocket::ReceiveBuffer(void* buffer, int length) {
+  if (!TlsEnabled()) return TSocksBlockSocket::ReceiveBuffer(buffer, length);
+  return ReceiveTls(buffer, length, nullptr);
+}
+
 // SSL_read hands out one record (at most 16 KiB) per call; the records
 // already here are all taken in one go, and only a read with nothing yet
 // waits for the rest of a record.
-int TTCPBlockSocket::ReceiveBuffer(void* buffer, int length) {
-  if (!TlsEnabled()) return TSocksBlockSocket::ReceiveBuffer(buffer, length);
+int TTCPBlockSocket::ReceiveTls(void* buffer, int length,
+                                const net::SocketApi::ReceiveWait* first_wait) {
   SetLastError(0);
   char* out = static_cast<char*>(buffer);
   int total = 0;
   while (total < length) {
     int done = 0;
-    TlsSession::Status status = tls_->Read(out + total, length - total, &done);
+    TlsSession::Status status = tls_->Read(out + total, length - total, &done, first_wait);
+    const int wait_rc = first_wait != nullptr ? tls_->WaitResult() : 0;
+    first_wait = nullptr;
     if (status == TlsSession::Status::kOk) {
       total += done;
       continue;
     }
     // What was read is handed out; a failure shows again on the next read.
     if (total > 0) break;
+    if (wait_rc == net::kErrWouldBlock) {
+      SetLastError(kErrTimedOut);
+      return 0;
+    }
     switch (status) {
       case TlsSession::Status::kWantRead:
       case TlsSession::Status::kWantWrite: {
@@ -794,15 +804,14 @@ int TTCPBlockSocket::ReceiveBuffer(void* buffer, int length) {
   return total;
 }
 
-// Input the TLS library holds decrypted is not seen by a wait on the socket,
-// so the wait for a due reply is left out then.
+// Input the TLS library holds decrypted is not seen by the socket, so a
+// due reply is waited for only when there is none.
 int TTCPBlockSocket::ReceiveWithin(void* buffer, int length, int timeout, bool reply_due) {
   if (!TlsEnabled()) return TSocksBlockSocket::ReceiveWithin(buffer, length, timeout, reply_due);
-  if (reply_due && timeout != 0 && tls_->Pending() == 0 && !WaitReadable(timeout)) {
-    if (LastError() == 0) SetLastError(kErrTimedOut);
-    return 0;
-  }
-  return ReceiveBuffer(buffer, length);
+  if (!reply_due || timeout == 0 || tls_->Pending() != 0)
+    return ReceiveTls(buffer, length, nullptr);
+  const net::SocketApi::ReceiveWait wait = InputWait(timeout, true);
+  return ReceiveTls(buffer, length, &wait);
 }
 
 int TTCPBlockSocket::PendingBytes() {

@@ -154,6 +154,10 @@ class TBlockSocket {
   // or the connect has just gone out, so input cannot be there yet. 0 with
   // LastError() set when nothing came or the peer closed.
   virtual int ReceiveWithin(void* buffer, int length, int timeout, bool reply_due);
+  // How a receive waits for input on this socket (see ReceiveWithin).
+  platform::net::SocketApi::ReceiveWait InputWait(int timeout, bool reply_due) {
+    return {timeout, abort_signal_, reply_due, &receive_armed_};
+  }
   // The plain forms of ReceiveBuffer, SendBuffer and PendingBytes.
   int PlainReceive(void* buffer, int length);
   int PlainSend(const void* buffer, int length);
@@ -297,6 +301,9 @@ class TTCPBlockSocket : public TSocksBlockSocket {
   // NextWait). 0, or the error of the wait.
   int WaitForTls(bool want_read);
   int ReceiveWithin(void* buffer, int length, int timeout, bool reply_due) override;
+  // ReceiveBuffer through TLS; with `first_wait`, the library's first
+  // receive waits for input as it says.
+  int ReceiveTls(void* buffer, int length, const platform::net::SocketApi::ReceiveWait* first_wait);
 
   std::unique_ptr<TlsSession> tls_;
   std::string host_;

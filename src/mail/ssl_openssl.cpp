@@ -334,7 +334,14 @@ int Finish(void* bio, int rc, int done, int retry_flag) {
 int Read(void* bio, char* buffer, int length) {
   TlsSession::Link* link = LinkOf(bio);
   int received = 0;
-  const int rc = link->api->Receive(link->socket, buffer, length, &received);
+  int rc = 0;
+  if (link->wait != nullptr) {
+    rc = link->api->ReceiveWithin(link->socket, buffer, length, *link->wait, &received);
+    link->wait = nullptr;
+    link->wait_rc = rc;
+  } else {
+    rc = link->api->Receive(link->socket, buffer, length, &received);
+  }
   if (rc == 0 && received == 0 && length > 0) link->ended = true;
   return Finish(bio, rc, received, kBioFlagsRead);
 }
@@ -431,9 +438,14 @@ TlsSession::Status TlsSession::Handshake() {
   return Result(Lib().Get<SslFn>(kConnect)(ssl_), nullptr);
 }
 
-TlsSession::Status TlsSession::Read(void* buffer, int length, int* done) {
+TlsSession::Status TlsSession::Read(void* buffer, int length, int* done,
+                                    const platform::net::SocketApi::ReceiveWait* wait) {
   Lib().Get<VoidFn>(kErrClearError)();
-  return Result(Lib().Get<ReadFn>(kRead)(ssl_, buffer, length), done);
+  link_.wait = wait;
+  link_.wait_rc = 0;
+  const int rc = Lib().Get<ReadFn>(kRead)(ssl_, buffer, length);
+  link_.wait = nullptr;
+  return Result(rc, done);
 }
 
 TlsSession::Status TlsSession::Write(const void* buffer, int length, int* done) {

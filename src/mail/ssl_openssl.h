@@ -32,7 +32,12 @@ class TlsSession {
   // Names the server in the handshake (SNI); before Handshake.
   void SetServerName(const std::string& name);
   Status Handshake();
-  Status Read(void* buffer, int length, int* done);
+  // When `wait` is given and the library must receive, its first receive
+  // waits for input as `wait` says; WaitResult then tells how it ended.
+  Status Read(void* buffer, int length, int* done,
+              const platform::net::SocketApi::ReceiveWait* wait = nullptr);
+  // The result of the last Read's waiting receive (0: none, or it received).
+  int WaitResult() const { return link_.wait_rc; }
   Status Write(const void* buffer, int length, int* done);
   Status Shutdown();
   // Decrypted bytes buffered in the session.
@@ -52,6 +57,9 @@ class TlsSession {
     platform::net::SocketApi* api = nullptr;
     platform::net::Handle socket = platform::net::kNoHandle;
     bool ended = false;  // a receive found the peer's end of data
+    // The next receive waits so, once; wait_rc is what it returned.
+    const platform::net::SocketApi::ReceiveWait* wait = nullptr;
+    int wait_rc = 0;
   };
 
  private:

@@ -279,34 +279,56 @@ TEST(TlsPeer, HandshakeFailures) {
 }
 
 // An abort ends a handshake with a silent peer, or a TLS read, at once (the
-// client would wait 60 s, then time out).
-TEST(TlsPeer, AbortEndsAHandshakeOrATlsRead) {
-  Peer silent, tls;
-  silent.Serve([](PeerConnection& c) { c.WaitForClose(); });
-  ServeTls(tls, false, [](SSL* ssl) {
-    Write(ssl, "* OK\r\n");
-    char c;
-    SSL_read(ssl, &c, 1);  // until the client leaves
-  });
-  for (bool handshake : {true, false}) {
+// client would wait 60 s, then time out), also a read right after a command,
+// which waits inside the receive; that read also ends at its timeout.
+TEST(TlsPeer, AbortOrTimeoutEndsAHandshakeOrATlsRead) {
+  enum class Step { kHandshake, kRead, kReadAfterCommand };
+  const struct {
+    Step step;
+    int timeout;
+    int error;
+  } kCases[] = {
+      {Step::kHandshake, 0, TBlockSocket::kErrAborted},
+      {Step::kRead, 60000, TBlockSocket::kErrAborted},
+      {Step::kReadAfterCommand, 60000, TBlockSocket::kErrAborted},
+      {Step::kReadAfterCommand, 100, 10060},
+  };
+  for (const auto& c : kCases) {
+    const int step = static_cast<int>(c.step);
+    Peer peer;
+    if (c.step == Step::kHandshake) {
+      peer.Serve([](PeerConnection& connection) { connection.WaitForClose(); });
+    } else {
+      ServeTls(peer, false, [](SSL* ssl) {
+        Write(ssl, "* OK\r\n");
+        // Reads the command, if any, and answers nothing until the client
+        // leaves.
+        char byte;
+        while (SSL_read(ssl, &byte, 1) == 1) continue;
+      });
+    }
     auto sock = NewTlsClient();
-    if (!handshake) {
-      sock->Connect("127.0.0.1", tls.Port());
+    if (c.step != Step::kHandshake) {
+      sock->Connect("127.0.0.1", peer.Port());
       ASSERT_EQ(sock->ReadLine(5000), "* OK");
+      if (c.step == Step::kReadAfterCommand) sock->SendText("NOOP\r\n");
     }
     std::thread stopper([&] {
+      if (c.error != TBlockSocket::kErrAborted) return;
       std::this_thread::sleep_for(100ms);
       sock->AbortSocket();
     });
-    if (handshake) {
-      sock->Connect("127.0.0.1", silent.Port());
+    if (c.step == Step::kHandshake) {
+      sock->Connect("127.0.0.1", peer.Port());
     } else {
-      EXPECT_EQ(sock->ReadLine(60000), "");
+      EXPECT_EQ(sock->ReadLine(c.timeout), "") << step;
     }
     stopper.join();
-    EXPECT_EQ(sock->LastError(), TBlockSocket::kErrAborted) << handshake;
-    EXPECT_EQ(sock->SendBuffer("x", 1), -1);
-    EXPECT_EQ(sock->LastError(), TBlockSocket::kErrAborted);
+    EXPECT_EQ(sock->LastError(), c.error) << step;
+    if (c.error == TBlockSocket::kErrAborted) {
+      EXPECT_EQ(sock->SendBuffer("x", 1), -1);
+      EXPECT_EQ(sock->LastError(), TBlockSocket::kErrAborted);
+    }
     sock->Close();
     EXPECT_EQ(sock->LastError(), kOk);
   }
