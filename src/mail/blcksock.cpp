@@ -772,7 +772,7 @@ int TTCPBlockSocket::ReceiveTls(void* buffer, int length,
   while (total < length) {
     int done = 0;
     TlsSession::Status status = tls_->Read(out + total, length - total, &done, first_wait);
-    const int wait_rc = first_wait != nullptr ? tls_->WaitResult() : 0;
+    const int wait_rc = tls_->WaitResult();
     first_wait = nullptr;
     if (status == TlsSession::Status::kOk) {
       total += done;
