@@ -15,9 +15,11 @@
 
 #include "imap_config.h"
 #include "peer.h"
+#include "platform/net/dynlib.h"
 #include "platform/platform.h"
 #include "plugin_fixture.h"
 #include "scripted_server.h"
+#include "ssl_openssl.h"
 #include "test_support.h"
 
 namespace {
@@ -559,6 +561,35 @@ TEST_F(CheckerThread, StopAbortsACheckBlockedInAServerWait) {
   EXPECT_EQ(events(), Lines{"icon checking"});
   EXPECT_EQ(account(work).new_count, 4);
   EXPECT_EQ(account(work).next_check, 1);
+}
+
+// TLS checks follow one another on the checker thread with the TLS library
+// loaded and one context made (the stand-in library counts them; it cannot
+// connect, so each check fails); when the thread ends, both go.
+TEST_F(CheckerThread, KeepsTheTlsLibraryFromOneCheckToTheNext) {
+  set_account_check(nullptr);
+  const std::string fake =
+      test_support::build_dir() +
+      (platform::dynlib::kWindowsNames ? "fake_openssl.dll" : "fake_openssl.so");
+  const platform::dynlib::Library counters = platform::dynlib::Open(fake);
+  ASSERT_NE(counters, nullptr);
+  auto count = [&](const char* name) {
+    return reinterpret_cast<int (*)()>(platform::dynlib::Symbol(counters, name))();
+  };
+  TlsSession::SetLibraryNamesForTesting({fake}, {fake});
+  account_spec spec = pop3_account(0);
+  spec.ssl = 1;
+  spec.port = Peer::ClosedPort();
+  const account_ref key = add(spec);
+  const int made = count("fake_contexts_made");
+  start();
+  post(CHECK_ACCOUNT, key);
+  post(CHECK_ACCOUNT, key);
+  EXPECT_TRUE(finish());
+  TlsSession::SetLibraryNamesForTesting({}, {});
+  EXPECT_EQ(count("fake_contexts_made") - made, 1);
+  EXPECT_EQ(count("fake_contexts_live"), 0);
+  platform::dynlib::Close(counters);
 }
 
 // "start" and "stop" with the recording check: what they ask of the host,
