@@ -763,7 +763,9 @@ int TTCPBlockSocket::ReceiveBuffer(void* buffer, int length) {
 
 // SSL_read hands out one record (at most 16 KiB) per call; the records
 // already here are all taken in one go, and only a read with nothing yet
-// waits for the rest of a record.
+// waits for the rest of a record. Once the session holds nothing and its
+// last receive left the socket empty, a further read would only find that
+// out again.
 int TTCPBlockSocket::ReceiveTls(void* buffer, int length,
                                 const net::SocketApi::ReceiveWait* first_wait) {
   SetLastError(0);
@@ -776,7 +778,8 @@ int TTCPBlockSocket::ReceiveTls(void* buffer, int length,
     first_wait = nullptr;
     if (status == TlsSession::Status::kOk) {
       total += done;
-      continue;
+      if (tls_->MayHaveMore()) continue;
+      break;
     }
     // What was read is handed out; a failure shows again on the next read.
     if (total > 0) break;
@@ -805,7 +808,8 @@ int TTCPBlockSocket::ReceiveTls(void* buffer, int length,
 }
 
 // Input the TLS library holds decrypted is not seen by the socket, so a
-// due reply is waited for only when there is none.
+// due reply is waited for only when there is none. (What the session has
+// received and holds is handed out before its receive would wait.)
 int TTCPBlockSocket::ReceiveWithin(void* buffer, int length, int timeout, bool reply_due) {
   if (!TlsEnabled()) return TSocksBlockSocket::ReceiveWithin(buffer, length, timeout, reply_due);
   if (!reply_due || timeout == 0 || tls_->Pending() != 0)
@@ -814,12 +818,16 @@ int TTCPBlockSocket::ReceiveWithin(void* buffer, int length, int timeout, bool r
   return ReceiveTls(buffer, length, &wait);
 }
 
+// Decrypted bytes when there are any, else the bytes received (the
+// session's and the socket's), as yet encrypted.
 int TTCPBlockSocket::PendingBytes() {
-  if (TlsEnabled()) {
-    int n = tls_->Pending();
-    if (n > 0) return n;
-  }
-  return PlainPending();
+  if (!TlsEnabled()) return PlainPending();
+  const int decrypted = tls_->Pending();
+  return decrypted > 0 ? decrypted : tls_->Held() + PlainPending();
+}
+
+bool TTCPBlockSocket::WaitReadable(int timeout) {
+  return (TlsEnabled() && tls_->HoldsInput()) || TSocksBlockSocket::WaitReadable(timeout);
 }
 
 // ---------------------------------------------------------------------------

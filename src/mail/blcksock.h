@@ -94,7 +94,7 @@ class TBlockSocket {
   // Binds the local end; "0.0.0.0" and "0" before a socket exists do nothing.
   void BindLocal(const std::string& ip, const std::string& port);
   // True when input is ready within the timeout (-1: no limit).
-  bool WaitReadable(int timeout);
+  virtual bool WaitReadable(int timeout);
 
   // Socket buffer sizes; applied when the socket is created, in this order.
   void SetReceiveBufferSize(int bytes);
@@ -275,6 +275,8 @@ class TTCPBlockSocket : public TSocksBlockSocket {
   int SendBuffer(const void* buffer, int length) override;
   int ReceiveBuffer(void* buffer, int length) override;
   int PendingBytes() override;
+  // Also true at once when the TLS session holds input.
+  bool WaitReadable(int timeout) override;
 
   // Loads the TLS library (on first use) and creates a context and a handle;
   // LastError() is 10043 when that is impossible, and TLS stays off.

@@ -3,6 +3,7 @@
 // point is looked up by its current name first and by the older one after.
 #include "ssl_openssl.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -331,18 +332,41 @@ int Finish(void* bio, int rc, int done, int retry_flag) {
   return -1;
 }
 
+// Room for what one receive takes: four whole records.
+constexpr int kHeldRoom = 64 << 10;
+
 int Read(void* bio, char* buffer, int length) {
   TlsSession::Link* link = LinkOf(bio);
+  if (link->held_begin < link->held_end) {
+    const size_t given = std::min(static_cast<size_t>(length), link->held_end - link->held_begin);
+    std::memcpy(buffer, link->held.get() + link->held_begin, given);
+    link->held_begin += given;
+    return Finish(bio, 0, static_cast<int>(given), kBioFlagsRead);
+  }
+  // A read as large as the room goes straight to the library's buffer.
+  const bool direct = length >= kHeldRoom;
+  if (!direct && !link->held) link->held = std::make_unique<char[]>(kHeldRoom);
+  char* into = direct ? buffer : link->held.get();
+  const int room = direct ? length : kHeldRoom;
   int received = 0;
   int rc = 0;
   if (link->wait != nullptr) {
-    rc = link->api->ReceiveWithin(link->socket, buffer, length, *link->wait, &received);
+    rc = link->api->ReceiveWithin(link->socket, into, room, *link->wait, &received);
     link->wait = nullptr;
     link->wait_rc = rc;
   } else {
-    rc = link->api->Receive(link->socket, buffer, length, &received);
+    rc = link->api->Receive(link->socket, into, room, &received);
   }
-  if (rc == 0 && received == 0 && length > 0) link->ended = true;
+  if (rc == 0) {
+    link->drained = received < room;
+    if (received == 0 && length > 0) link->ended = true;
+    if (!direct) {
+      link->held_end = static_cast<size_t>(received);
+      link->held_begin = std::min(static_cast<size_t>(length), link->held_end);
+      std::memcpy(buffer, into, link->held_begin);
+      received = static_cast<int>(link->held_begin);
+    }
+  }
   return Finish(bio, rc, received, kBioFlagsRead);
 }
 
@@ -397,7 +421,9 @@ bool TlsSession::Attach(platform::net::SocketApi* api, platform::net::Handle soc
   if (method == nullptr) return Lib().Get<SetFdFn>(kSetFd)(ssl_, static_cast<int>(socket)) >= 1;
   void* bio = Lib().Get<BioNewFn>(kBioNew)(method);
   if (bio == nullptr) return false;
-  link_ = {api, socket};
+  link_ = Link();
+  link_.api = api;
+  link_.socket = socket;
   Lib().Get<BioSetDataFn>(kBioSetData)(bio, &link_);
   Lib().Get<BioSetIntFn>(kBioSetInit)(bio, 1);
   // The handle owns the one reference and frees it with itself.

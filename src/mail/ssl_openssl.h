@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,15 @@ class TlsSession {
   Status Shutdown();
   // Decrypted bytes buffered in the session.
   int Pending();
+  // Received bytes the library has not taken yet.
+  int Held() const { return static_cast<int>(link_.held_end - link_.held_begin); }
+  // Input is here to be read without the socket: decrypted or received.
+  bool HoldsInput() { return Held() > 0 || Pending() > 0; }
+  // Whether a read may find more without waiting: the session holds input,
+  // or the last receive filled its room and may have left some behind. Only
+  // a session reading through the connection's own socket calls knows; one
+  // bound to the descriptor always says yes.
+  bool MayHaveMore() { return !link_.drained || HoldsInput(); }
 
   // The library's oldest queued error (0: none) and its text; clears the
   // queue.
@@ -60,6 +70,12 @@ class TlsSession {
     // The next receive waits so, once; wait_rc is what it returned.
     const platform::net::SocketApi::ReceiveWait* wait = nullptr;
     int wait_rc = 0;
+    // The library asks for a record's header and then for its body; one
+    // receive takes all that has come, and what it asked for is handed out
+    // from here.
+    std::unique_ptr<char[]> held;
+    size_t held_begin = 0, held_end = 0;
+    bool drained = false;  // the last receive found less than its room
   };
 
  private:
