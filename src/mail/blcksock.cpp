@@ -237,7 +237,7 @@ void TBlockSocket::Connect(const std::string& host, const std::string& port) {
     SetLastError(rc);
     return;
   }
-  api_->Describe(address, &remote_ip_, &remote_port_);
+  remote_ = address;
   ClearInputBuffer();
   last_cr_ = last_lf_ = false;
   broken_ = 0;
@@ -325,6 +325,16 @@ int TBlockSocket::ReceiveBuffer(void* buffer, int length) {
 }
 
 int TBlockSocket::PendingBytes() { return PlainPending(); }
+
+std::pair<std::string, int> TBlockSocket::DescribeRemote() const {
+  std::pair<std::string, int> words{std::string(), 0};
+  if (remote_.family != net::Family::kAny) api_->Describe(remote_, &words.first, &words.second);
+  return words;
+}
+
+std::string TBlockSocket::GetRemoteSinIP() const { return DescribeRemote().first; }
+
+int TBlockSocket::GetRemoteSinPort() const { return DescribeRemote().second; }
 
 bool TBlockSocket::WaitReadable(int timeout) {
   int rc = WaitFor(net::kReadable, timeout);

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/net/sockets.h"
@@ -126,8 +127,8 @@ class TBlockSocket {
 
   bool IsIPv6() const { return socket_family_ == platform::net::Family::kIPv6; }
   // Numeric address of the peer, set by a connect.
-  std::string GetRemoteSinIP() const { return remote_ip_; }
-  int GetRemoteSinPort() const { return remote_port_; }
+  std::string GetRemoteSinIP() const;
+  int GetRemoteSinPort() const;
 
   // Set by the clients right after creating the socket; see ReadUntil.
   bool LineEndAny = false;
@@ -173,6 +174,8 @@ class TBlockSocket {
 
   bool EnsureSocket(platform::net::Family family);
   bool ResolveOne(const std::string& host, const std::string& port, platform::net::Address* out);
+  // The peer's numeric address and port; empty and 0 before a connect.
+  std::pair<std::string, int> DescribeRemote() const;
   // Appends what arrives after at most one wait to the input (ReadChunk's
   // steps without the copy); false with LastError set on failure.
   bool FillInput(int timeout);
@@ -237,8 +240,9 @@ class TBlockSocket {
   bool has_deadline_ = false;
   Clock::time_point deadline_;
   std::vector<PendingOption> pending_options_;
-  std::string remote_ip_;
-  int remote_port_ = 0;
+  // The peer of the last connect, put into words only when asked (see
+  // DescribeRemote): that costs more than the rest of a connect's own work.
+  platform::net::Address remote_;
 
   // The abort signal and socket_, shared with AbortSocket on other threads:
   // socket_ changes only under the lock.

@@ -35,7 +35,7 @@ int32_t TPOP3Send::ReadReply(bool multiline) { return ReadReplyKeeping(multiline
 
 int32_t TPOP3Send::ReadReplyKeeping(bool multiline, bool header_only) {
   ReplyLines.clear();
-  ReplyLine = Sock->ReadLine(Timeout);
+  Sock->ReadLine(Timeout, &ReplyLine);
   bool good = ReplyLine.compare(0, 3, "+OK") == 0;
   if (multiline && good) {
     size_t used = 0;
