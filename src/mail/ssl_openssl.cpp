@@ -332,8 +332,8 @@ int Finish(void* bio, int rc, int done, int retry_flag) {
   return -1;
 }
 
-// Room for what one receive takes: four whole records.
-constexpr int kHeldRoom = 64 << 10;
+// Room for what one receive takes: two whole records.
+constexpr int kHeldRoom = 32 << 10;
 
 int Read(void* bio, char* buffer, int length) {
   TlsSession::Link* link = LinkOf(bio);
