@@ -213,14 +213,14 @@ void TIMAPSend::ParseExamine() {
   JoinLiterals();
   SelectedCount = 0;
   SelectedRecent = 0;
+  // "* n EXISTS" and "* n RECENT", in any letter case.
+  const auto count_before = [](std::string_view line, std::string_view word, int32_t* count) {
+    const size_t at = FindUpperAscii(line, word);
+    if (at != line.npos) *count = Count(RightPart(TrimBlanks(line.substr(0, at)), "* "), 0);
+  };
   for (const std::string& item : ReplyLines) {
-    const std::string u = UpperAscii(item);
-    if (u.find(" EXISTS") != std::string::npos) {
-      SelectedCount = Count(RightPart(LeftPart(u, " EXISTS"), "* "), 0);
-    }
-    if (u.find(" RECENT") != std::string::npos) {
-      SelectedRecent = Count(RightPart(LeftPart(u, " RECENT"), "* "), 0);
-    }
+    count_before(item, " EXISTS", &SelectedCount);
+    count_before(item, " RECENT", &SelectedRecent);
   }
 }
 
@@ -232,17 +232,20 @@ int32_t TIMAPSend::StatusValue(const std::string& mailbox, const std::string& it
   const std::string name = UpperAscii(mailbox);
   const std::string quoted = UpperAscii(Quoted(mailbox));
   for (const std::string& reply : ReplyLines) {
-    const std::string u = UpperAscii(reply);
-    if (u.compare(0, 2, "* ") != 0) continue;
-    size_t at = u.find(quoted);
-    size_t after = at == std::string::npos ? at : at + quoted.size();
-    if (at == std::string::npos) {
-      at = u.find(name);
-      after = at == std::string::npos ? at : at + name.size();
+    const std::string_view line = reply;
+    if (line.compare(0, 2, "* ") != 0) continue;
+    size_t at = FindUpperAscii(line, quoted);
+    size_t after = at == line.npos ? at : at + quoted.size();
+    if (at == line.npos) {
+      at = FindUpperAscii(line, name);
+      after = at == line.npos ? at : at + name.size();
     }
+    if (at == line.npos) continue;
     // The item is looked for after the name, which may itself contain it.
-    if (at == std::string::npos || u.find(v, after) == std::string::npos) continue;
-    const std::string_view rest = RightPart(std::string_view(u).substr(after), v);
+    const std::string_view tail = line.substr(after);
+    const size_t found = FindUpperAscii(tail, v);
+    if (found == tail.npos) continue;
+    const std::string_view rest = TrimBlanks(tail.substr(found + v.size()));
     return Count(TrimBlanks(LeftPart(rest, ")")), -1);
   }
   return -1;

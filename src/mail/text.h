@@ -30,6 +30,17 @@ inline std::string UpperAscii(std::string_view s) {
   return u;
 }
 
+// Where `capitals` (no lower-case letters) first occurs in `s`, the letters
+// of `s` read as capitals; npos when nowhere. Finds without copying `s`.
+inline size_t FindUpperAscii(std::string_view s, std::string_view capitals) {
+  for (size_t i = 0; i + capitals.size() <= s.size(); ++i) {
+    size_t k = 0;
+    while (k < capitals.size() && UpperAscii(s[i + k]) == capitals[k]) ++k;
+    if (k == capitals.size()) return i;
+  }
+  return s.npos;
+}
+
 // Equal but for the letter case of A to Z.
 inline bool SameTextAscii(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
