@@ -140,6 +140,7 @@ std::string TIMAPSend::ReadResult() {
 void TIMAPSend::JoinLiterals() {
   std::vector<std::string> items;
   items.swap(ReplyLines);
+  ReplyLines.reserve(items.size());
   int b = 0;
   for (std::string& item : items) {
     if (b > 0) {

@@ -53,5 +53,8 @@ inline bool SameTextAscii(std::string_view a, std::string_view b) {
 // Whether a command holds a CR, LF or NUL, any of which would end it early
 // on the wire and let the rest pass as a command of its own.
 inline bool HasLineBreak(std::string_view s) {
-  return s.find_first_of(std::string_view("\r\n\0", 3)) != s.npos;
+  for (const char c : s) {
+    if (c == '\r' || c == '\n' || c == '\0') return true;
+  }
+  return false;
 }
