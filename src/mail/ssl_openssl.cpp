@@ -343,29 +343,24 @@ int Read(void* bio, char* buffer, int length) {
     link->held_begin += given;
     return Finish(bio, 0, static_cast<int>(given), kBioFlagsRead);
   }
-  // A read as large as the room goes straight to the library's buffer.
-  const bool direct = length >= kHeldRoom;
-  if (!direct && !link->held) link->held = std::make_unique<char[]>(kHeldRoom);
-  char* into = direct ? buffer : link->held.get();
-  const int room = direct ? length : kHeldRoom;
+  if (!link->held) link->held = std::make_unique<char[]>(kHeldRoom);
+  char* held = link->held.get();
   int received = 0;
   int rc = 0;
   if (link->wait != nullptr) {
-    rc = link->api->ReceiveWithin(link->socket, into, room, *link->wait, &received);
+    rc = link->api->ReceiveWithin(link->socket, held, kHeldRoom, *link->wait, &received);
     link->wait = nullptr;
     link->wait_rc = rc;
   } else {
-    rc = link->api->Receive(link->socket, into, room, &received);
+    rc = link->api->Receive(link->socket, held, kHeldRoom, &received);
   }
   if (rc == 0) {
-    link->drained = received < room;
+    link->drained = received < kHeldRoom;
     if (received == 0 && length > 0) link->ended = true;
-    if (!direct) {
-      link->held_end = static_cast<size_t>(received);
-      link->held_begin = std::min(static_cast<size_t>(length), link->held_end);
-      std::memcpy(buffer, into, link->held_begin);
-      received = static_cast<int>(link->held_begin);
-    }
+    link->held_end = static_cast<size_t>(received);
+    link->held_begin = std::min(static_cast<size_t>(length), link->held_end);
+    std::memcpy(buffer, held, link->held_begin);
+    received = static_cast<int>(link->held_begin);
   }
   return Finish(bio, rc, received, kBioFlagsRead);
 }
