@@ -817,13 +817,11 @@ int TTCPBlockSocket::ReceiveTls(void* buffer, int length,
   return total;
 }
 
-// Input the TLS library holds decrypted is not seen by the socket, so a
-// due reply is waited for only when there is none. (What the session has
-// received and holds is handed out before its receive would wait.)
+// The session's receive waits only when the library must receive: what the
+// session holds, decrypted or not, is handed out first.
 int TTCPBlockSocket::ReceiveWithin(void* buffer, int length, int timeout, bool reply_due) {
   if (!TlsEnabled()) return TSocksBlockSocket::ReceiveWithin(buffer, length, timeout, reply_due);
-  if (!reply_due || timeout == 0 || tls_->Pending() != 0)
-    return ReceiveTls(buffer, length, nullptr);
+  if (!reply_due || timeout == 0) return ReceiveTls(buffer, length, nullptr);
   const net::SocketApi::ReceiveWait wait = InputWait(timeout, true);
   return ReceiveTls(buffer, length, &wait);
 }

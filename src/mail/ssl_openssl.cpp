@@ -332,8 +332,12 @@ int Finish(void* bio, int rc, int done, int retry_flag) {
   return -1;
 }
 
-// Room for what one receive takes: two whole records.
-constexpr int kHeldRoom = 32 << 10;
+// Room for what one receive takes when the library asks for less: a small
+// record, such as every reply of an account check, comes whole with its
+// header, and the records that came with it stay here for the library's
+// next reads. A larger read (the body of a large record) goes straight into
+// the library's buffer, so the bulk of a long reply is not copied once more.
+constexpr int kHeldRoom = 4 << 10;
 
 int Read(void* bio, char* buffer, int length) {
   TlsSession::Link* link = LinkOf(bio);
@@ -343,24 +347,28 @@ int Read(void* bio, char* buffer, int length) {
     link->held_begin += given;
     return Finish(bio, 0, static_cast<int>(given), kBioFlagsRead);
   }
-  if (!link->held) link->held = std::make_unique<char[]>(kHeldRoom);
-  char* held = link->held.get();
+  const bool direct = length >= kHeldRoom;
+  if (!direct && !link->held) link->held = std::make_unique<char[]>(kHeldRoom);
+  char* into = direct ? buffer : link->held.get();
+  const int room = direct ? length : kHeldRoom;
   int received = 0;
   int rc = 0;
   if (link->wait != nullptr) {
-    rc = link->api->ReceiveWithin(link->socket, held, kHeldRoom, *link->wait, &received);
+    rc = link->api->ReceiveWithin(link->socket, into, room, *link->wait, &received);
     link->wait = nullptr;
     link->wait_rc = rc;
   } else {
-    rc = link->api->Receive(link->socket, held, kHeldRoom, &received);
+    rc = link->api->Receive(link->socket, into, room, &received);
   }
   if (rc == 0) {
-    link->drained = received < kHeldRoom;
+    link->drained = received < room;
     if (received == 0 && length > 0) link->ended = true;
-    link->held_end = static_cast<size_t>(received);
-    link->held_begin = std::min(static_cast<size_t>(length), link->held_end);
-    std::memcpy(buffer, held, link->held_begin);
-    received = static_cast<int>(link->held_begin);
+    if (!direct) {
+      link->held_end = static_cast<size_t>(received);
+      link->held_begin = std::min(static_cast<size_t>(length), link->held_end);
+      std::memcpy(buffer, into, link->held_begin);
+      received = static_cast<int>(link->held_begin);
+    }
   }
   return Finish(bio, rc, received, kBioFlagsRead);
 }
