@@ -70,9 +70,9 @@ class TlsSession {
     // The next receive waits so, once; wait_rc is what it returned.
     const platform::net::SocketApi::ReceiveWait* wait = nullptr;
     int wait_rc = 0;
-    // The library asks for a record's header and then for its body; one
-    // receive takes all that has come, up to its room, and what the library
-    // asks for is handed out from here.
+    // The library asks for a record's header and then for its body; a
+    // receive for a header takes up to a few KiB, and what the library asks
+    // for next is handed out from here.
     std::unique_ptr<char[]> held;
     size_t held_begin = 0, held_end = 0;
     bool drained = false;  // the last receive found less than its room
