@@ -7,11 +7,8 @@
 #include <cstring>
 #include <utility>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "ssl_openssl.h"
+#include "text.h"
 
 namespace net = platform::net;
 
@@ -34,30 +31,11 @@ bool IsHostName(const std::string& host) {
          host.find_first_not_of("0123456789.") != std::string::npos;
 }
 
-// The first CR or LF in [p, end), or null: one pass over the bytes, sixteen
-// at a time where the processor allows, since a line's end is looked for in
-// every byte of a reply.
-const char* FindCrOrLf(const char* p, const char* end) {
-#if defined(__SSE2__)
-  const __m128i cr = _mm_set1_epi8('\r');
-  const __m128i lf = _mm_set1_epi8('\n');
-  for (; end - p >= 16; p += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)));
-    if (hits != 0) return p + __builtin_ctz(static_cast<unsigned>(hits));
-  }
-#endif
-  for (; p < end; ++p) {
-    if (*p == '\r' || *p == '\n') return p;
-  }
-  return nullptr;
-}
-
 // Where the first line end at or after `from` begins, and its length (CR LF
 // and LF CR count as one end, at the same position the two-character form
 // wins), or npos. Used where any of CR LF, LF CR, CR or LF ends a line.
 inline size_t FindAnyLineEnd(const char* data, size_t size, size_t from, size_t* end_length) {
-  const char* hit = FindCrOrLf(data + from, data + size);
+  const char* hit = FindEitherByte(data + from, data + size, '\r', '\n');
   if (hit == nullptr) return std::string::npos;
   const size_t at = static_cast<size_t>(hit - data);
   const char other = *hit == '\r' ? '\n' : '\r';

@@ -3,6 +3,7 @@
 // read by count.
 #include "imapsend.h"
 
+#include <algorithm>
 #include <string_view>
 #include <utility>
 
@@ -56,12 +57,17 @@ int32_t Count(std::string_view s, int32_t fallback) {
 
 // An IMAP quoted string holding exactly `value`.
 std::string Quoted(const std::string& value) {
-  std::string q = "\"";
-  for (char c : value) {
-    if (c == '"' || c == '\\') q += '\\';
-    q += c;
+  std::string q;
+  q.reserve(value.size() + 2);
+  q += '"';
+  const char* p = value.data();
+  const char* const end = p + value.size();
+  while (const char* special = FindEitherByte(p, end, '"', '\\')) {
+    q.append(p, special).append(1, '\\').append(1, *special);
+    p = special + 1;
   }
-  return q + '"';
+  q.append(p, end).append(1, '"');
+  return q;
 }
 
 bool EndsWithBrace(const std::string& s) { return !s.empty() && s.back() == '}'; }
@@ -89,20 +95,29 @@ std::string TIMAPSend::SendCommand(const std::string& command) {
   }
   ++TagCounter;
   BoundCommand();
-  Sock->SendText("S" + std::to_string(TagCounter) + " " + command + "\r\n");
+  const std::string tag = std::to_string(TagCounter);
+  std::string line;
+  line.reserve(tag.size() + command.size() + 4);
+  line.append("S").append(tag).append(" ").append(command).append("\r\n");
+  Sock->SendText(line);
   return ReadResult();
 }
 
 std::string TIMAPSend::ReadResult() {
-  ReplyLines.clear();
+  KeepSpareLines();
   ReplyLine.clear();
   const std::string tag = "S" + std::to_string(TagCounter) + " ";
   size_t used = 0;
   bool overflow = false;
   for (;;) {
-    std::string s = Sock->ReadLine(Timeout);
+    std::string s;
+    if (!spare_lines_.empty()) {
+      s.swap(spare_lines_.back());
+      spare_lines_.pop_back();
+    }
+    Sock->ReadLine(Timeout, &s);
     if (s.compare(0, tag.size(), tag) == 0) {
-      ReplyLine = std::move(s);
+      ReplyLine.swap(s);
       break;
     }
     used += s.size() + kItemOverhead;
@@ -137,7 +152,24 @@ std::string TIMAPSend::ReadResult() {
   return UpperAscii(LeftPart(RightPart(ReplyLine, " "), " "));
 }
 
+// A reply line's room is lent to the next reply's lines, so a check's
+// replies do not each allocate their lines anew. Only rooms of a line's size
+// are kept: not a literal's, not one held inside the string itself.
+void TIMAPSend::KeepSpareLines() {
+  constexpr size_t kMaxSpareLines = 16;
+  constexpr size_t kMaxSpareRoom = 1024;
+  const size_t inner_room = std::string().capacity();
+  for (std::string& line : ReplyLines) {
+    if (spare_lines_.size() == kMaxSpareLines) break;
+    if (line.capacity() <= inner_room || line.capacity() > kMaxSpareRoom) continue;
+    line.clear();
+    spare_lines_.push_back(std::move(line));
+  }
+  ReplyLines.clear();
+}
+
 void TIMAPSend::JoinLiterals() {
+  if (std::none_of(ReplyLines.begin(), ReplyLines.end(), EndsWithBrace)) return;
   std::vector<std::string> items;
   items.swap(ReplyLines);
   ReplyLines.reserve(items.size());
@@ -166,6 +198,8 @@ bool TIMAPSend::ReadCapabilities() {
   for (const std::string& item : ReplyLines) {
     if (item.compare(0, kPrefix.size(), kPrefix) != 0) continue;
     std::string_view s = RightPart(item, kPrefix);
+    Capabilities.reserve(Capabilities.size() +
+                         static_cast<size_t>(std::count(s.begin(), s.end(), ' ')) + 1);
     while (!s.empty()) {
       const std::string_view t = LeftPart(s, " ");
       s = RightPart(s, " ");
@@ -267,14 +301,16 @@ void TIMAPSend::ExtractLiteral(std::vector<std::string>& lines) const {
   for (size_t i = 0; i + 1 < ReplyLines.size(); ++i) {
     if (!EndsWithBrace(ReplyLines[i])) continue;
     const std::string& text = ReplyLines[i + 1];
-    // A byte loop: find_first_of would search the set once per byte.
-    size_t start = 0;
-    while (start < text.size()) {
-      size_t end = start;
-      while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
-      lines.emplace_back(text, start, end - start);
-      // At the end, text[end] is the terminating NUL: start passes the size.
-      start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
+    const char* const begin = text.data();
+    const char* const end = begin + text.size();
+    // Header lines run about forty bytes; a guess saves most regrowing.
+    lines.reserve(text.size() / 40 + 1);
+    for (const char* p = begin; p < end;) {
+      const char* stop = FindEitherByte(p, end, '\r', '\n');
+      if (stop == nullptr) stop = end;
+      lines.emplace_back(p, static_cast<size_t>(stop - p));
+      // At the end, *stop is the terminating NUL: p passes the end.
+      p = stop + (*stop == '\r' && stop + 1 < end && stop[1] == '\n' ? 2 : 1);
     }
     return;
   }

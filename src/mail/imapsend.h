@@ -76,4 +76,9 @@ class TIMAPSend : public TNexaClient {
   void ParseExamine();
   // The first literal of the reply, split into lines.
   void ExtractLiteral(std::vector<std::string>& lines) const;
+
+ private:
+  void KeepSpareLines();
+  // Emptied strings of earlier replies, reused for the next reply's lines.
+  std::vector<std::string> spare_lines_;
 };
