@@ -524,8 +524,16 @@ bool TBlockSocket::ReadLine(int timeout, std::string* line) {
     line->clear();
     return false;
   }
-  // Assigning copies into the room the string has.
-  line->assign(input_.data(), length);
+  // A line of a size the string has room for is copied straight in: a
+  // reused string usually has, and assign's general path costs as much as
+  // the copy of a short line.
+  if (length != 0 && length <= line->capacity()) {
+    // Lines of one length (base64, say) need not even set the size.
+    if (line->size() != length) line->resize(length);
+    std::memcpy(&(*line)[0], input_.data(), length);
+  } else {
+    line->assign(input_.data(), length);
+  }
   input_.Consume(length + end_length);
   return true;
 }
