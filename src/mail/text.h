@@ -41,10 +41,14 @@ inline const char* FindEitherByte(const char* p, const char* end, char a, char b
 #if defined(__SSE2__)
   const __m128i va = _mm_set1_epi8(a);
   const __m128i vb = _mm_set1_epi8(b);
-  for (; end - p >= 16; p += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb)));
-    if (hits != 0) return p + __builtin_ctz(static_cast<unsigned>(hits));
+  if (end - p >= 16) {
+    // The last start from which sixteen bytes remain, set once.
+    for (const char* const last = end - 16; p <= last; p += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const int hits =
+          _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb)));
+      if (hits != 0) return p + __builtin_ctz(static_cast<unsigned>(hits));
+    }
   }
 #endif
   for (; p < end; ++p) {
