@@ -812,12 +812,14 @@ int TTCPBlockSocket::ReceiveWithin(void* buffer, int length, int timeout, bool r
   return ReceiveTls(buffer, length, &wait);
 }
 
-// Decrypted bytes when there are any, else the bytes received (the
-// session's and the socket's), as yet encrypted.
+// Decrypted bytes when there are any, else the bytes received and as yet
+// encrypted: the socket's, and at least one more when the session holds
+// some, whose number the library does not tell.
 int TTCPBlockSocket::PendingBytes() {
   if (!TlsEnabled()) return PlainPending();
   const int decrypted = tls_->Pending();
-  return decrypted > 0 ? decrypted : tls_->Held() + PlainPending();
+  if (decrypted > 0) return decrypted;
+  return PlainPending() + (tls_->HoldsInput() ? 1 : 0);
 }
 
 bool TTCPBlockSocket::WaitReadable(int timeout) {

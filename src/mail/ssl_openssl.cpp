@@ -21,6 +21,7 @@ constexpr int kSslErrorZeroReturn = 6;
 constexpr int kSslVerifyNone = 0;
 constexpr uint64_t kInitLoadCryptoStrings = 0x00000002L;
 constexpr uint64_t kInitLoadSslStrings = 0x00200000L;
+constexpr int kCtrlSetReadAhead = 41;
 constexpr int kCtrlSetTlsextHostname = 55;
 constexpr long kTlsextNametypeHostName = 0;
 constexpr unsigned long kVersion1_1 = 0x10100000L;
@@ -73,6 +74,8 @@ enum Fn {
   kBioSetFlags,
   kBioClearFlags,
   kSetBio,
+  kHasPending,
+  kSetReadBufferLen,
   kFnCount
 };
 
@@ -113,6 +116,9 @@ const Entry kEntries[kFnCount] = {
     {{"BIO_set_flags", nullptr, nullptr}, false},
     {{"BIO_clear_flags", nullptr, nullptr}, false},
     {{"SSL_set_bio", nullptr, nullptr}, false},
+    // For reading ahead (see Attach); as old as the ones above.
+    {{"SSL_has_pending", nullptr, nullptr}, false},
+    {{"SSL_set_default_read_buffer_len", nullptr, nullptr}, false},
 };
 
 using InitSslFn = int (*)(uint64_t, const void*);
@@ -146,6 +152,7 @@ using BioSetDataFn = void (*)(void*, void*);
 using BioGetDataFn = void* (*)(void*);
 using BioSetIntFn = void (*)(void*, int);
 using SetBioFn = void (*)(void*, void*, void*);
+using SetLengthFn = void (*)(void*, size_t);
 
 // Both libraries of one OpenSSL release, current releases first.
 std::vector<std::pair<std::string, std::string>> BuiltInNames() {
@@ -332,43 +339,23 @@ int Finish(void* bio, int rc, int done, int retry_flag) {
   return -1;
 }
 
-// Room for what one receive takes when the library asks for less: a small
-// record, such as every reply of an account check, comes whole with its
-// header, and the records that came with it stay here for the library's
-// next reads. A larger read (the body of a large record) goes straight into
-// the library's buffer, so the bulk of a long reply is not copied once more.
-constexpr int kHeldRoom = 4 << 10;
-
+// The library reads ahead (see Attach): each receive goes straight into its
+// buffer and takes as much as has come, records of a small reply and the
+// bulk of a long one alike.
 int Read(void* bio, char* buffer, int length) {
   TlsSession::Link* link = LinkOf(bio);
-  if (link->held_begin < link->held_end) {
-    const size_t given = std::min(static_cast<size_t>(length), link->held_end - link->held_begin);
-    std::memcpy(buffer, link->held.get() + link->held_begin, given);
-    link->held_begin += given;
-    return Finish(bio, 0, static_cast<int>(given), kBioFlagsRead);
-  }
-  const bool direct = length >= kHeldRoom;
-  if (!direct && !link->held) link->held = std::make_unique<char[]>(kHeldRoom);
-  char* into = direct ? buffer : link->held.get();
-  const int room = direct ? length : kHeldRoom;
   int received = 0;
   int rc = 0;
   if (link->wait != nullptr) {
-    rc = link->api->ReceiveWithin(link->socket, into, room, *link->wait, &received);
+    rc = link->api->ReceiveWithin(link->socket, buffer, length, *link->wait, &received);
     link->wait = nullptr;
     link->wait_rc = rc;
   } else {
-    rc = link->api->Receive(link->socket, into, room, &received);
+    rc = link->api->Receive(link->socket, buffer, length, &received);
   }
   if (rc == 0) {
-    link->drained = received < room;
+    link->drained = received < length;
     if (received == 0 && length > 0) link->ended = true;
-    if (!direct) {
-      link->held_end = static_cast<size_t>(received);
-      link->held_begin = std::min(static_cast<size_t>(length), link->held_end);
-      std::memcpy(buffer, into, link->held_begin);
-      received = static_cast<int>(link->held_begin);
-    }
   }
   return Finish(bio, rc, received, kBioFlagsRead);
 }
@@ -392,9 +379,10 @@ long Control(void* bio, int command, long, void*) {
 }  // namespace socket_bio
 
 void Library::MakeSocketMethod() {
-  for (int fn = kBioMethNew; fn <= kSetBio; ++fn) {
+  for (int fn = kBioMethNew; fn <= kSetReadBufferLen; ++fn) {
     if (fns_[fn] == nullptr) return;
   }
+  if (fns_[kCtrl] == nullptr) return;
   method_ = Get<BioMethNewFn>(kBioMethNew)(kBioTypeEmailSocket, "email socket");
   if (method_ == nullptr) return;
   Get<BioMethSetReadFn>(kBioMethSetRead)(method_, socket_bio::Read);
@@ -431,6 +419,12 @@ bool TlsSession::Attach(platform::net::SocketApi* api, platform::net::Handle soc
   Lib().Get<BioSetIntFn>(kBioSetInit)(bio, 1);
   // The handle owns the one reference and frees it with itself.
   Lib().Get<SetBioFn>(kSetBio)(ssl_, bio, bio);
+  // Reading ahead into a buffer of several records, one receive brings
+  // what has come; without it the library receives each record's header
+  // and body apart and asks once more for what is not there.
+  Lib().Get<CtrlFn>(kCtrl)(ssl_, kCtrlSetReadAhead, 1, nullptr);
+  Lib().Get<SetLengthFn>(kSetReadBufferLen)(ssl_, kReadAheadRoom);
+  reads_ahead_ = true;
   return true;
 }
 
@@ -490,6 +484,11 @@ TlsSession::Status TlsSession::Shutdown() {
 }
 
 int TlsSession::Pending() { return ssl_ ? Lib().Get<PendingFn>(kPending)(ssl_) : 0; }
+
+bool TlsSession::HoldsInput() {
+  if (!reads_ahead_) return Pending() > 0;
+  return Lib().Get<PendingFn>(kHasPending)(ssl_) != 0;
+}
 
 unsigned long TlsSession::TakeError(std::string* text) {
   text->clear();

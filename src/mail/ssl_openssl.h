@@ -43,10 +43,9 @@ class TlsSession {
   Status Shutdown();
   // Decrypted bytes buffered in the session.
   int Pending();
-  // Received bytes the library has not taken yet.
-  int Held() const { return static_cast<int>(link_.held_end - link_.held_begin); }
-  // Input is here to be read without the socket: decrypted or received.
-  bool HoldsInput() { return Held() > 0 || Pending() > 0; }
+  // Input is here to be read without the socket: decrypted, or received
+  // and not yet decrypted (the library does not tell how much).
+  bool HoldsInput();
   // Whether a read may find more without waiting: the session holds input,
   // or the last receive filled its room and may have left some behind. Only
   // a session reading through the connection's own socket calls knows; one
@@ -70,18 +69,19 @@ class TlsSession {
     // The next receive waits so, once; wait_rc is what it returned.
     const platform::net::SocketApi::ReceiveWait* wait = nullptr;
     int wait_rc = 0;
-    // The library asks for a record's header and then for its body; a
-    // receive for a header takes up to a few KiB, and what the library asks
-    // for next is handed out from here.
-    std::unique_ptr<char[]> held;
-    size_t held_begin = 0, held_end = 0;
     bool drained = false;  // the last receive found less than its room
   };
 
  private:
+  // The library's read buffer when it reads ahead: room for four full
+  // records with their overhead.
+  static constexpr size_t kReadAheadRoom = 4 * (16 * 1024 + 256);
+
   Status Result(int rc, int* done);
 
   bool loaded_ = false;
+  // The library reads ahead through the connection's own receives.
+  bool reads_ahead_ = false;
   Link link_;
   void* ssl_ = nullptr;
 };

@@ -169,9 +169,9 @@ TEST(TlsServer, CertificateIsAcceptedAndCloseSendsTheTlsClose) {
   }
 }
 
-// A read that fills its room can leave input with the TLS session instead
-// of the socket: the rest of a record, decrypted, or a whole record received
-// with the one read. Right after a command it must be read from there, and
+// A read can leave input with the TLS session instead of the socket: the
+// rest of a record, decrypted, or a whole record the library read ahead and
+// has not decrypted. Right after a command it must be read from there, and
 // shown as readable, instead of waiting on a socket the peer keeps quiet.
 TEST(TlsServer, InputHeldByTheSessionIsReadAfterACommand) {
   for (const bool whole_record : {false, true}) {
