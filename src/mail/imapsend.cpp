@@ -63,10 +63,13 @@ std::string Quoted(const std::string& value) {
   const char* p = value.data();
   const char* const end = p + value.size();
   while (const char* special = FindEitherByte(p, end, '"', '\\')) {
-    q.append(p, special).append(1, '\\').append(1, *special);
+    q.append(p, special);
+    q += '\\';
+    q += *special;
     p = special + 1;
   }
-  q.append(p, end).append(1, '"');
+  q.append(p, end);
+  q += '"';
   return q;
 }
 
