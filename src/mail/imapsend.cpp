@@ -306,8 +306,10 @@ void TIMAPSend::ExtractLiteral(std::vector<std::string>& lines) const {
     const std::string& text = ReplyLines[i + 1];
     const char* const begin = text.data();
     const char* const end = begin + text.size();
-    // Header lines run about forty bytes; a guess saves most regrowing.
-    lines.reserve(text.size() / 40 + 1);
+    // Header lines run about forty bytes; a guess saves most regrowing, and
+    // its bound keeps one long line from reserving room for many.
+    constexpr size_t kMaxGuess = 256;
+    lines.reserve(std::min(text.size() / 40 + 1, kMaxGuess));
     for (const char* p = begin; p < end;) {
       const char* stop = FindEitherByte(p, end, '\r', '\n');
       if (stop == nullptr) stop = end;
