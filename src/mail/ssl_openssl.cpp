@@ -3,8 +3,6 @@
 // point is looked up by its current name first and by the older one after.
 #include "ssl_openssl.h"
 
-#include <algorithm>
-#include <cstring>
 #include <mutex>
 #include <utility>
 
