@@ -248,7 +248,7 @@ void RawImapCheck(int port) {
 class WholeFetch : public TIMAPSend {
  public:
   size_t Fetch() {
-    Check(SendCommand("FETCH 1 (RFC822)") == "OK", "IMAP FETCH");
+    Check(SendCommand({"FETCH 1 (RFC822)"}) == "OK", "IMAP FETCH");
     return ReplyLines.size() > 1 ? ReplyLines[1].size() : 0;
   }
 };

@@ -4,6 +4,7 @@
 #include "imapsend.h"
 
 #include <algorithm>
+#include <charconv>
 #include <string_view>
 #include <utility>
 
@@ -75,6 +76,15 @@ std::string Quoted(const std::string& value) {
 
 bool EndsWithBrace(const std::string& s) { return !s.empty() && s.back() == '}'; }
 
+// "S<n> ", which opens command n and its tagged completion, written into
+// `room`.
+std::string_view TagText(int32_t counter, char (&room)[16]) {
+  room[0] = 'S';
+  char* end = std::to_chars(room + 1, room + sizeof room - 1, counter).ptr;
+  *end++ = ' ';
+  return std::string_view(room, static_cast<size_t>(end - room));
+}
+
 // What each stored item costs beyond its bytes.
 constexpr size_t kItemOverhead = sizeof(std::string);
 
@@ -90,26 +100,28 @@ TIMAPSend::TIMAPSend(std::unique_ptr<TTCPBlockSocket> sock) : TNexaClient(std::m
 
 TIMAPSend::~TIMAPSend() = default;
 
-std::string TIMAPSend::SendCommand(const std::string& command) {
-  if (HasLineBreak(command)) {
+std::string TIMAPSend::SendCommand(std::initializer_list<std::string_view> command) {
+  if (std::any_of(command.begin(), command.end(), HasLineBreak)) {
     ReplyLines.clear();
     ReplyLine.clear();
     return std::string();
   }
   ++TagCounter;
   BoundCommand();
-  const std::string tag = std::to_string(TagCounter);
-  std::string line;
-  line.reserve(tag.size() + command.size() + 4);
-  line.append("S").append(tag).append(" ").append(command).append("\r\n");
-  Sock->SendText(line);
+  // Built in one room that every command reuses.
+  char room[16];
+  command_line_.assign(TagText(TagCounter, room));
+  for (std::string_view part : command) command_line_.append(part);
+  command_line_.append("\r\n");
+  Sock->SendText(command_line_);
   return ReadResult();
 }
 
 std::string TIMAPSend::ReadResult() {
   KeepSpareLines();
   ReplyLine.clear();
-  const std::string tag = "S" + std::to_string(TagCounter) + " ";
+  char room[16];
+  const std::string_view tag = TagText(TagCounter, room);
   size_t used = 0;
   bool overflow = false;
   for (;;) {
@@ -121,6 +133,7 @@ std::string TIMAPSend::ReadResult() {
     Sock->ReadLine(Timeout, &s);
     if (s.compare(0, tag.size(), tag) == 0) {
       ReplyLine.swap(s);
+      KeepSpareLine(&s);
       break;
     }
     used += s.size() + kItemOverhead;
@@ -158,16 +171,17 @@ std::string TIMAPSend::ReadResult() {
 // A reply line's room is lent to the next reply's lines, so a check's
 // replies do not each allocate their lines anew. Only rooms of a line's size
 // are kept: not a literal's, not one held inside the string itself.
-void TIMAPSend::KeepSpareLines() {
+void TIMAPSend::KeepSpareLine(std::string* line) {
   constexpr size_t kMaxSpareLines = 16;
   constexpr size_t kMaxSpareRoom = 1024;
-  const size_t inner_room = std::string().capacity();
-  for (std::string& line : ReplyLines) {
-    if (spare_lines_.size() == kMaxSpareLines) break;
-    if (line.capacity() <= inner_room || line.capacity() > kMaxSpareRoom) continue;
-    line.clear();
-    spare_lines_.push_back(std::move(line));
-  }
+  if (spare_lines_.size() == kMaxSpareLines) return;
+  if (line->capacity() <= std::string().capacity() || line->capacity() > kMaxSpareRoom) return;
+  line->clear();
+  spare_lines_.push_back(std::move(*line));
+}
+
+void TIMAPSend::KeepSpareLines() {
+  for (std::string& line : ReplyLines) KeepSpareLine(&line);
   ReplyLines.clear();
 }
 
@@ -195,7 +209,7 @@ void TIMAPSend::JoinLiterals() {
 
 bool TIMAPSend::ReadCapabilities() {
   Capabilities.clear();
-  if (SendCommand("CAPABILITY") != "OK") return false;
+  if (SendCommand({"CAPABILITY"}) != "OK") return false;
   JoinLiterals();
   static const std::string kPrefix = "* CAPABILITY ";
   for (const std::string& item : ReplyLines) {
@@ -237,11 +251,11 @@ bool TIMAPSend::Login() {
   }
   // A server that cannot list its capabilities still gets the login.
   if (ReadCapabilities() && FindCapability("IMAP4rev1").empty()) return false;
-  return SendCommand("LOGIN " + Quoted(UserName) + " " + Quoted(Password)) == "OK";
+  return SendCommand({"LOGIN ", Quoted(UserName), " ", Quoted(Password)}) == "OK";
 }
 
 bool TIMAPSend::ExamineMailbox(const std::string& mailbox) {
-  const bool ok = SendCommand("EXAMINE " + Quoted(mailbox)) == "OK";
+  const bool ok = SendCommand({"EXAMINE ", Quoted(mailbox)}) == "OK";
   SelectedFolder = mailbox;
   ParseExamine();
   return ok;
@@ -264,11 +278,12 @@ void TIMAPSend::ParseExamine() {
 
 int32_t TIMAPSend::StatusValue(const std::string& mailbox, const std::string& item) {
   const std::string v = UpperAscii(item);
-  if (SendCommand("STATUS " + Quoted(mailbox) + " (" + v + ")") != "OK") return -1;
+  std::string quoted = Quoted(mailbox);
+  if (SendCommand({"STATUS ", quoted, " (", v, ")"}) != "OK") return -1;
   JoinLiterals();
   // The server may echo the name quoted, with its escapes.
   const std::string name = UpperAscii(mailbox);
-  const std::string quoted = UpperAscii(Quoted(mailbox));
+  quoted = UpperAscii(quoted);
   for (const std::string& reply : ReplyLines) {
     const std::string_view line = reply;
     if (line.compare(0, 2, "* ") != 0) continue;
@@ -294,7 +309,7 @@ bool TIMAPSend::FetchHeader(int32_t message, std::vector<std::string>& lines) {
     lines.clear();
     return false;
   }
-  const bool ok = SendCommand("FETCH " + std::to_string(message) + " (RFC822.HEADER)") == "OK";
+  const bool ok = SendCommand({"FETCH ", std::to_string(message), " (RFC822.HEADER)"}) == "OK";
   ExtractLiteral(lines);
   return ok;
 }
@@ -322,7 +337,7 @@ void TIMAPSend::ExtractLiteral(std::vector<std::string>& lines) const {
 }
 
 void TIMAPSend::Logout() {
-  SendCommand("LOGOUT");
+  SendCommand({"LOGOUT"});
   SelectedFolder.clear();
   Sock->Close();
 }

@@ -12,8 +12,10 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "blcksock.h"
@@ -61,10 +63,11 @@ class TIMAPSend : public TNexaClient {
   int32_t SelectedRecent = 0;
 
  protected:
-  // Sends "S<n> <command>" and reads the reply; returns the upper-case
-  // status word (OK, NO, BAD), or empty when no tagged line arrived or the
-  // command was not sent because it held CR, LF or NUL.
-  std::string SendCommand(const std::string& command);
+  // Sends "S<n> <command>", the command being its parts one after the
+  // other, and reads the reply; returns the upper-case status word (OK, NO,
+  // BAD), or empty when no tagged line arrived or the command was not sent
+  // because it held CR, LF or NUL.
+  std::string SendCommand(std::initializer_list<std::string_view> command);
   // Reads lines (and the literals they announce) up to the tagged line.
   std::string ReadResult();
   // Merges each line announcing a literal with the literal and the line
@@ -78,7 +81,10 @@ class TIMAPSend : public TNexaClient {
   void ExtractLiteral(std::vector<std::string>& lines) const;
 
  private:
+  void KeepSpareLine(std::string* line);
   void KeepSpareLines();
   // Emptied strings of earlier replies, reused for the next reply's lines.
   std::vector<std::string> spare_lines_;
+  // The command line being sent, its room kept for the next.
+  std::string command_line_;
 };
