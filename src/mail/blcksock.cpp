@@ -151,9 +151,8 @@ bool TBlockSocket::EnsureSocket(net::Family family) {
   }
   socket_family_ = family;
   receive_armed_ = net::SocketApi::ReceiveWait::kUnarmed;
-  for (const PendingOption& option : pending_options_) {
-    api_->SetBufferSize(socket_, option.receive, option.bytes);
-  }
+  if (pending_receive_buffer_) api_->SetBufferSize(socket_, true, *pending_receive_buffer_);
+  if (pending_send_buffer_) api_->SetBufferSize(socket_, false, *pending_send_buffer_);
   return true;
 }
 
@@ -169,6 +168,8 @@ bool TBlockSocket::ResolveOne(const std::string& host, const std::string& port, 
   bool passive = host == "0.0.0.0";
   const char* name = passive || host == "127.0.0.1" ? nullptr : host.c_str();
   std::vector<net::Address> found;
+  // Most names give one address of each family.
+  found.reserve(2);
   int rc = api_->Resolve(name, port, family, passive, &found);
   if (rc != 0) {
     last_error_ = rc;
@@ -238,7 +239,8 @@ void TBlockSocket::Close() {
     socket_ = net::kNoHandle;
   }
   socket_family_ = net::Family::kAny;
-  pending_options_.clear();
+  pending_receive_buffer_.reset();
+  pending_send_buffer_.reset();
   broken_ = 0;
   reply_due_ = false;
   has_deadline_ = false;
@@ -327,7 +329,7 @@ void TBlockSocket::SetReceiveBufferSize(int bytes) {
   if (socket_ != net::kNoHandle) {
     api_->SetBufferSize(socket_, true, bytes);
   } else {
-    pending_options_.push_back({true, bytes});
+    pending_receive_buffer_ = bytes;
   }
 }
 
@@ -335,7 +337,7 @@ void TBlockSocket::SetSendBufferSize(int bytes) {
   if (socket_ != net::kNoHandle) {
     api_->SetBufferSize(socket_, false, bytes);
   } else {
-    pending_options_.push_back({false, bytes});
+    pending_send_buffer_ = bytes;
   }
 }
 
@@ -528,9 +530,16 @@ bool TBlockSocket::ReadLine(int timeout, std::string* line) {
   // reused string usually has, and assign's general path costs as much as
   // the copy of a short line.
   if (length != 0 && length <= line->capacity()) {
-    // Lines of one length (base64, say) need not even set the size.
-    if (line->size() != length) line->resize(length);
-    std::memcpy(&(*line)[0], input_.data(), length);
+    // Over the string's own bytes, then appended: resize would first fill
+    // the new part with zeros. Lines of one length (base64, say) need not
+    // even set the size.
+    const size_t over = std::min(line->size(), length);
+    std::memcpy(&(*line)[0], input_.data(), over);
+    if (length > over) {
+      line->append(input_.data() + over, length - over);
+    } else if (line->size() != length) {
+      line->resize(length);
+    }
   } else {
     line->assign(input_.data(), length);
   }

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -165,10 +166,6 @@ class TBlockSocket {
   int PlainPending();
 
  private:
-  struct PendingOption {
-    bool receive;
-    int bytes;
-  };
   using Clock = std::chrono::steady_clock;
   class ReadScope;
 
@@ -239,7 +236,9 @@ class TBlockSocket {
   // See SetDeadline.
   bool has_deadline_ = false;
   Clock::time_point deadline_;
-  std::vector<PendingOption> pending_options_;
+  // Buffer sizes asked for while there is no socket, set on the next one.
+  std::optional<int> pending_receive_buffer_;
+  std::optional<int> pending_send_buffer_;
   // The peer of the last connect, put into words only when asked (see
   // DescribeRemote): that costs more than the rest of a connect's own work.
   platform::net::Address remote_;
