@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -63,28 +64,20 @@ class Server {
 
   std::string Port() const { return std::to_string(port_); }
 
-  // Serves `reply` to the next `connections` clients, one after the other.
+  // Serves `reply` to the next `connections` clients, one after the other:
+  // first a line "+ready", and the reply once the client has answered. Over
+  // TLS the reply is encrypted before "+ready" goes out, so that while the
+  // client reads, the server only sends, as over plain TCP: the timed read
+  // then keeps the client's pace, not the pace of the server's encryption.
   std::thread Serve(const std::string& reply, int connections) {
     return std::thread([this, &reply, connections] {
       for (int i = 0; i < connections; ++i) {
-        int fd = accept(listener_, nullptr, nullptr);
+        const int fd = accept(listener_, nullptr, nullptr);
         if (tls_) {
-          SSL* ssl = SSL_new(ctx_);
-          SSL_set_fd(ssl, fd);
-          if (SSL_accept(ssl) == 1) {
-            for (size_t at = 0; at < reply.size(); at += kMiB) {
-              SSL_write(ssl, reply.data() + at,
-                        static_cast<int>(std::min(kMiB, reply.size() - at)));
-            }
-            SSL_shutdown(ssl);
-          }
-          SSL_free(ssl);
-        } else {
-          for (size_t at = 0; at < reply.size();) {
-            ssize_t n = send(fd, reply.data() + at, reply.size() - at, MSG_NOSIGNAL);
-            if (n <= 0) break;
-            at += static_cast<size_t>(n);
-          }
+          ServeTls(fd, reply);
+        } else if (SendAll(fd, kReady, std::strlen(kReady))) {
+          char answer[16];
+          if (recv(fd, answer, sizeof answer, 0) > 0) SendAll(fd, reply.data(), reply.size());
         }
         close(fd);
       }
@@ -92,6 +85,40 @@ class Server {
   }
 
  private:
+  static constexpr const char* kReady = "+ready\r\n";
+
+  static bool SendAll(int fd, const char* data, size_t size) {
+    for (size_t at = 0; at < size;) {
+      const ssize_t n = send(fd, data + at, size - at, MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      at += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  void ServeTls(int fd, const std::string& reply) {
+    SSL* ssl = SSL_new(ctx_);
+    SSL_set_fd(ssl, fd);
+    if (SSL_accept(ssl) == 1) {
+      // From here the records go into memory; the session still reads the
+      // socket.
+      BIO* sealed = BIO_new(BIO_s_mem());
+      SSL_set0_wbio(ssl, sealed);
+      SSL_write(ssl, kReady, static_cast<int>(std::strlen(kReady)));
+      const size_t ready = static_cast<size_t>(BIO_pending(sealed));
+      for (size_t at = 0; at < reply.size(); at += kMiB) {
+        SSL_write(ssl, reply.data() + at, static_cast<int>(std::min(kMiB, reply.size() - at)));
+      }
+      char* records = nullptr;
+      const size_t size = static_cast<size_t>(BIO_get_mem_data(sealed, &records));
+      char answer[16];
+      if (SendAll(fd, records, ready) && SSL_read(ssl, answer, sizeof answer) > 0) {
+        SendAll(fd, records + ready, size - ready);
+      }
+    }
+    SSL_free(ssl);
+  }
+
   void MakeContext() {
     EVP_PKEY* key = EVP_EC_gen("P-256");
     X509* cert = X509_new();
@@ -102,6 +129,8 @@ class Server {
     X509_set_issuer_name(cert, X509_get_subject_name(cert));
     X509_sign(cert, key, EVP_sha256());
     ctx_ = SSL_CTX_new(TLS_server_method());
+    // No session tickets: nothing but the reply follows the handshake.
+    SSL_CTX_set_num_tickets(ctx_, 0);
     SSL_CTX_use_certificate(ctx_, cert);
     SSL_CTX_use_PrivateKey(ctx_, key);
     X509_free(cert);
@@ -119,10 +148,11 @@ std::unique_ptr<TTCPBlockSocket> Connect(const Server& server, bool tls) {
   sock->LineEndAny = true;
   if (tls) sock->SetTlsEnabled(true);
   sock->Connect("127.0.0.1", server.Port());
-  if (sock->LastError() != 0) {
+  if (sock->LastError() != 0 || sock->ReadLine(5000) != "+ready") {
     std::fprintf(stderr, "connect failed: %d\n", sock->LastError());
     std::exit(1);
   }
+  sock->SendText("go\r\n");
   return sock;
 }
 
@@ -165,8 +195,8 @@ bool IsLast(const std::string& line) { return line.size() == 1 && line[0] == '.'
 // Reads the reply a line at a time, into one string (`reuse`) or into a new
 // string per line.
 Times TimeReadLine(const Server& server, bool tls, size_t expect, bool reuse) {
-  const Stopwatch watch;
   auto sock = Connect(server, tls);
+  const Stopwatch watch;
   size_t total = 0;
   if (reuse) {
     std::string line;
@@ -184,8 +214,8 @@ Times TimeReadLine(const Server& server, bool tls, size_t expect, bool reuse) {
 }
 
 Times TimeRaw(const Server& server, bool tls, size_t expect) {
-  const Stopwatch watch;
   auto sock = Connect(server, tls);
+  const Stopwatch watch;
   std::vector<char> buffer(256 * 1024);
   size_t total = 0;
   while (total < expect && sock->WaitReadable(5000)) {

@@ -1,6 +1,6 @@
-"""Reference reader for net_bench: reads a reply of lines ending with "."
-from a loopback server with socket.makefile().readline() and prints the
-seconds it took. Usage: net_readline.py PORT plain|tls"""
+"""Reference reader for net_bench: answers the server's "+ready", then reads
+a reply of lines ending with "." with socket.makefile().readline() and
+prints the seconds the reply took. Usage: net_readline.py PORT plain|tls"""
 import socket
 import ssl
 import sys
@@ -9,7 +9,6 @@ import time
 
 def main():
     port, mode = int(sys.argv[1]), sys.argv[2]
-    start = time.perf_counter()
     sock = socket.create_connection(("127.0.0.1", port))
     if mode == "tls":
         ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
@@ -17,6 +16,10 @@ def main():
         ctx.verify_mode = ssl.CERT_NONE
         sock = ctx.wrap_socket(sock)
     reader = sock.makefile("rb")
+    if reader.readline() != b"+ready\r\n":
+        sys.exit("no +ready")
+    sock.sendall(b"go\r\n")
+    start = time.perf_counter()
     total = 0
     while True:
         line = reader.readline()
