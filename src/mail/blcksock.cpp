@@ -349,12 +349,51 @@ void TBlockSocket::ClearInputBuffer() { input_.Clear(); }
 
 void TBlockSocket::Input::Consume(size_t n) {
   begin_ += n;
+  next_ = found_ = 0;
   if (begin_ == end_) Clear();
 }
 
 void TBlockSocket::Input::Release() {
   buf_.reset();
-  capacity_ = begin_ = end_ = 0;
+  capacity_ = 0;
+  Clear();
+}
+
+void TBlockSocket::Input::FindLines() {
+  const char* const p = data();
+  const size_t n = size();
+  // Kept in locals, not in the members, which the compiler would otherwise
+  // write back after every line: a line's entry might be the count.
+  int found = 0;
+  // Where the next line starts, and the second byte of the last two-byte
+  // line end, which is no end of its own.
+  size_t start = 0, pair_end = std::string::npos;
+  // Lists the line that ends at `at`; false when no more can be listed.
+  const auto list = [&](size_t at) {
+    if (at + 1 == n) return false;
+    const bool pair = p[at + 1] == (p[at] == '\r' ? '\n' : '\r');
+    const size_t next = at + 1 + (pair ? 1 : 0);
+    lines_[found++] = {static_cast<uint32_t>(at - start), static_cast<uint32_t>(next - start)};
+    start = next;
+    pair_end = pair ? at + 1 : std::string::npos;
+    return found < kLinesAhead;
+  };
+  // Whole blocks a mask at a time, then the rest byte by byte.
+  const auto scan = [&] {
+    size_t block = 0;
+    for (; block + 64 <= n; block += 64) {
+      for (uint64_t ends = EitherByteMask64(p + block, '\r', '\n'); ends != 0; ends &= ends - 1) {
+        const size_t at = block + static_cast<size_t>(__builtin_ctzll(ends));
+        if (at != pair_end && !list(at)) return;
+      }
+    }
+    for (size_t at = block; at < n; ++at) {
+      if ((p[at] == '\r' || p[at] == '\n') && at != pair_end && !list(at)) return;
+    }
+  };
+  scan();
+  next_ = 0;
+  found_ = found;
 }
 
 char* TBlockSocket::Input::Reserve(size_t n) {
@@ -461,15 +500,6 @@ size_t TBlockSocket::FindLineEnd(size_t from, bool line_end_mode, const std::str
   return FindAnyLineEnd(data, size, from, end_length);
 }
 
-bool TBlockSocket::BufferedLine(size_t* length, size_t* end_length) const {
-  if (!LineEndAny || last_cr_ || last_lf_) return false;
-  const size_t at = FindAnyLineEnd(input_.data(), input_.size(), 0, end_length);
-  // A lone CR or LF last may be the first half of a two-character end.
-  if (at == std::string::npos || at + 1 == input_.size()) return false;
-  *length = at;
-  return true;
-}
-
 std::string TBlockSocket::ReadUntil(int timeout, const std::string& terminator) {
   size_t length = 0, end_length = 0;
   if (!FindUntil(timeout, terminator, &length, &end_length)) return std::string();
@@ -516,33 +546,21 @@ std::string TBlockSocket::ReadLine(int timeout) {
   return line;
 }
 
-// Lines already received are cut out without setting up a read: for a
-// reply of many short lines that set-up would cost as much as the line.
-bool TBlockSocket::ReadLine(int timeout, std::string* line) {
+bool TBlockSocket::FindAndReadLine(int timeout, std::string* line) {
+  if (LineEndAny && !last_cr_ && !last_lf_) {
+    input_.FindLines();
+    if (input_.HasLine()) {
+      last_error_ = 0;
+      input_.TakeLine(line);
+      return true;
+    }
+  }
   size_t length = 0, end_length = 0;
-  if (BufferedLine(&length, &end_length)) {
-    last_error_ = 0;
-  } else if (!FindUntil(timeout, CrLf(), &length, &end_length)) {
+  if (!FindUntil(timeout, CrLf(), &length, &end_length)) {
     line->clear();
     return false;
   }
-  // A line of a size the string has room for is copied straight in: a
-  // reused string usually has, and assign's general path costs as much as
-  // the copy of a short line.
-  if (length != 0 && length <= line->capacity()) {
-    // Over the string's own bytes, then appended: resize would first fill
-    // the new part with zeros. Lines of one length (base64, say) need not
-    // even set the size.
-    const size_t over = std::min(line->size(), length);
-    std::memcpy(&(*line)[0], input_.data(), over);
-    if (length > over) {
-      line->append(input_.data() + over, length - over);
-    } else if (line->size() != length) {
-      line->resize(length);
-    }
-  } else {
-    line->assign(input_.data(), length);
-  }
+  CopyLine(line, input_.data(), length);
   input_.Consume(length + end_length);
   return true;
 }

@@ -9,9 +9,11 @@
 // AbortSocket(), which any thread may call at any time.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -77,8 +79,17 @@ class TBlockSocket {
   // LastError() != 0 on failure (an empty line has LastError() == 0).
   virtual std::string ReadLine(int timeout);
   // ReadLine into `line`, whose room is reused, so that reading many lines
-  // allocates nothing per line; false on failure, with `line` empty.
-  bool ReadLine(int timeout, std::string* line);
+  // allocates nothing per line; false on failure, with `line` empty. A line
+  // already found in the input is handed out here, inline: a reply of many
+  // short lines costs little more than their bytes.
+  bool ReadLine(int timeout, std::string* line) {
+    if (LineEndAny && input_.HasLine()) {
+      last_error_ = 0;
+      input_.TakeLine(line);
+      return true;
+    }
+    return FindAndReadLine(timeout, line);
+  }
   // Text before the terminator. With LineEndAny and the terminator CR LF, any
   // of CR LF, LF CR, CR or LF ends the line, also when split across two
   // receives. Each wait for input lasts at most `timeout` ms (-1: no limit).
@@ -185,9 +196,28 @@ class TBlockSocket {
   // Waits until the input holds the text before the terminator; its length
   // and the terminator's are set, nothing is consumed yet.
   bool FindUntil(int timeout, const std::string& terminator, size_t* length, size_t* end_length);
-  // With LineEndAny, the line at the front of the input when its end is
-  // already known, as FindUntil would find it; false when a read is needed.
-  bool BufferedLine(size_t* length, size_t* end_length) const;
+  // ReadLine when no line was found ahead: finds the lines the input holds,
+  // else reads until one is there.
+  bool FindAndReadLine(int timeout, std::string* line);
+  // A line of a size the string has room for is copied straight in: a reused
+  // string usually has, and assign's general path costs as much as the copy
+  // of a short line.
+  static void CopyLine(std::string* line, const char* data, size_t length) {
+    if (length != 0 && length <= line->capacity()) {
+      // Over the string's own bytes, then appended: resize would first fill
+      // the new part with zeros. Lines of one length (base64, say) need not
+      // even set the size.
+      const size_t over = std::min(line->size(), length);
+      std::memcpy(&(*line)[0], data, over);
+      if (length > over) {
+        line->append(data + over, length - over);
+      } else if (line->size() != length) {
+        line->resize(length);
+      }
+    } else {
+      line->assign(data, length);
+    }
+  }
   bool Broken();
   // Drops the LF (CR) that completes a lone CR (LF) handed out as the end of
   // the last line. False while that cannot be told yet: no input.
@@ -206,17 +236,42 @@ class TBlockSocket {
     const char* data() const { return buf_.get() + begin_; }
     size_t size() const { return end_ - begin_; }
     bool empty() const { return end_ == begin_; }
+    // Every change but TakeLine forgets the lines found ahead.
     void Consume(size_t n);
-    void Clear() { begin_ = end_ = 0; }
+    void Clear() {
+      begin_ = end_ = 0;
+      next_ = found_ = 0;
+    }
     // Frees the memory as well.
     void Release();
     // Room for `n` more bytes at the end; Commit counts what was written.
     char* Reserve(size_t n);
     void Commit(size_t n) { end_ += n; }
 
+    // Lines found ahead, with the rules of LineEndAny: FindLines lists those
+    // the input holds from its start, a bounded number at a time, in one
+    // pass over whole blocks; TakeLine hands out the next into `line`. A
+    // line end that is the input's last byte is left for a read, as it may
+    // be the first half of a two-byte end.
+    void FindLines();
+    bool HasLine() const { return next_ != found_; }
+    void TakeLine(std::string* line) {
+      const Line& next = lines_[next_++];
+      CopyLine(line, data(), next.length);
+      begin_ += next.skip;
+    }
+
    private:
+    static constexpr int kLinesAhead = 64;
+    // A line's length and that of the line with its end.
+    struct Line {
+      uint32_t length, skip;
+    };
+
     std::unique_ptr<char[]> buf_;
     size_t capacity_ = 0, begin_ = 0, end_ = 0;
+    Line lines_[kLinesAhead];
+    int next_ = 0, found_ = 0;
   };
   Input input_;
   bool last_cr_ = false;

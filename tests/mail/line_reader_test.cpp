@@ -101,6 +101,11 @@ TEST(Connection, ScriptsAgainstAScriptedPeer) {
       {{"one\r\ntwo\r\n"}, "closed; connect; line = one; send x = -1 ! 10054; line = two"},
       {{"one\r", "\ntwo\n", "x"}, "connect; into = one; into = two; into ! 10060; left = x"},
       {{"one\r\ntwo\r\nthr"}, "connect; line = one; left = two\r\nthr"},
+      // Lines found ahead are forgotten once another read takes input.
+      {{"a\r\nb\r\nc\r\nd\r\ne"},
+       "connect; into = a; into = b; bytes 2 = c\r; into = ; into = d; left = e"},
+      {{"a\r\nb\r\nc\r\nd\r\ne"},
+       "connect; into = a; into = b; until \n = c\r; into = d; left = e"},
       {{"xxEN", "Dyy"}, "connect; until ; receives = 0; until END = xx; left = yy"},
       {{"ab", "cd", "ef\r\n"},
        "connect; bytes 0; receives = 0; bytes 3 = abc; left = d; line = def; bytes 1 ! 10060"},
@@ -167,10 +172,26 @@ TEST(Connection, ScriptsAgainstAScriptedPeer) {
   }
 }
 
+// Lines of many lengths, most of them crossing a 64-byte boundary of the
+// input, each ended by one of CR LF, LF, CR and LF CR in turn: more lines
+// than one search finds ahead.
+std::pair<std::string, std::vector<std::string>> ManyLines() {
+  const char* const kEnds[] = {"\r\n", "\n", "\r", "\n\r"};
+  std::string input;
+  std::vector<std::string> lines;
+  for (int k = 0; k < 150; ++k) {
+    lines.emplace_back(static_cast<size_t>(1 + k * 13 % 70), static_cast<char>('a' + k % 26));
+    input += lines.back() + kEnds[k % 4];
+  }
+  return {input, lines};
+}
+
 // A line end found in a later receive must not depend on rescanning the
 // whole line: the same input cut into three receives at every two positions
-// reads the same.
+// (two receives at every position for the long one) reads the same, into a
+// new string and into one reused string.
 TEST(Connection, EveryCutOfTheInputReadsTheSameLines) {
+  const auto [many, many_lines] = ManyLines();
   const struct {
     bool line_end_any;
     std::string input;
@@ -180,17 +201,23 @@ TEST(Connection, EveryCutOfTheInputReadsTheSameLines) {
        "first\r\nsecond\n\rthird\r\r\nfourth\n\nfi\0fth\r\nsixth\rseventh\r\n"s,
        {"first", "second", "third", "", "fourth", "", "fi\0fth"s, "sixth", "seventh"}},
       {false, "a\nb\r\nc\r\n", {"a\nb", "c"}},
+      {true, many + "\r\n", many_lines},
   };
   for (const auto& [line_end_any, input, lines] : kInputs) {
+    const bool long_input = input.size() > 64;
     for (size_t i = 1; i < input.size(); ++i) {
-      for (size_t j = i + 1; j < input.size(); ++j) {
+      for (size_t j = long_input ? input.size() : i + 1; j <= input.size(); ++j) {
         FakeSockets f;
-        f.arrivals = {input.substr(0, i), input.substr(i, j - i), input.substr(j)};
+        f.arrivals = {input.substr(0, i), input.substr(i, j - i)};
+        if (j < input.size()) f.arrivals.push_back(input.substr(j));
         TBlockSocket sock(&f);
         sock.LineEndAny = line_end_any;
         sock.Connect("h", "1");
+        std::string reused;
         for (const std::string& want : lines) {
-          ASSERT_EQ(sock.ReadLine(1000), want) << "cuts " << i << " " << j;
+          const std::string line =
+              long_input ? (sock.ReadLine(1000, &reused), reused) : sock.ReadLine(1000);
+          ASSERT_EQ(line, want) << "cuts " << i << " " << j;
           ASSERT_EQ(sock.LastError(), kOk) << "cuts " << i << " " << j;
         }
       }
