@@ -21,6 +21,8 @@ constexpr int kProtoTcp = 6;
 constexpr size_t kMaxDrainBytes = 1 << 20;
 // The most one receive asks for (see FillInput).
 constexpr int kMaxReceive = 64 << 10;
+// Input from which ReadLine lists the lines ahead (see FindAndReadLine).
+constexpr size_t kListFrom = 256;
 
 // A host is named to the server in the TLS handshake (SNI), so that a
 // server holding certificates for several names picks the right one; an
@@ -378,17 +380,19 @@ void TBlockSocket::Input::FindLines() {
     pair_end = pair ? at + 1 : std::string::npos;
     return found < kLinesAhead;
   };
-  // Whole blocks a mask at a time, then the rest byte by byte.
+  // A block at a time; the last, short one from a copy padded with zeros.
   const auto scan = [&] {
-    size_t block = 0;
-    for (; block + 64 <= n; block += 64) {
-      for (uint64_t ends = EitherByteMask64(p + block, '\r', '\n'); ends != 0; ends &= ends - 1) {
+    for (size_t block = 0; block < n; block += kBlock) {
+      const char* from = p + block;
+      char last[kBlock];
+      if (n - block < kBlock) {
+        std::memset(last, 0, kBlock);
+        from = static_cast<const char*>(std::memcpy(last, from, n - block));
+      }
+      for (uint64_t ends = EitherByteMask64(from, '\r', '\n'); ends != 0; ends &= ends - 1) {
         const size_t at = block + static_cast<size_t>(__builtin_ctzll(ends));
         if (at != pair_end && !list(at)) return;
       }
-    }
-    for (size_t at = block; at < n; ++at) {
-      if ((p[at] == '\r' || p[at] == '\n') && at != pair_end && !list(at)) return;
     }
   };
   scan();
@@ -547,16 +551,28 @@ std::string TBlockSocket::ReadLine(int timeout) {
 }
 
 bool TBlockSocket::FindAndReadLine(int timeout, std::string* line) {
+  size_t length = 0, end_length = 0;
+  bool found = false;
   if (LineEndAny && !last_cr_ && !last_lf_) {
-    input_.FindLines();
-    if (input_.HasLine()) {
-      last_error_ = 0;
-      input_.TakeLine(line);
-      return true;
+    // Listing lines ahead pays off over many lines; a short reply is cut a
+    // line at a time.
+    if (input_.size() >= kListFrom) {
+      input_.FindLines();
+      if (input_.HasLine()) {
+        last_error_ = 0;
+        input_.TakeLine(line);
+        return true;
+      }
+    } else {
+      const size_t at = FindAnyLineEnd(input_.data(), input_.size(), 0, &end_length);
+      // A lone CR or LF last may be the first half of a two-byte end.
+      found = at != std::string::npos && at + 1 != input_.size();
+      length = at;
     }
   }
-  size_t length = 0, end_length = 0;
-  if (!FindUntil(timeout, CrLf(), &length, &end_length)) {
+  if (found) {
+    last_error_ = 0;
+  } else if (!FindUntil(timeout, CrLf(), &length, &end_length)) {
     line->clear();
     return false;
   }
