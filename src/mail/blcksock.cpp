@@ -45,6 +45,55 @@ inline size_t FindAnyLineEnd(const char* data, size_t size, size_t from, size_t*
   return at;
 }
 
+// Lists the lines of [p, p + n) from its start, with the line-end rules of
+// FindAnyLineEnd, into `lines` (room for `most`); a line end that is the
+// last byte is left, as it may be the first half of a two-byte end. Returns
+// the count. `Mask` finds a block's line ends (see EitherByteMask64).
+template <uint64_t (*Mask)(const char*, char, char), typename Line, size_t most>
+__attribute__((always_inline)) inline int ListLines(const char* p, size_t n, Line (&lines)[most]) {
+  constexpr size_t kBlock = 64;
+  int found = 0;
+  // Where the next line starts, and the second byte of the last two-byte
+  // line end, which is no end of its own.
+  size_t start = 0, pair_end = std::string::npos;
+  // Lists the line that ends at `at`; false when no more can be listed.
+  const auto list = [&](size_t at) {
+    if (at + 1 == n) return false;
+    const bool pair = p[at + 1] == (p[at] == '\r' ? '\n' : '\r');
+    const size_t next = at + 1 + (pair ? 1 : 0);
+    lines[found++] = {static_cast<uint32_t>(at - start), static_cast<uint32_t>(next - start)};
+    start = next;
+    pair_end = pair ? at + 1 : std::string::npos;
+    return found < static_cast<int>(most);
+  };
+  // A block at a time; the last, short one from a copy padded with zeros.
+  for (size_t block = 0; block < n; block += kBlock) {
+    const char* from = p + block;
+    char last[kBlock];
+    if (n - block < kBlock) {
+      std::memset(last, 0, kBlock);
+      from = static_cast<const char*>(std::memcpy(last, from, n - block));
+    }
+    for (uint64_t ends = Mask(from, '\r', '\n'); ends != 0; ends &= ends - 1) {
+      const size_t at = block + static_cast<size_t>(__builtin_ctzll(ends));
+      if (at != pair_end && !list(at)) return found;
+    }
+  }
+  return found;
+}
+
+template <typename Line, size_t most>
+int ListLinesPlain(const char* p, size_t n, Line (&lines)[most]) {
+  return ListLines<EitherByteMask64>(p, n, lines);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+template <typename Line, size_t most>
+__attribute__((target("avx2"))) int ListLinesAvx2(const char* p, size_t n, Line (&lines)[most]) {
+  return ListLines<EitherByteMask64Avx2>(p, n, lines);
+}
+#endif
+
 const std::string& CrLf() {
   static const std::string crlf = "\r\n";
   return crlf;
@@ -362,42 +411,13 @@ void TBlockSocket::Input::Release() {
 }
 
 void TBlockSocket::Input::FindLines() {
-  const char* const p = data();
-  const size_t n = size();
-  // Kept in locals, not in the members, which the compiler would otherwise
-  // write back after every line: a line's entry might be the count.
-  int found = 0;
-  // Where the next line starts, and the second byte of the last two-byte
-  // line end, which is no end of its own.
-  size_t start = 0, pair_end = std::string::npos;
-  // Lists the line that ends at `at`; false when no more can be listed.
-  const auto list = [&](size_t at) {
-    if (at + 1 == n) return false;
-    const bool pair = p[at + 1] == (p[at] == '\r' ? '\n' : '\r');
-    const size_t next = at + 1 + (pair ? 1 : 0);
-    lines_[found++] = {static_cast<uint32_t>(at - start), static_cast<uint32_t>(next - start)};
-    start = next;
-    pair_end = pair ? at + 1 : std::string::npos;
-    return found < kLinesAhead;
-  };
-  // A block at a time; the last, short one from a copy padded with zeros.
-  const auto scan = [&] {
-    for (size_t block = 0; block < n; block += kBlock) {
-      const char* from = p + block;
-      char last[kBlock];
-      if (n - block < kBlock) {
-        std::memset(last, 0, kBlock);
-        from = static_cast<const char*>(std::memcpy(last, from, n - block));
-      }
-      for (uint64_t ends = EitherByteMask64(from, '\r', '\n'); ends != 0; ends &= ends - 1) {
-        const size_t at = block + static_cast<size_t>(__builtin_ctzll(ends));
-        if (at != pair_end && !list(at)) return;
-      }
-    }
-  };
-  scan();
+#if defined(__x86_64__) || defined(__i386__)
+  found_ =
+      HasAvx2() ? ListLinesAvx2(data(), size(), lines_) : ListLinesPlain(data(), size(), lines_);
+#else
+  found_ = ListLinesPlain(data(), size(), lines_);
+#endif
   next_ = 0;
-  found_ = found;
 }
 
 char* TBlockSocket::Input::Reserve(size_t n) {

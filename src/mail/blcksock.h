@@ -263,8 +263,6 @@ class TBlockSocket {
 
    private:
     static constexpr int kLinesAhead = 32;
-    // FindLines' step.
-    static constexpr size_t kBlock = 64;
     // A line's length and that of the line with its end.
     struct Line {
       uint32_t length, skip;

@@ -9,6 +9,7 @@
 
 #include "blcksock.h"
 #include "fake_sockets.h"
+#include "text.h"
 
 using namespace std::string_literals;
 
@@ -222,6 +223,25 @@ TEST(Connection, EveryCutOfTheInputReadsTheSameLines) {
           ASSERT_EQ(sock.LastError(), kOk) << "cuts " << i << " " << j;
         }
       }
+    }
+  }
+}
+
+// A block's line ends, each way the processor allows: a CR and an LF at
+// every two positions, among bytes with the high bit set.
+TEST(LineEnds, EveryBlockMaskFindsEachCrAndLf) {
+  for (int cr = 0; cr < 64; ++cr) {
+    for (int lf = 0; lf < 64; ++lf) {
+      std::string block(64, '\x8d');
+      block[static_cast<size_t>(cr)] = '\r';
+      block[static_cast<size_t>(lf)] = '\n';
+      const uint64_t want = (uint64_t{1} << cr) | (uint64_t{1} << lf);
+      ASSERT_EQ(EitherByteMask64(block.data(), '\r', '\n'), want) << cr << " " << lf;
+#if defined(__x86_64__) || defined(__i386__)
+      if (HasAvx2()) {
+        ASSERT_EQ(EitherByteMask64Avx2(block.data(), '\r', '\n'), want);
+      }
+#endif
     }
   }
 }
