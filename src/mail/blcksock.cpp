@@ -48,23 +48,19 @@ inline size_t FindAnyLineEnd(const char* data, size_t size, size_t from, size_t*
 // Lists the lines of [p, p + n) from its start, with the line-end rules of
 // FindAnyLineEnd, into `lines` (room for `most`); a line end that is the
 // last byte is left, as it may be the first half of a two-byte end. Returns
-// the count. `Mask` finds a block's line ends (see EitherByteMask64).
-template <uint64_t (*Mask)(const char*, char, char), typename Line, size_t most>
+// the count. `Find` finds a block's CRs and LFs (see FindTwoBytes64).
+template <ByteMasks64 (*Find)(const char*, char, char), typename Line, size_t most>
 __attribute__((always_inline)) inline int ListLines(const char* p, size_t n, Line (&lines)[most]) {
   constexpr size_t kBlock = 64;
   int found = 0;
   // Where the next line starts, and the second byte of the last two-byte
   // line end, which is no end of its own.
   size_t start = 0, pair_end = std::string::npos;
-  // Lists the line that ends at `at`; false when no more can be listed.
-  const auto list = [&](size_t at) {
-    if (at + 1 == n) return false;
-    const bool pair = p[at + 1] == (p[at] == '\r' ? '\n' : '\r');
-    const size_t next = at + 1 + (pair ? 1 : 0);
-    lines[found++] = {static_cast<uint32_t>(at - start), static_cast<uint32_t>(next - start)};
-    start = next;
-    pair_end = pair ? at + 1 : std::string::npos;
-    return found < static_cast<int>(most);
+  // Lists the line that ends at `at` with an end of `end_length` bytes.
+  const auto add = [&](size_t at, size_t end_length) {
+    lines[found++] = {static_cast<uint32_t>(at - start),
+                      static_cast<uint32_t>(at + end_length - start)};
+    start = at + end_length;
   };
   // A block at a time; the last, short one from a copy padded with zeros.
   for (size_t block = 0; block < n; block += kBlock) {
@@ -74,9 +70,31 @@ __attribute__((always_inline)) inline int ListLines(const char* p, size_t n, Lin
       std::memset(last, 0, kBlock);
       from = static_cast<const char*>(std::memcpy(last, from, n - block));
     }
-    for (uint64_t ends = Mask(from, '\r', '\n'); ends != 0; ends &= ends - 1) {
+    const ByteMasks64 found_here = Find(from, '\r', '\n');
+    uint64_t cr = found_here.a;
+    const uint64_t lf = found_here.b;
+    // Mail ends its lines with CR LF. Where every LF of the block follows a
+    // CR (the first one may follow the last block's) and every CR is
+    // followed by an LF, the CRs alone give the lines.
+    const uint64_t lf_after_last_block = pair_end == block ? 1 : 0;
+    const bool last_cr_paired =
+        (cr >> 63) == 0 || (block + kBlock < n && p[block + kBlock] == '\n');
+    if (lf == ((cr << 1) | lf_after_last_block) && last_cr_paired) {
+      for (; cr != 0; cr &= cr - 1) {
+        add(block + static_cast<size_t>(__builtin_ctzll(cr)), 2);
+        if (found == static_cast<int>(most)) return found;
+      }
+      pair_end = start - 1;
+      continue;
+    }
+    for (uint64_t ends = cr | lf; ends != 0; ends &= ends - 1) {
       const size_t at = block + static_cast<size_t>(__builtin_ctzll(ends));
-      if (at != pair_end && !list(at)) return found;
+      if (at == pair_end) continue;
+      if (at + 1 == n) return found;
+      const bool pair = p[at + 1] == (p[at] == '\r' ? '\n' : '\r');
+      add(at, pair ? 2 : 1);
+      pair_end = pair ? at + 1 : std::string::npos;
+      if (found == static_cast<int>(most)) return found;
     }
   }
   return found;
@@ -84,13 +102,13 @@ __attribute__((always_inline)) inline int ListLines(const char* p, size_t n, Lin
 
 template <typename Line, size_t most>
 int ListLinesPlain(const char* p, size_t n, Line (&lines)[most]) {
-  return ListLines<EitherByteMask64>(p, n, lines);
+  return ListLines<FindTwoBytes64>(p, n, lines);
 }
 
 #if defined(__x86_64__) || defined(__i386__)
 template <typename Line, size_t most>
 __attribute__((target("avx2"))) int ListLinesAvx2(const char* p, size_t n, Line (&lines)[most]) {
-  return ListLines<EitherByteMask64Avx2>(p, n, lines);
+  return ListLines<FindTwoBytes64Avx2>(p, n, lines);
 }
 #endif
 

@@ -61,45 +61,54 @@ inline const char* FindEitherByte(const char* p, const char* end, char a, char b
   return nullptr;
 }
 
-// Bit i set where p[i] is `a` or `b`, for the 64 bytes from p: a block's
-// line ends at once, so that finding them does not wait on each other.
-inline uint64_t EitherByteMask64(const char* p, char a, char b) {
+// Where the 64 bytes from p are `a` and where `b` (bit i of a mask set when
+// p[i] is that byte): a block's line ends at once, so that finding them
+// does not wait on each other.
+struct ByteMasks64 {
+  uint64_t a = 0, b = 0;
+};
+inline ByteMasks64 FindTwoBytes64(const char* p, char a, char b) {
+  ByteMasks64 masks;
 #if defined(__SSE2__)
   const __m128i va = _mm_set1_epi8(a);
   const __m128i vb = _mm_set1_epi8(b);
-  uint64_t mask = 0;
   for (int i = 0; i < 64; i += 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    const unsigned hits = static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb))));
-    mask |= static_cast<uint64_t>(hits) << i;
+    masks.a |=
+        static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, va)))) << i;
+    masks.b |=
+        static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, vb)))) << i;
   }
-  return mask;
 #else
-  uint64_t mask = 0;
-  for (int i = 0; i < 64; ++i) mask |= static_cast<uint64_t>(p[i] == a || p[i] == b) << i;
-  return mask;
+  for (int i = 0; i < 64; ++i) {
+    masks.a |= static_cast<uint64_t>(p[i] == a) << i;
+    masks.b |= static_cast<uint64_t>(p[i] == b) << i;
+  }
 #endif
+  return masks;
 }
 
 #if defined(__x86_64__) || defined(__i386__)
-// EitherByteMask64 in two steps of 32 bytes, for processors that have them
+// FindTwoBytes64 in two steps of 32 bytes, for processors that have them
 // (see HasAvx2).
-__attribute__((target("avx2"))) inline uint64_t EitherByteMask64Avx2(const char* p, char a,
-                                                                     char b) {
+__attribute__((target("avx2"))) inline ByteMasks64 FindTwoBytes64Avx2(const char* p, char a,
+                                                                      char b) {
   const __m256i va = _mm256_set1_epi8(a);
   const __m256i vb = _mm256_set1_epi8(b);
-  uint64_t mask = 0;
+  ByteMasks64 masks;
   for (int i = 0; i < 64; i += 32) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
-    const unsigned hits = static_cast<unsigned>(
-        _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(v, va), _mm256_cmpeq_epi8(v, vb))));
-    mask |= static_cast<uint64_t>(hits) << i;
+    masks.a |=
+        static_cast<uint64_t>(static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, va))))
+        << i;
+    masks.b |=
+        static_cast<uint64_t>(static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, vb))))
+        << i;
   }
-  return mask;
+  return masks;
 }
 
-// Whether this processor and the system let EitherByteMask64Avx2 run.
+// Whether this processor and the system let FindTwoBytes64Avx2 run.
 inline bool HasAvx2() {
   static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0);
   return has;
