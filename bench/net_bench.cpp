@@ -1,6 +1,6 @@
 // Reading a large multi-line reply over loopback, plain and TLS: ReadLine
-// (into one reused string, and returning a new string per line) against a
-// raw read of the same bytes (the floor) and against Python's
+// (into a view, into one reused string, and returning a new string per line)
+// against a raw read of the same bytes (the floor) and against Python's
 // socket.makefile().readline(). Reports MB/s and the 128 MiB / 64 MiB ratios
 // of the time and of the reading thread's processor time, which are 2 when
 // reading is linear in the size of the reply.
@@ -18,7 +18,9 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "blcksock.h"
@@ -190,15 +192,19 @@ void KeepBest(Times* best, const Times& run) {
 
 // The reply's last line ".", found as cheaply as a reader of such replies
 // would; comparing with a C string would first count its length.
-bool IsLast(const std::string& line) { return line.size() == 1 && line[0] == '.'; }
+bool IsLast(std::string_view line) { return line.size() == 1 && line[0] == '.'; }
 
-// Reads the reply a line at a time, into one string (`reuse`) or into a new
-// string per line.
-Times TimeReadLine(const Server& server, bool tls, size_t expect, bool reuse) {
+enum class Form { kView, kReused, kNew };
+
+// Reads the reply a line at a time, in the given form of ReadLine.
+Times TimeReadLine(const Server& server, bool tls, size_t expect, Form form) {
   auto sock = Connect(server, tls);
   const Stopwatch watch;
   size_t total = 0;
-  if (reuse) {
+  if (form == Form::kView) {
+    std::string_view line;
+    while (sock->ReadLine(5000, &line) && !IsLast(line)) total += line.size() + 2;
+  } else if (form == Form::kReused) {
     std::string line;
     while (sock->ReadLine(5000, &line) && !IsLast(line)) total += line.size() + 2;
   } else {
@@ -249,35 +255,42 @@ double BestPython(const Server& server, bool tls) {
 }  // namespace
 
 int main() {
-  std::printf("%-6s %6s %14s %14s %14s %14s %10s %10s\n", "mode", "MiB", "ReadLine MB/s",
-              "new str MB/s", "raw MB/s", "Python MB/s", "RL/raw", "RL/Python");
+  std::printf("%-6s %4s %11s %11s %11s %11s %11s %8s %8s %8s\n", "mode", "MiB", "view MB/s",
+              "string MB/s", "new MB/s", "raw MB/s", "Python MB/s", "view/raw", "str/raw",
+              "view/Py");
   for (bool tls : {false, true}) {
-    Times readline[2], raw[2];
+    Times view[2], reused[2], raw[2];
     for (int slot = 0; slot < 2; ++slot) {
       const size_t mib = slot == 0 ? 64 : 128;
       const std::string reply = MakeReply(mib * kMiB);
       Server server(tls);
-      std::thread serving = server.Serve(reply, 4 * kRounds);
-      // The three readers take turns, so that drift in the machine's speed
-      // weighs on all of them alike.
+      std::thread serving = server.Serve(reply, 5 * kRounds);
+      // The readers take turns, so that drift in the machine's speed weighs
+      // on all of them alike.
       Times fresh;
       for (int i = 0; i < kRounds; ++i) {
-        KeepBest(&readline[slot], TimeReadLine(server, tls, reply.size(), true));
-        KeepBest(&fresh, TimeReadLine(server, tls, reply.size(), false));
+        KeepBest(&view[slot], TimeReadLine(server, tls, reply.size(), Form::kView));
+        KeepBest(&reused[slot], TimeReadLine(server, tls, reply.size(), Form::kReused));
+        KeepBest(&fresh, TimeReadLine(server, tls, reply.size(), Form::kNew));
         KeepBest(&raw[slot], TimeRaw(server, tls, reply.size()));
       }
       const double py = BestPython(server, tls);
       serving.join();
       const double mb = static_cast<double>(reply.size()) / 1e6;
-      const double rl = readline[slot].wall;
-      std::printf("%-6s %6zu %14.0f %14.0f %14.0f %14.0f %10.2f %10.2f\n", tls ? "tls" : "plain",
-                  mib, mb / rl, mb / fresh.wall, mb / raw[slot].wall, mb / py, raw[slot].wall / rl,
-                  py / rl);
+      std::printf("%-6s %4zu %11.0f %11.0f %11.0f %11.0f %11.0f %8.2f %8.2f %8.2f\n",
+                  tls ? "tls" : "plain", mib, mb / view[slot].wall, mb / reused[slot].wall,
+                  mb / fresh.wall, mb / raw[slot].wall, mb / py, raw[slot].wall / view[slot].wall,
+                  raw[slot].wall / reused[slot].wall, py / view[slot].wall);
     }
-    std::printf("%-6s 128 MiB / 64 MiB: ReadLine time %.2f, CPU %.2f; raw time %.2f, CPU %.2f\n",
-                tls ? "tls" : "plain", readline[1].wall / readline[0].wall,
-                readline[1].cpu / readline[0].cpu, raw[1].wall / raw[0].wall,
-                raw[1].cpu / raw[0].cpu);
+    const auto ratios = [](const Times(&t)[2]) {
+      return std::make_pair(t[1].wall / t[0].wall, t[1].cpu / t[0].cpu);
+    };
+    const auto [view_time, view_cpu] = ratios(view);
+    const auto [reused_time, reused_cpu] = ratios(reused);
+    const auto [raw_time, raw_cpu] = ratios(raw);
+    std::printf(
+        "%-6s 128 MiB / 64 MiB, time; CPU: view %.2f; %.2f, string %.2f; %.2f, raw %.2f; %.2f\n",
+        tls ? "tls" : "plain", view_time, view_cpu, reused_time, reused_cpu, raw_time, raw_cpu);
   }
   return 0;
 }

@@ -21,7 +21,7 @@ constexpr int kProtoTcp = 6;
 constexpr size_t kMaxDrainBytes = 1 << 20;
 // The most one receive asks for (see FillInput).
 constexpr int kMaxReceive = 64 << 10;
-// Input from which ReadLine lists the lines ahead (see FindAndReadLine).
+// Input from which ReadLine lists the lines ahead (see FindLine).
 constexpr size_t kListFrom = 256;
 
 // A host is named to the server in the TLS handshake (SNI), so that a
@@ -109,6 +109,12 @@ int ListLinesPlain(const char* p, size_t n, Line (&lines)[most]) {
 template <typename Line, size_t most>
 __attribute__((target("avx2"))) int ListLinesAvx2(const char* p, size_t n, Line (&lines)[most]) {
   return ListLines<FindTwoBytes64Avx2>(p, n, lines);
+}
+
+template <typename Line, size_t most>
+__attribute__((target("avx512bw"))) int ListLinesAvx512(const char* p, size_t n,
+                                                        Line (&lines)[most]) {
+  return ListLines<FindTwoBytes64Avx512>(p, n, lines);
 }
 #endif
 
@@ -430,8 +436,9 @@ void TBlockSocket::Input::Release() {
 
 void TBlockSocket::Input::FindLines() {
 #if defined(__x86_64__) || defined(__i386__)
-  found_ =
-      HasAvx2() ? ListLinesAvx2(data(), size(), lines_) : ListLinesPlain(data(), size(), lines_);
+  found_ = HasAvx512Bw() ? ListLinesAvx512(data(), size(), lines_)
+           : HasAvx2()   ? ListLinesAvx2(data(), size(), lines_)
+                         : ListLinesPlain(data(), size(), lines_);
 #else
   found_ = ListLinesPlain(data(), size(), lines_);
 #endif
@@ -588,7 +595,7 @@ std::string TBlockSocket::ReadLine(int timeout) {
   return line;
 }
 
-bool TBlockSocket::FindAndReadLine(int timeout, std::string* line) {
+bool TBlockSocket::FindLine(int timeout, std::string_view* line) {
   size_t length = 0, end_length = 0;
   bool found = false;
   if (LineEndAny && !last_cr_ && !last_lf_) {
@@ -598,7 +605,7 @@ bool TBlockSocket::FindAndReadLine(int timeout, std::string* line) {
       input_.FindLines();
       if (input_.HasLine()) {
         last_error_ = 0;
-        input_.TakeLine(line);
+        *line = input_.TakeLine();
         return true;
       }
     } else {
@@ -611,10 +618,11 @@ bool TBlockSocket::FindAndReadLine(int timeout, std::string* line) {
   if (found) {
     last_error_ = 0;
   } else if (!FindUntil(timeout, CrLf(), &length, &end_length)) {
-    line->clear();
+    *line = std::string_view();
     return false;
   }
-  CopyLine(line, input_.data(), length);
+  // Consuming keeps the bytes where they are until the next receive.
+  *line = std::string_view(input_.data(), length);
   input_.Consume(length + end_length);
   return true;
 }

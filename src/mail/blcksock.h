@@ -78,17 +78,25 @@ class TBlockSocket {
   // ReadUntil(timeout, "\r\n"): one line without its line end; empty with
   // LastError() != 0 on failure (an empty line has LastError() == 0).
   virtual std::string ReadLine(int timeout);
-  // ReadLine into `line`, whose room is reused, so that reading many lines
-  // allocates nothing per line; false on failure, with `line` empty. A line
-  // already found in the input is handed out here, inline: a reply of many
-  // short lines costs little more than their bytes.
-  bool ReadLine(int timeout, std::string* line) {
+  // The next line as a view into the input, copying nothing; it stays valid
+  // until the next read, ClearInputBuffer or Close. False on failure, with
+  // `line` empty. A line already found in the input is handed out here,
+  // inline: a reply of many short lines costs little more than their bytes.
+  bool ReadLine(int timeout, std::string_view* line) {
     if (LineEndAny && input_.HasLine()) {
       last_error_ = 0;
-      input_.TakeLine(line);
+      *line = input_.TakeLine();
       return true;
     }
-    return FindAndReadLine(timeout, line);
+    return FindLine(timeout, line);
+  }
+  // ReadLine into `line`, whose room is reused, so that reading many lines
+  // allocates nothing per line.
+  bool ReadLine(int timeout, std::string* line) {
+    std::string_view view;
+    const bool read = ReadLine(timeout, &view);
+    CopyLine(line, view.data(), view.size());
+    return read;
   }
   // Text before the terminator. With LineEndAny and the terminator CR LF, any
   // of CR LF, LF CR, CR or LF ends the line, also when split across two
@@ -198,12 +206,14 @@ class TBlockSocket {
   bool FindUntil(int timeout, const std::string& terminator, size_t* length, size_t* end_length);
   // ReadLine when no line was found ahead: finds the lines the input holds,
   // else reads until one is there.
-  bool FindAndReadLine(int timeout, std::string* line);
+  bool FindLine(int timeout, std::string_view* line);
   // A line of a size the string has room for is copied straight in: a reused
   // string usually has, and assign's general path costs as much as the copy
   // of a short line.
   static void CopyLine(std::string* line, const char* data, size_t length) {
-    if (length != 0 && length <= line->capacity()) {
+    if (length == 0) {
+      line->clear();
+    } else if (length <= line->capacity()) {
       // Over the string's own bytes, then appended: resize would first fill
       // the new part with zeros. Lines of one length (base64, say) need not
       // even set the size.
@@ -250,15 +260,16 @@ class TBlockSocket {
 
     // Lines found ahead, with the rules of LineEndAny: FindLines lists those
     // the input holds from its start, a bounded number at a time, in one
-    // pass over whole blocks; TakeLine hands out the next into `line`. A
+    // pass over whole blocks; TakeLine hands out the next. A
     // line end that is the input's last byte is left for a read, as it may
     // be the first half of a two-byte end.
     void FindLines();
     bool HasLine() const { return next_ != found_; }
-    void TakeLine(std::string* line) {
+    std::string_view TakeLine() {
       const Line& next = lines_[next_++];
-      CopyLine(line, data(), next.length);
+      const std::string_view line(data(), next.length);
       begin_ += next.skip;
+      return line;
     }
 
    private:

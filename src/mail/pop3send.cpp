@@ -40,8 +40,8 @@ int32_t TPOP3Send::ReadReplyKeeping(bool multiline, bool header_only) {
   if (multiline && good) {
     size_t used = 0;
     bool keep = true;
-    // Lines past a kept header reuse one string.
-    std::string line;
+    // Lines are viewed in the input; only those kept are copied.
+    std::string_view line;
     for (;;) {
       const bool failed = !Sock->ReadLine(Timeout, &line);
       if (!failed && line == ".") break;
@@ -62,8 +62,8 @@ int32_t TPOP3Send::ReadReplyKeeping(bool multiline, bool header_only) {
         good = false;
         break;
       }
-      if (!line.empty() && line[0] == '.') line.erase(0, 1);
-      ReplyLines.push_back(std::move(line));
+      if (!line.empty() && line[0] == '.') line.remove_prefix(1);
+      ReplyLines.emplace_back(line);
       if (failed) break;
     }
   }
