@@ -144,6 +144,8 @@ TEST(Connection, ScriptsAgainstAScriptedPeer) {
       {{"late data"}, "closed; close; calls; connect; close; arrivals = 0; calls = " + gone},
       {{std::string(65536, 'z')}, "endless; connect; close; calls = " + gone},
       {{}, "abort; connect ! 10004; close; connect ! 10004; calls"},
+      // Without a connection a read fails and takes nothing in.
+      {{}, "line ! 10038; view ! 10038; bytes 2 ! 10038; left"},
       {{"partial"}, "connect; abort; line ! 10004; send x = -1 ! 10004; sends"},
       // Loopback and the any address go to the resolver without a name;
       // binding before a socket exists does nothing.
