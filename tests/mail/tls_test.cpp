@@ -214,6 +214,8 @@ TEST(TlsServer, InputHeldByTheSessionIsReadAfterACommand) {
     }
     EXPECT_EQ(sock->LastError(), kOk);
     EXPECT_EQ(before, "last");
+    // All read: neither the session nor the socket holds anything.
+    EXPECT_EQ(sock->PendingBytes(), 0);
     sock->Close();
   }
 }
