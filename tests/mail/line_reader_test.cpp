@@ -21,8 +21,8 @@ constexpr int kOk = 0;
 // Runs one step on the connection and gives what it returned; `look` tells a
 // look at the state from an operation. Operations: connect [HOST PORT],
 // close, abort, bind IP PORT, rcvbuf N, sndbuf N, line, into (ReadLine into
-// a string), view (into a view), chunk, bytes N, until TEXT, send TEXT
-// (SendBuffer's count),
+// a string), view (into a view), chunk, bytes N, until TEXT, receive N
+// (ReceiveBuffer), send TEXT (SendBuffer's count),
 // text TEXT (SendText). Looks:
 // left (InputBuffer), pending, receives, waits (for input), arrivals (pieces
 // not yet received), calls, sends, resolver (how the last name was resolved).
@@ -71,6 +71,10 @@ std::string Do(TBlockSocket& s, FakeSockets& f, const std::string& op, bool* loo
     return s.ReadBytes(std::stoi(arg), 1000);
   } else if (verb == "until") {
     return s.ReadUntil(1000, arg);
+  } else if (verb == "receive") {
+    std::string room(std::stoul(arg), '\0');
+    room.resize(static_cast<size_t>(std::max(0, s.ReceiveBuffer(&room[0], std::stoi(arg)))));
+    return room;
   } else if (verb == "send") {
     return std::to_string(s.SendBuffer(arg.data(), static_cast<int>(arg.size())));
   } else {
@@ -144,6 +148,10 @@ TEST(Connection, ScriptsAgainstAScriptedPeer) {
       {{"late data"}, "closed; close; calls; connect; close; arrivals = 0; calls = " + gone},
       {{std::string(65536, 'z')}, "endless; connect; close; calls = " + gone},
       {{}, "abort; connect ! 10004; close; connect ! 10004; calls"},
+      // ReceiveBuffer takes from the socket, past the input; a peer that
+      // closed gives nothing and 10054.
+      {{"abc\r\nd", "xyz"}, "connect; line = abc; receive 8 = xyz; left = d"},
+      {{"abc\r\n"}, "closed; connect; line = abc; receive 8 ! 10054"},
       // Without a connection a read fails and takes nothing in.
       {{}, "line ! 10038; view ! 10038; bytes 2 ! 10038; left"},
       {{"partial"}, "connect; abort; line ! 10004; send x = -1 ! 10004; sends"},
