@@ -588,9 +588,9 @@ bool TBlockSocket::FindUntil(int timeout, const std::string& terminator, size_t*
 }
 
 std::string TBlockSocket::ReadLine(int timeout) {
-  std::string line;
+  std::string_view line;
   ReadLine(timeout, &line);
-  return line;
+  return std::string(line);
 }
 
 bool TBlockSocket::FindLine(int timeout, std::string_view* line) {

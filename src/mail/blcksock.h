@@ -260,9 +260,9 @@ class TBlockSocket {
 
     // Lines found ahead, with the rules of LineEndAny: FindLines lists those
     // the input holds from its start, a bounded number at a time, in one
-    // pass over whole blocks; TakeLine hands out the next. A
-    // line end that is the input's last byte is left for a read, as it may
-    // be the first half of a two-byte end.
+    // pass over whole blocks; TakeLine hands out the next. A line end that
+    // is the input's last byte is left for a read, as it may be the first
+    // half of a two-byte end.
     void FindLines();
     bool HasLine() const { return next_ != found_; }
     std::string_view TakeLine() {
