@@ -164,13 +164,8 @@ void ImapCheck(const std::string& port, bool tls) {
 // reply's end marker, nothing else.
 class RawClient {
  public:
-  // `buffer`: the socket's receive and send buffer sizes, 0 for the
-  // system's.
-  explicit RawClient(int port, int buffer = 0) {
+  explicit RawClient(int port) {
     fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    for (const int option : {SO_RCVBUF, SO_SNDBUF}) {
-      if (buffer > 0) setsockopt(fd_, SOL_SOCKET, option, &buffer, sizeof buffer);
-    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(port));
@@ -237,11 +232,8 @@ void RawPop3Check(int port) {
   c.Exchange("QUIT\r\n", "\r\n");
 }
 
-// The socket buffers the IMAP client asks for, which its floor gets too.
-constexpr int kImapBuffer = 32768;
-
 void RawImapCheck(int port) {
-  RawClient c(port, kImapBuffer);
+  RawClient c(port);
   c.Exchange("", "\r\n");
   c.ExchangeTagged("S1 CAPABILITY\r\n", "S1 ");
   c.ExchangeTagged("S2 LOGIN \"bench\" \"secret\"\r\n", "S2 ");
@@ -350,7 +342,7 @@ Result OurFetch(const std::string& port) {
 }
 
 Result RawFetch(int port) {
-  RawClient raw(port, kImapBuffer);
+  RawClient raw(port);
   raw.Exchange("", "\r\n");
   raw.ExchangeTagged("S1 LOGIN \"big\" \"secret\"\r\n", "S1 ");
   raw.ExchangeTagged("S2 EXAMINE \"INBOX\"\r\n", "S2 ");

@@ -314,6 +314,8 @@ void TBlockSocket::Close() {
     socket_ = net::kNoHandle;
   }
   socket_family_ = net::Family::kAny;
+  pending_receive_buffer_.reset();
+  pending_send_buffer_.reset();
   broken_ = 0;
   reply_due_ = false;
   has_deadline_ = false;

@@ -302,9 +302,7 @@ class TBlockSocket {
   // See SetDeadline.
   bool has_deadline_ = false;
   Clock::time_point deadline_;
-  // Buffer sizes asked for while there is no socket, set on every socket
-  // opened from then on: the clients ask once, and each connect begins with
-  // Close.
+  // Buffer sizes asked for while there is no socket, set on the next one.
   std::optional<int> pending_receive_buffer_;
   std::optional<int> pending_send_buffer_;
   // The peer of the last connect, put into words only when asked (see

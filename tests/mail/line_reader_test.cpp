@@ -141,9 +141,12 @@ TEST(Connection, ScriptsAgainstAScriptedPeer) {
       {{"* OK\r\n", "a\r\n", "b\r\n"},
        "connect; line = * OK; waits = 1; text X\r\n; line = a; waits = 2; receives = 2; "
        "line = b; waits = 2; receives = 3"},
+      // Buffer sizes asked for before there is a socket go to the next one
+      // opened, unless a Close drops them first.
       {{},
        "rcvbuf 32768; sndbuf 16384; calls; connect; "
        "calls = [resolve][open][rcvbuf 32768][sndbuf 16384][connect]"},
+      {{}, "rcvbuf 32768; close; calls; connect; calls = [resolve][open][connect]"},
       // Close half-closes and drains, but not forever.
       {{"late data"}, "closed; close; calls; connect; close; arrivals = 0; calls = " + gone},
       {{std::string(65536, 'z')}, "endless; connect; close; calls = " + gone},

@@ -9,13 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "fake_sockets.h"
 #include "imapsend.h"
 #include "pop3send.h"
 #include "scripted_server.h"
@@ -242,20 +240,6 @@ void DefaultsAndConnectFailures(const std::string& default_port) {
 TEST(MailClients, DefaultsAndConnectFailures) {
   DefaultsAndConnectFailures<TPOP3Send>("pop3");
   DefaultsAndConnectFailures<TIMAPSend>("143");
-}
-
-// The IMAP client asks for 32 KiB socket buffers once, before it has a
-// socket; every connection it opens gets them, though each begins with Close.
-TEST(MailClients, EveryImapConnectionGetsItsBufferSizes) {
-  FakeSockets f;
-  f.closed = true;
-  TIMAPSend client(std::make_unique<TTCPBlockSocket>(&f));
-  EXPECT_FALSE(client.Login());
-  EXPECT_FALSE(client.Login());
-  std::string calls;
-  for (const std::string& call : f.calls) calls += "[" + call + "]";
-  const std::string opened = "[resolve][open][rcvbuf 32768][sndbuf 32768][connect]";
-  EXPECT_EQ(calls, opened + "[shutdown][close]" + opened);
 }
 
 }  // namespace
