@@ -96,6 +96,10 @@ TIMAPSend::TIMAPSend(std::unique_ptr<TTCPBlockSocket> sock) : TNexaClient(std::m
   Sock->LineEndAny = true;
   Sock->SetReceiveBufferSize(32768);
   Sock->SetSendBufferSize(32768);
+  // Room for a check's longest reply, so the lists do not regrow reply by
+  // reply, moving their lines each time.
+  ReplyLines.reserve(kMaxSpareLines);
+  spare_lines_.reserve(kMaxSpareLines);
 }
 
 TIMAPSend::~TIMAPSend() = default;
@@ -108,11 +112,17 @@ std::string TIMAPSend::SendCommand(std::initializer_list<std::string_view> comma
   }
   ++TagCounter;
   BoundCommand();
-  // Built in one room that every command reuses.
+  // Built in one room that every command reuses, sized once.
   char room[16];
-  command_line_.assign(TagText(TagCounter, room));
-  for (std::string_view part : command) command_line_.append(part);
-  command_line_.append("\r\n");
+  const std::string_view tag = TagText(TagCounter, room);
+  size_t length = tag.size() + 2;
+  for (std::string_view part : command) length += part.size();
+  command_line_.resize(length);
+  char* out = command_line_.data();
+  out = std::copy(tag.begin(), tag.end(), out);
+  for (std::string_view part : command) out = std::copy(part.begin(), part.end(), out);
+  out[0] = '\r';
+  out[1] = '\n';
   Sock->SendText(command_line_);
   return ReadResult();
 }
@@ -172,7 +182,6 @@ std::string TIMAPSend::ReadResult() {
 // replies do not each allocate their lines anew. Only rooms of a line's size
 // are kept: not a literal's, not one held inside the string itself.
 void TIMAPSend::KeepSpareLine(std::string* line) {
-  constexpr size_t kMaxSpareLines = 16;
   constexpr size_t kMaxSpareRoom = 1024;
   if (spare_lines_.size() == kMaxSpareLines) return;
   if (line->capacity() <= std::string().capacity() || line->capacity() > kMaxSpareRoom) return;
@@ -218,9 +227,10 @@ bool TIMAPSend::ReadCapabilities() {
     Capabilities.reserve(Capabilities.size() +
                          static_cast<size_t>(std::count(s.begin(), s.end(), ' ')) + 1);
     while (!s.empty()) {
-      const std::string_view t = LeftPart(s, " ");
-      s = RightPart(s, " ");
-      if (s == t) s = std::string_view();
+      const size_t blank = s.find(' ');
+      const std::string_view t = TrimBlanks(s.substr(0, blank));
+      const std::string_view rest = TrimBlanks(blank == s.npos ? s : s.substr(blank + 1));
+      s = rest == t ? std::string_view() : rest;
       Capabilities.emplace_back(t);
     }
   }

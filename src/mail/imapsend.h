@@ -81,6 +81,8 @@ class TIMAPSend : public TNexaClient {
   void ExtractLiteral(std::vector<std::string>& lines) const;
 
  private:
+  // Spare lines kept at most.
+  static constexpr size_t kMaxSpareLines = 16;
   void KeepSpareLine(std::string* line);
   void KeepSpareLines();
   // Emptied strings of earlier replies, reused for the next reply's lines.

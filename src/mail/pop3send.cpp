@@ -27,6 +27,9 @@ TPOP3Send::TPOP3Send(std::unique_ptr<TTCPBlockSocket> sock) : TNexaClient(std::m
   Port = "pop3";
   Timeout = 60000;
   Sock->LineEndAny = true;
+  // Room for the lines of a check's replies (CAPA, a header), so the list
+  // does not regrow, moving its lines, in every check.
+  ReplyLines.reserve(16);
 }
 
 TPOP3Send::~TPOP3Send() = default;
