@@ -21,6 +21,9 @@ constexpr int kProtoTcp = 6;
 constexpr size_t kMaxDrainBytes = 1 << 20;
 // The most one receive asks for (see FillInput).
 constexpr int kMaxReceive = 64 << 10;
+// Room a large ReadBytes makes ahead in its result, at most, for receiving
+// straight into it (see ReadBytes).
+constexpr size_t kMaxDirectStep = 256 << 10;
 // Input from which ReadLine lists the lines ahead (see FindLine).
 constexpr size_t kListFrom = 256;
 
@@ -471,16 +474,25 @@ bool TBlockSocket::Broken() {
 
 // Right after a command or the connect the reply cannot be there yet, which
 // tells ReceiveWithin to wait before it receives.
-bool TBlockSocket::FillInput(int timeout) {
+bool TBlockSocket::MayReceive() {
   if (Broken()) return false;
   if (aborted_.load()) {
     last_error_ = kErrAborted;
     return false;
   }
-  char* room = input_.Reserve(static_cast<size_t>(receive_size_));
+  return true;
+}
+
+int TBlockSocket::ReceiveInto(char* room, int length, int timeout) {
   const bool reply_due = reply_due_;
   reply_due_ = false;
-  const int got = ReceiveWithin(room, receive_size_, timeout, reply_due);
+  return ReceiveWithin(room, length, timeout, reply_due);
+}
+
+bool TBlockSocket::FillInput(int timeout) {
+  if (!MayReceive()) return false;
+  char* room = input_.Reserve(static_cast<size_t>(receive_size_));
+  const int got = ReceiveInto(room, receive_size_, timeout);
   if (got <= 0) return false;
   input_.Commit(static_cast<size_t>(got));
   // A receive that filled its room asks for more next time, up to
@@ -637,23 +649,45 @@ std::string TBlockSocket::ReadBytes(int count, int timeout) {
   }
   ReadScope scope(this, timeout);
   const size_t need = static_cast<size_t>(count);
-  // Gathered straight into the result a receive at a time: the input never
-  // has to grow to the whole block and be copied once more.
+  // What the input holds is taken first. Past it, a large block is received
+  // straight into the result, asking each time for all the room made ahead
+  // in it (up to kMaxDirectStep, sized once), and a short rest goes through
+  // the input. `bytes` may be sized ahead of `got`, the bytes that came.
   std::string bytes;
   bytes.reserve(need);
-  while (bytes.size() < need) {
-    if (SettleSplitLineEnd() && !input_.empty()) {
-      const size_t take = std::min(need - bytes.size(), input_.size());
+  size_t got = 0;
+  bool failed = false;
+  while (got < need && !failed) {
+    const bool direct = bytes.size() > got;
+    const bool settled = direct || SettleSplitLineEnd();
+    if (!direct && settled && !input_.empty()) {
+      const size_t take = std::min(need - got, input_.size());
       bytes.append(input_.data(), take);
       input_.Consume(take);
-    } else if (!FillWithin()) {
-      // What came stays readable, as after any failed read.
-      if (!bytes.empty()) {
-        std::memcpy(input_.Reserve(bytes.size()), bytes.data(), bytes.size());
-        input_.Commit(bytes.size());
+      got += take;
+    } else if (settled && (direct || need - got >= static_cast<size_t>(kMaxReceive))) {
+      if (!direct) bytes.resize(got + std::min(need - got, kMaxDirectStep));
+      int wait = 0;
+      int n = 0;
+      if (!NextWait(&wait)) {
+        last_error_ = kErrTimedOut;
+      } else if (MayReceive()) {
+        n = ReceiveInto(&bytes[got], static_cast<int>(bytes.size() - got), wait);
       }
-      return std::string();
+      failed = n <= 0;
+      if (!failed) got += static_cast<size_t>(n);
+    } else {
+      failed = !FillWithin();
     }
+  }
+  bytes.resize(got);
+  if (failed) {
+    // What came stays readable, as after any failed read.
+    if (got > 0) {
+      std::memcpy(input_.Reserve(got), bytes.data(), got);
+      input_.Commit(got);
+    }
+    return std::string();
   }
   return bytes;
 }

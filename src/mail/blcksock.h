@@ -192,6 +192,11 @@ class TBlockSocket {
   bool ResolveOne(const std::string& host, const std::string& port, platform::net::Address* out);
   // The peer's numeric address and port; empty and 0 before a connect.
   std::pair<std::string, int> DescribeRemote() const;
+  // False, with LastError set, when the connection is broken or aborted.
+  bool MayReceive();
+  // One receive of at most `length` bytes into `room`, after at most one
+  // wait; 0 with LastError set on failure.
+  int ReceiveInto(char* room, int length, int timeout);
   // Appends what arrives after at most one wait to the input (ReadChunk's
   // steps without the copy); false with LastError set on failure.
   bool FillInput(int timeout);

@@ -103,6 +103,11 @@ std::string Do(TBlockSocket& s, FakeSockets& f, const std::string& op, bool* loo
 TEST(Connection, ScriptsAgainstAScriptedPeer) {
   const std::string mib(1 << 20, 'x'), fetch = "* 1 FETCH (RFC822.HEADER {5}", tail(300, 'e');
   const std::string too_many = std::to_string(TBlockSocket::kMaxReadBytes + 1);
+  // A block past what one receive into the input takes, which the
+  // connection receives straight into its result.
+  std::string big(200000, ' ');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>('a' + (i * 7 + i / 4099) % 26);
+  const std::string part = big.substr(0, 150000);
   const std::string gone = "[resolve][open][connect][shutdown][close]";
   const std::pair<std::vector<std::string>, std::string> kCases[] = {
       {{"\r\n\r\n"}, "connect; line; line; line ! 10060; left"},
@@ -123,6 +128,10 @@ TEST(Connection, ScriptsAgainstAScriptedPeer) {
       {{"ab", "cd", "ef\r\n"},
        "connect; bytes 0; receives = 0; bytes 3 = abc; left = d; line = def; bytes 1 ! 10060"},
       {{"abc"}, "closed; connect; bytes 5 ! 10054; left = abc"},
+      {{"x\r", "\n" + big.substr(0, 90000), big.substr(90000) + "\r\nnext\r\n"},
+       "connect; line = x; bytes 200000 = " + big + "; line; line = next"},
+      {{"x\r", "\n" + part}, "closed; connect; line = x; bytes 200000 ! 10054; left = " + part},
+      {{part}, "connect; bytes 200000 ! 10060; left = " + part},
       // ReadChunk: the buffer first, then one receive.
       {{"l1\r\nrest", "next", "after"},
        "connect; line = l1; chunk = rest; chunk = next; pending = 5"},
