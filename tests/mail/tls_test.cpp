@@ -220,6 +220,28 @@ TEST(TlsServer, InputHeldByTheSessionIsReadAfterACommand) {
   }
 }
 
+// A block far larger than a record, read by count, comes whole and in order
+// out of many records, and what follows it stays for the next read.
+TEST(TlsServer, ALargeBlockIsReadWholeByCount) {
+  std::string block(300000, ' ');
+  for (size_t i = 0; i < block.size(); ++i)
+    block[i] = static_cast<char>('a' + (i * 7 + i / 4099) % 26);
+  Peer peer;
+  ServeTls(peer, false, [&](SSL* ssl) {
+    Write(ssl, "* 1 FETCH (RFC822 {300000}\r\n");
+    Write(ssl, block + ")\r\n");
+    char c;
+    SSL_read(ssl, &c, 1);  // until the client leaves
+  });
+  auto sock = NewTlsClient();
+  sock->Connect("127.0.0.1", peer.Port());
+  ASSERT_EQ(sock->LastError(), kOk);
+  EXPECT_EQ(sock->ReadLine(5000), "* 1 FETCH (RFC822 {300000}");
+  EXPECT_TRUE(sock->ReadBytes(300000, 5000) == block);
+  EXPECT_EQ(sock->ReadLine(5000), ")");
+  sock->Close();
+}
+
 // A send far larger than the socket's room waits for room as often as it
 // takes, and all of it arrives.
 TEST(TlsServer, ASendLargerThanTheSocketsRoomWaitsForRoom) {
