@@ -472,8 +472,6 @@ bool TBlockSocket::Broken() {
   return broken_ != 0;
 }
 
-// Right after a command or the connect the reply cannot be there yet, which
-// tells ReceiveWithin to wait before it receives.
 bool TBlockSocket::MayReceive() {
   if (Broken()) return false;
   if (aborted_.load()) {
@@ -483,6 +481,8 @@ bool TBlockSocket::MayReceive() {
   return true;
 }
 
+// Right after a command or the connect the reply cannot be there yet, which
+// tells ReceiveWithin to wait before it receives.
 int TBlockSocket::ReceiveInto(char* room, int length, int timeout) {
   const bool reply_due = reply_due_;
   reply_due_ = false;
