@@ -94,6 +94,8 @@ TIMAPSend::TIMAPSend(std::unique_ptr<TTCPBlockSocket> sock) : TNexaClient(std::m
   Port = "143";
   Timeout = 60000;
   Sock->LineEndAny = true;
+  // Asked for while there is no socket; the Close that begins every connect
+  // drops them, so the client's sockets keep the system's sizes.
   Sock->SetReceiveBufferSize(32768);
   Sock->SetSendBufferSize(32768);
   // Room for a check's longest reply, so the lists do not regrow reply by
