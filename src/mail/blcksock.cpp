@@ -650,23 +650,16 @@ std::string TBlockSocket::ReadBytes(int count, int timeout) {
   ReadScope scope(this, timeout);
   const size_t need = static_cast<size_t>(count);
   // What the input holds is taken first. Past it, a large block is received
-  // straight into the result, asking each time for all the room made ahead
-  // in it (up to kMaxDirectStep, sized once), and a short rest goes through
-  // the input. `bytes` may be sized ahead of `got`, the bytes that came.
+  // straight into the result: room is made ahead in it (up to
+  // kMaxDirectStep, sized once) and each receive asks for all that is left
+  // of it. A short rest goes through the input. `got` counts the bytes that
+  // came; `bytes` may be sized ahead of it.
   std::string bytes;
   bytes.reserve(need);
   size_t got = 0;
   bool failed = false;
   while (got < need && !failed) {
-    const bool direct = bytes.size() > got;
-    const bool settled = direct || SettleSplitLineEnd();
-    if (!direct && settled && !input_.empty()) {
-      const size_t take = std::min(need - got, input_.size());
-      bytes.append(input_.data(), take);
-      input_.Consume(take);
-      got += take;
-    } else if (settled && (direct || need - got >= static_cast<size_t>(kMaxReceive))) {
-      if (!direct) bytes.resize(got + std::min(need - got, kMaxDirectStep));
+    if (bytes.size() > got) {
       int wait = 0;
       int n = 0;
       if (!NextWait(&wait)) {
@@ -676,6 +669,13 @@ std::string TBlockSocket::ReadBytes(int count, int timeout) {
       }
       failed = n <= 0;
       if (!failed) got += static_cast<size_t>(n);
+    } else if (const bool settled = SettleSplitLineEnd(); settled && !input_.empty()) {
+      const size_t take = std::min(need - got, input_.size());
+      bytes.append(input_.data(), take);
+      input_.Consume(take);
+      got += take;
+    } else if (settled && need - got >= static_cast<size_t>(kMaxReceive)) {
+      bytes.resize(got + std::min(need - got, kMaxDirectStep));
     } else {
       failed = !FillWithin();
     }
