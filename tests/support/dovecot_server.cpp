@@ -1,12 +1,11 @@
 #include "dovecot_server.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #ifdef _WIN32
 #include <windows.h>
-
-#include <filesystem>
 #endif
 
 #include "blcksock.h"
@@ -46,26 +45,24 @@ std::string shell_words(const std::vector<std::string>& words) {
   return out;
 }
 
-#ifdef _WIN32
-// Messages in the user's INBOX, new and seen.
-size_t inbox_size(const std::string& maildir) {
-  size_t count = 0;
-  for (const char* sub : {"/new", "/cur"}) {
-    std::error_code ignored;
-    for (auto it = std::filesystem::directory_iterator(maildir + sub, ignored);
-         it != std::filesystem::directory_iterator(); it.increment(ignored)) {
-      ++count;
-    }
-  }
-  return count;
-}
-#endif
-
 }  // namespace
 
 const dovecot_server& dovecot() {
   static const dovecot_server server = read_state();
   return server;
+}
+
+size_t inbox_size(const std::string& user) {
+  size_t count = 0;
+  for (const char* sub : {"/new", "/cur"}) {
+    std::error_code ignored;
+    for (auto it = std::filesystem::directory_iterator(
+             dovecot().dir + "/mail/" + user + "/Maildir" + sub, ignored);
+         it != std::filesystem::directory_iterator(); it.increment(ignored)) {
+      ++count;
+    }
+  }
+  return count;
 }
 
 std::string deliver(const std::string& user, const std::vector<std::string>& options) {
@@ -84,8 +81,7 @@ std::string deliver(const std::string& user, const std::vector<std::string>& opt
   for (std::string& word : words) {
     if (word.rfind("Z:", 0) == 0) word.erase(0, 2);
   }
-  const std::string inbox = server.dir + "/mail/" + user + "/Maildir";
-  const size_t before = inbox_size(inbox);
+  const size_t before = inbox_size(user);
   std::string command = "Z:\\bin\\bash -c \"" + shell_words(words) + "\"";
   // The command line goes to bash as is; no double quote may end it early.
   if (shell_words(words).find('"') != std::string::npos) return "a double quote in " + command;
@@ -99,7 +95,7 @@ std::string deliver(const std::string& user, const std::vector<std::string>& opt
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   for (int waited_ms = 0; waited_ms < 20000; waited_ms += 20) {
-    if (inbox_size(inbox) > before) return "";
+    if (inbox_size(user) > before) return "";
     Sleep(20);
   }
   return "no message arrived: " + command;

@@ -27,6 +27,9 @@ const dovecot_server& dovecot();
 // to the INBOX only.
 std::string deliver(const std::string& user, const std::vector<std::string>& options);
 
+// Messages in `user`'s INBOX, new and seen.
+size_t inbox_size(const std::string& user);
+
 // Whether an OpenSSL library can be loaded for TLS connections.
 bool tls_available();
 
