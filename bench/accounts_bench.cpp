@@ -1,8 +1,9 @@
 // The cost of many accounts: the substitute host loads the plug-in library
 // with a generated mail.ini of 1,000 to 20,000 accounts and times "start" and
 // "stop", each from sending the event until it returns (its "-> 0" line).
-// The host logs into a stream that writes nothing, so the time is the
-// plug-in's and the host's contact list's, not the log's. The accounts point
+// The host's log is off (a stream without a buffer: no line is formatted or
+// kept), so the time is the plug-in's and the host's contact list's, not
+// the log's. The accounts point
 // at a port where nothing listens and the checker is stopped before its
 // first pause ends, so no check runs. Beside the wall time it shows the
 // processor time of the thread that sent the event.

@@ -92,7 +92,8 @@ bool parse_answer(const std::string& word, int32_t* answer) {
 // Lines kept for "wait"; older ones are only in the log.
 constexpr size_t kRecentLines = 4096;
 
-substitute_host::substitute_host(std::ostream& log) : log_(log), answer_(platform::ANSWER_YES) {
+substitute_host::substitute_host(std::ostream& log)
+    : log_(log), logging_(log.rdbuf() != nullptr), answer_(platform::ANSWER_YES) {
   current = this;
   observe_sounds([this](const std::string& what) { log_line("sound " + what); });
   install_message_box_answerer(
@@ -154,6 +155,7 @@ void substitute_host::record_launches(bool record) {
 }
 
 void substitute_host::log_line(const std::string& line, const std::string& brief) {
+  if (!logging_) return;
   {
     std::lock_guard<std::mutex> hold(log_lock_);
     if (!brief_) {
@@ -288,7 +290,7 @@ int32_t substitute_host::host_function(const char* plugin_id, const char* functi
     if (name == "dialogAdd") dialogs_.push_back(r->window);
   } else if (name.rfind("list", 0) == 0) {
     auto* r = static_cast<list_entry_record*>(record);
-    line += " " + describe(r);
+    if (logging_) line += " " + describe(r);
     const bitmap_handle bitmap =
         r->icon != nullptr && r->icon->bitmap != nullptr ? *r->icon->bitmap : nullptr;
     const std::string bitmap_name = icon_name(bitmap);
