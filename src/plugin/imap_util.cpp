@@ -1,9 +1,12 @@
 #include "imap_util.h"
 
+#include <algorithm>
 #include <cstring>
-#include <map>
+#include <iterator>
 #include <mutex>
 #include <set>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "imap_state.h"
@@ -42,8 +45,15 @@ const menu_item_spec kMenu[] = {
 // left here for that thread to send after its own call. Nobody waits for a
 // host call, so a host that calls back into the plug-in, or that waits for
 // the other thread, cannot deadlock against an update.
+//
+// The records live in the block, so an entry is one allocation: tens of
+// thousands of accounts then cost tens of thousands of blocks, not seven
+// small pieces each for the allocator to sort out when they are freed.
 struct entry_block {
-  list_entry_record* record = nullptr;
+  list_entry_record record{};
+  list_icon_record icon{};
+  menu_item_record items[std::size(kMenu)]{};
+  menu_data data[std::size(kMenu)]{};
   std::string text, name, tooltip;
   bool delivering = false;  // a thread is handing the records to the host
   bool removed = false;     // out of `entries`; the deliverer removes and frees it
@@ -55,7 +65,7 @@ struct entry_block {
 };
 
 std::mutex entry_lock;
-std::map<account_ref, entry_block*> entries;  // guarded by entry_lock
+std::unordered_map<account_ref, entry_block*> entries;  // guarded by entry_lock
 
 std::mutex alert_lock;
 // Never destroyed: the module's detach frees the alerts left in it, and in a
@@ -63,22 +73,6 @@ std::mutex alert_lock;
 std::set<alert_context*>& live_alerts = *new std::set<alert_context*>;  // guarded by alert_lock
 
 platform::cursor_handle cursor_before_busy = nullptr;
-
-// Frees an entry's records in the order they were handed out backwards:
-// the icon, then each menu item's data and the item from the last item to
-// the first, then the list-entry record.
-void free_entry(entry_block* block) {
-  list_entry_record* record = block->record;
-  delete record->icon;
-  std::vector<menu_item_record*> items;
-  for (menu_item_record* m = record->menu; m != nullptr; m = m->next) items.push_back(m);
-  for (auto it = items.rbegin(); it != items.rend(); ++it) {
-    delete reinterpret_cast<menu_data*>((*it)->user_data);
-    delete *it;
-  }
-  delete record;
-  delete block;
-}
 
 void free_alert(alert_context* context) {
   delete[] context->alert->text;
@@ -91,14 +85,14 @@ void free_alert(alert_context* context) {
 // The caller holds entry_lock in `hold` and made itself the deliverer; the
 // lock is held again on return, and a removed block is gone by then.
 void deliver(entry_block* block, std::unique_lock<std::mutex>& hold) {
-  list_entry_record* record = block->record;
+  list_entry_record* record = &block->record;
   for (;;) {
     const char* function;
     if (block->removed) {
       record->group_id = -1;
       hold.unlock();
       call_host("listRemoveEntry", record);
-      free_entry(block);
+      delete block;
       hold.lock();
       return;
     }
@@ -137,7 +131,7 @@ template <class Change>
 void update_entry(account_ref account, Change change) {
   std::unique_lock<std::mutex> hold(entry_lock);
   auto it = entries.find(account);
-  if (it == entries.end() || it->second->record->entry_id <= 0) return;
+  if (it == entries.end() || it->second->record.entry_id <= 0) return;
   entry_block* block = it->second;
   change(block);
   if (block->delivering) return;
@@ -219,22 +213,31 @@ void remove_account_entries() {
     std::lock_guard<std::mutex> hold(entry_lock);
     for (const auto& e : entries) rest.push_back(e.first);
   }
+  // In the order the accounts were made, whatever the map's order.
+  std::sort(rest.begin(), rest.end());
   for (account_ref key : rest) remove_account_entry(key);
 }
 
 void add_account_entry(account_ref account) {
-  imap_info info;
-  if (!account_table.copy(account, &info)) return;
+  // Only what the entry shows is read, not a copy of the whole account.
+  std::string text, name;
+  int32_t new_count = 0;
+  if (!account_table.read(account, [&](const imap_info& a) {
+        text = entry_text(a);
+        name = a.display;
+        new_count = a.new_count;
+      })) {
+    return;
+  }
   // A second entry would leave the first one's records and host entry
   // behind for good.
   if (has_entry(account)) remove_account_entry(account);
 
   auto* block = new entry_block;
-  block->text = entry_text(info);
-  block->name = info.display;
-  auto* record = new list_entry_record;
+  block->text = std::move(text);
+  block->name = std::move(name);
+  list_entry_record* record = &block->record;
   init_record(record);
-  block->record = record;
 
   record->group_id = mail_group_id;
   record->field88 = -1;
@@ -251,37 +254,32 @@ void add_account_entry(account_ref account) {
   record->user_data = account;
   record->is_entry = 1;
 
-  auto* icon = new list_icon_record;
+  list_icon_record* icon = &block->icon;
   init_record(icon);
   record->icon = icon;
   icon->one = 1;
-  if (info.new_count > 0) {
+  if (new_count > 0) {
     icon->bitmap = &state_bitmaps[ICON_NEW_MAIL];
-  } else if (info.new_count == 0) {
+  } else if (new_count == 0) {
     icon->bitmap = &state_bitmaps[ICON_NO_MAIL];
   }
   icon->rect = &state_rects[0];
   icon->field28 = 0;
 
-  menu_item_record* previous = nullptr;
-  for (const menu_item_spec& spec : kMenu) {
-    auto* item = new menu_item_record;
+  for (size_t i = 0; i < std::size(kMenu); ++i) {
+    menu_item_record* item = &block->items[i];
     init_record(item);
     item->field4 = -1;
     item->field12 = 0;
-    item->label = spec.label;
+    item->label = kMenu[i].label;
     item->callback = on_menu_event;
-    auto* data = new menu_data{};
-    data->command = spec.command;
-    data->account = spec.command == MENU_CHECK_ALL ? 0 : account;
+    menu_data* data = &block->data[i];
+    data->command = kMenu[i].command;
+    data->account = kMenu[i].command == MENU_CHECK_ALL ? 0 : account;
     item->user_data = reinterpret_cast<uintptr_t>(data);
-    if (previous == nullptr) {
-      record->menu = item;
-    } else {
-      previous->next = item;
-    }
-    previous = item;
+    item->next = i + 1 < std::size(kMenu) ? &block->items[i + 1] : nullptr;
   }
+  record->menu = &block->items[0];
 
   // Nobody else sees the records before they are published below.
   const int32_t id = call_host("listAddEntry", record);
@@ -289,7 +287,7 @@ void add_account_entry(account_ref account) {
   if (id == -1) {
     // Refused: there is nothing to remove later, and removing an entry -1
     // of group -1 would name the group instead.
-    free_entry(block);
+    delete block;
     return;
   }
   {
