@@ -22,7 +22,7 @@ const char SOUND_FILE_NAME[] = "mailnotify.wav";
 namespace {
 
 // How often a pause looks for a stop.
-constexpr uint32_t PAUSE_SLICE_MS = 50;
+constexpr uint32_t PAUSE_SLICE_MS = 10;
 
 std::atomic<account_check_fn> account_check{nullptr};
 
