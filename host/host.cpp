@@ -6,6 +6,7 @@
 #include <cstring>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include "bitmaps.h"
 #include "dialog_user.h"
@@ -318,9 +319,9 @@ int32_t substitute_host::host_function(const char* plugin_id, const char* functi
       for (const menu_item_record* m = r->menu; m != nullptr; m = m->next) {
         e.menu.push_back(menu_item{text_of(m->label), m->callback, m->user_data});
       }
-      entries_[result] = e;
       brief = "entry " + std::to_string(result) + " added " + quoted(e.text) +
               " icon=" + e.icon_name + " in group " + std::to_string(e.group);
+      entries_.emplace(result, std::move(e));
     } else if (name == "listGetSectionCount") {
       for (const auto& [id, e] : entries_) result += e.group == r->group_id ? 1 : 0;
     } else if (name == "listRemoveEntry") {
@@ -387,6 +388,8 @@ std::vector<substitute_host::entry> substitute_host::entries() const {
   std::lock_guard<std::mutex> hold(model_lock_);
   std::vector<entry> out;
   for (const auto& e : entries_) out.push_back(e.second);
+  // In the order they were added, whatever the map's order.
+  std::sort(out.begin(), out.end(), [](const entry& a, const entry& b) { return a.id < b.id; });
   return out;
 }
 

@@ -15,6 +15,7 @@
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/platform.h"
@@ -147,12 +148,12 @@ class substitute_host {
   plugin_info_record info_{};
 
   mutable std::mutex model_lock_;
-  int32_t next_group_id_ = 1;         // guarded by model_lock_
-  int32_t next_entry_id_ = 1;         // guarded by model_lock_
-  int32_t next_alert_id_ = 1;         // guarded by model_lock_
-  std::map<int32_t, group> groups_;   // guarded by model_lock_
-  std::map<int32_t, entry> entries_;  // guarded by model_lock_
-  std::map<int32_t, alert> alerts_;   // guarded by model_lock_
+  int32_t next_group_id_ = 1;                   // guarded by model_lock_
+  int32_t next_entry_id_ = 1;                   // guarded by model_lock_
+  int32_t next_alert_id_ = 1;                   // guarded by model_lock_
+  std::map<int32_t, group> groups_;             // guarded by model_lock_
+  std::unordered_map<int32_t, entry> entries_;  // guarded by model_lock_
+  std::map<int32_t, alert> alerts_;             // guarded by model_lock_
   // Registered with "dialogAdd", oldest first.
   std::vector<platform::window_handle> dialogs_;  // guarded by model_lock_
 
