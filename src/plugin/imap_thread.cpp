@@ -396,6 +396,9 @@ bool post_to_checker(uint32_t message, uintptr_t wparam) {
   if (thread == 0) return false;
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   while (!platform::post_thread_message(thread, message, wparam, 0)) {
+    if (checker_thread_handle != nullptr && platform::wait_for_thread(checker_thread_handle, 0)) {
+      return false;
+    }
     if (std::chrono::steady_clock::now() > give_up) return false;
   }
   return true;

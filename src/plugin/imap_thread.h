@@ -65,9 +65,12 @@ class checker_control {
 
 // Posts a request to the checker thread, repeating a refused post at once
 // until it is accepted. A thread that has only just started may not have its
-// queue yet; a post is given up when there is no checker thread (id 0) or
-// when it is still refused after a second, so that a checker that is gone
-// cannot hang the caller. Returns whether the request was posted.
+// queue yet; a post is given up when there is no checker thread (id 0), when
+// the checker has ended (it ends on any request once a stop was asked for,
+// so the STOP_CHECKER that follows may find it gone), or when it is still
+// refused after a second, so that a checker that is gone cannot hang the
+// caller. User-interface thread only. Returns whether the request was
+// posted.
 bool post_to_checker(uint32_t message, uintptr_t wparam);
 
 // Checks the account `account` once: shows the checking icon, counts its

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -380,6 +381,25 @@ class CheckerThread : public plugin_test::PluginTest {
   platform::thread_handle thread_ = nullptr;
   uint32_t thread_id_ = 0;
 };
+
+// A checker that took another request after the stop was asked for has
+// ended: the STOP_CHECKER that "stop" posts next gives up at once instead of
+// retrying for its full second.
+TEST_F(CheckerThread, PostToACheckerThatHasEndedGivesUpAtOnce) {
+  start();
+  control_->request_stop();
+  post(CHECK_ALL);
+  ASSERT_TRUE(platform::wait_for_thread(thread_, 5000));
+  checker_thread_id = thread_id_;
+  checker_thread_handle = thread_;
+  const auto begin = std::chrono::steady_clock::now();
+  EXPECT_FALSE(post_to_checker(STOP_CHECKER, 0));
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(500));
+  checker_thread_id = 0;
+  checker_thread_handle = nullptr;
+  platform::close_thread(thread_);
+  thread_ = nullptr;
+}
 
 struct ScheduleCase {
   const char* name;
