@@ -3,10 +3,10 @@
 // "stop", each from sending the event until it returns (its "-> 0" line).
 // The host's log is off (a stream without a buffer: no line is formatted or
 // kept), so the time is the plug-in's and the host's contact list's, not
-// the log's. The accounts point
-// at a port where nothing listens and the checker is stopped before its
-// first pause ends, so no check runs. Beside the wall time it shows the
-// processor time of the thread that sent the event.
+// the log's. The accounts point at a port where nothing listens and the
+// checker is stopped before its first pause ends, so no check runs. Beside
+// the wall time it shows the processor time of the thread that sent the
+// event.
 //
 //   accounts_bench [runs]      (default 3; median and worst per size)
 #include <time.h>

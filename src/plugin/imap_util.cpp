@@ -47,8 +47,8 @@ const menu_item_spec kMenu[] = {
 // the other thread, cannot deadlock against an update.
 //
 // The records live in the block, so an entry is one allocation: tens of
-// thousands of accounts then cost tens of thousands of blocks, not seven
-// small pieces each for the allocator to sort out when they are freed.
+// thousands of accounts then cost tens of thousands of blocks, not nine
+// pieces each for the allocator to sort out when they are freed.
 struct entry_block {
   list_entry_record record{};
   list_icon_record icon{};
