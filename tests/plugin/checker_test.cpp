@@ -383,9 +383,10 @@ class CheckerThread : public plugin_test::PluginTest {
 };
 
 // A checker that took another request after the stop was asked for has
-// ended: the STOP_CHECKER that "stop" posts next gives up at once instead of
-// retrying for its full second.
-TEST_F(CheckerThread, PostToACheckerThatHasEndedGivesUpAtOnce) {
+// ended: the STOP_CHECKER that "stop" posts next returns at once instead of
+// retrying for its full second. (A queue that the ending thread has not
+// closed yet may still take the post, which then goes nowhere.)
+TEST_F(CheckerThread, PostToACheckerThatHasEndedReturnsAtOnce) {
   start();
   control_->request_stop();
   post(CHECK_ALL);
@@ -393,7 +394,7 @@ TEST_F(CheckerThread, PostToACheckerThatHasEndedGivesUpAtOnce) {
   checker_thread_id = thread_id_;
   checker_thread_handle = thread_;
   const auto begin = std::chrono::steady_clock::now();
-  EXPECT_FALSE(post_to_checker(STOP_CHECKER, 0));
+  post_to_checker(STOP_CHECKER, 0);
   EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(500));
   checker_thread_id = 0;
   checker_thread_handle = nullptr;
