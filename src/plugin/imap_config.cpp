@@ -196,7 +196,7 @@ bool save_config(std::string* error) {
     ini_file::key_lines keys;
     // About 30 bytes a line: enough that the text is not moved as it grows.
     const size_t count = OPTION_COUNT + account_table.size() * ACCOUNT_SETTINGS.size();
-    keys.reserve(count * 32, count);
+    keys.reserve(count * 32);
     for (const option_key& key : OPTION_KEYS) {
       keys.add(key.name, key.flag->load() != 0 ? "1" : "0");
     }

@@ -17,14 +17,38 @@ std::string_view trimmed(std::string_view text, size_t begin, size_t end) {
   return text.substr(begin, end - begin);
 }
 
+// The lines of a text one after the other, each without its line end (CR LF
+// or LF alone); the last line may have none.
+class line_reader {
+ public:
+  explicit line_reader(std::string_view text) : text_(text) {}
+
+  bool next(std::string_view* line) {
+    if (next_ >= text_.size()) return false;
+    const size_t begin = next_;
+    size_t end = text_.find('\n', begin);
+    if (end == std::string_view::npos) end = text_.size();
+    next_ = end < text_.size() ? end + 1 : end;
+    if (end > begin && text_[end - 1] == '\r') --end;
+    *line = text_.substr(begin, end - begin);
+    return true;
+  }
+  // Where the line after the last one returned starts.
+  size_t next_start() const { return next_; }
+
+ private:
+  std::string_view text_;
+  size_t next_ = 0;
+};
+
 // The name of the section that `line` opens, or false when it opens none.
-bool section_header(std::string_view line, std::string* name) {
+bool section_header(std::string_view line, std::string_view* name) {
   size_t start = 0;
   while (start < line.size() && is_blank(line[start])) ++start;
   if (start == line.size() || line[start] != '[') return false;
   size_t close = line.find(']', start + 1);
   if (close == std::string_view::npos) close = line.size();
-  *name = std::string(trimmed(line, start + 1, close));
+  *name = trimmed(line, start + 1, close);
   return true;
 }
 
@@ -81,10 +105,7 @@ ini_file::key_lines::key_lines(const std::vector<key_value>& keys) {
   for (const key_value& key : keys) add(key.first, key.second);
 }
 
-void ini_file::key_lines::reserve(size_t bytes, size_t count) {
-  text_.reserve(text_.size() + bytes);
-  ends_.reserve(ends_.size() + count);
-}
+void ini_file::key_lines::reserve(size_t bytes) { text_.reserve(text_.size() + bytes); }
 
 void ini_file::key_lines::add(std::string_view name, std::string_view value) {
   append_one_line(text_, name);
@@ -93,25 +114,15 @@ void ini_file::key_lines::add(std::string_view name, std::string_view value) {
   if (quoted) text_ += '"';
   append_one_line(text_, value);
   if (quoted) text_ += '"';
-  ends_.push_back(text_.size());
+  text_ += "\r\n";
 }
 
-ini_file::ini_file(std::string text) {
-  const bool marked = text.compare(0, 3, BYTE_ORDER_MARK) == 0;
-  if (marked) byte_order_mark_ = BYTE_ORDER_MARK;
-  texts_.push_back(std::make_unique<const std::string>(std::move(text)));
-  const std::string_view all = std::string_view(*texts_.back()).substr(marked ? 3 : 0);
-  lines_.reserve(static_cast<size_t>(std::count(all.begin(), all.end(), '\n')) + 1);
-  for (size_t begin = 0; begin < all.size();) {
-    size_t end = all.find('\n', begin);
-    const size_t next = end == std::string_view::npos ? all.size() : end + 1;
-    if (end == std::string_view::npos) end = all.size();
-    if (end > begin && all[end - 1] == '\r') --end;
-    lines_.push_back(all.substr(begin, end - begin));
-    begin = next;
-  }
+ini_file::ini_file(std::string text) : text_(std::move(text)) {
+  if (text_.compare(0, 3, BYTE_ORDER_MARK) == 0) body_start_ = 3;
+  crlf_only_ = text_.size() == body_start_;
 }
 
+std::string_view ini_file::body() const { return std::string_view(text_).substr(body_start_); }
 bool ini_file::load(const std::string& path, std::string* error) {
   std::string text;
   std::string reason;
@@ -137,6 +148,7 @@ bool ini_file::load(const std::string& path, std::string* error) {
 }
 
 bool ini_file::save(const std::string& path, std::string* error) const {
+  if (crlf_only_) return platform::write_file_atomically(platform::env(), path, text_, error);
   return platform::write_file_atomically(platform::env(), path, text(), error);
 }
 
@@ -152,11 +164,11 @@ void ini_file::for_each_key(
     const std::string& section,
     const std::function<void(std::string_view, std::string_view)>& fn) const {
   bool inside = false;
-  for (std::string_view line : lines_) {
-    std::string header;
-    std::string_view name, value;
+  line_reader lines(body());
+  std::string_view line, header, name, value;
+  while (lines.next(&line)) {
     if (section_header(line, &header)) {
-      inside = ini_file::same_name(header, section);
+      inside = same_name(header, section);
     } else if (inside && key_line(line, &name, &value)) {
       fn(name, value);
     }
@@ -164,70 +176,62 @@ void ini_file::for_each_key(
 }
 
 void ini_file::replace_section(const std::string& section, key_lines keys) {
-  // The section's first header, and its first name=value line.
-  const size_t none = lines_.size();
+  // Where the section's first header starts, and where the new lines go: at
+  // its first name=value line, or right after the header when it has none.
+  const std::string_view old_body = body();
+  const size_t none = std::string_view::npos;
   size_t header = none;
-  size_t first_key = none;
-  for (size_t i = 0; i < lines_.size(); ++i) {
-    std::string name;
-    if (section_header(lines_[i], &name)) {
-      if (header != none) break;
-      if (ini_file::same_name(name, section)) header = i;
-    } else if (header != none && is_key_line(lines_[i])) {
-      first_key = i;
-      break;
+  size_t place = none;
+  {
+    line_reader lines(old_body);
+    std::string_view line, name;
+    for (size_t start = 0; lines.next(&line); start = lines.next_start()) {
+      if (section_header(line, &name)) {
+        if (header != none) break;
+        if (same_name(name, section)) {
+          header = start;
+          place = lines.next_start();
+        }
+      } else if (header != none && is_key_line(line)) {
+        place = start;
+        break;
+      }
     }
   }
 
-  // The new lines (with the header when the section is new), in texts that
-  // never move.
-  std::vector<std::string_view> block;
-  block.reserve(keys.ends_.size() + 1);
-  if (header == none) {
-    texts_.push_back(std::make_unique<const std::string>("[" + section + "]"));
-    block.push_back(*texts_.back());
-  }
-  texts_.push_back(std::make_unique<const std::string>(std::move(keys.text_)));
-  const std::string_view all = *texts_.back();
-  size_t begin = 0;
-  for (size_t end : keys.ends_) {
-    block.push_back(all.substr(begin, end - begin));
-    begin = end;
-  }
-
-  if (header == none) {
-    lines_.insert(lines_.end(), block.begin(), block.end());
-    return;
-  }
-  const size_t place = first_key != none ? first_key : header + 1;
-  std::vector<std::string_view> result;
-  result.reserve(lines_.size() + block.size());
+  std::string text;
+  text.reserve(text_.size() + keys.text_.size() + section.size() + 6);
+  text.assign(text_, 0, body_start_);
   bool inside = false;
-  for (size_t i = 0; i < lines_.size(); ++i) {
-    if (i == place) result.insert(result.end(), block.begin(), block.end());
-    const std::string_view line = lines_[i];
-    std::string name;
+  line_reader lines(old_body);
+  std::string_view line, name;
+  for (size_t start = 0; lines.next(&line); start = lines.next_start()) {
+    if (start == place) text += keys.text_;
     if (section_header(line, &name)) {
-      inside = ini_file::same_name(name, section);
-      if (inside && i != header) continue;  // a repeated header of the section
+      inside = same_name(name, section);
+      if (inside && start != header) continue;  // a repeated header of the section
     } else if (inside && is_key_line(line)) {
       continue;
     }
-    result.push_back(line);
+    text += line;
+    text += "\r\n";
   }
-  if (place == lines_.size()) result.insert(result.end(), block.begin(), block.end());
-  lines_ = std::move(result);
+  if (header == none) text += "[" + section + "]\r\n";
+  if (header == none || place == old_body.size()) text += keys.text_;
+  text_ = std::move(text);
+  crlf_only_ = true;
 }
 
-bool ini_file::same_name(const std::string& a, const std::string& b) { return SameTextAscii(a, b); }
+bool ini_file::same_name(std::string_view a, std::string_view b) { return SameTextAscii(a, b); }
 
 std::string ini_file::text() const {
-  size_t length = byte_order_mark_.size();
-  for (std::string_view line : lines_) length += line.size() + 2;
+  if (crlf_only_) return text_;
   std::string text;
-  text.reserve(length);
-  text = byte_order_mark_;
-  for (std::string_view line : lines_) {
+  text.reserve(text_.size() + 2);
+  text.assign(text_, 0, body_start_);
+  line_reader lines(body());
+  std::string_view line;
+  while (lines.next(&line)) {
     text += line;
     text += "\r\n";
   }

@@ -1,9 +1,11 @@
 // A private-profile file ("INI" file): sections that start with a line
 // "[name]", name=value lines inside them, lines that end in CR LF.
 //
-// The file is kept as its lines, so that writing it back changes nothing but
-// the section that was replaced: other sections, comments (";" lines), blank
-// lines and lines of no known form stay as they were. Section names are
+// The file is kept as its text, so that writing it back changes nothing but
+// the section that was replaced (and line ends, which become CR LF): other
+// sections, comments (";" lines), blank lines and lines of no known form stay
+// as they were. No line is stored on its own, so a file of megabytes costs
+// its text and no more. Section names are
 // matched without regard to ASCII letter case; key names are returned as
 // they stand. Names and values are read as the Windows private-profile
 // reader reads them (blanks around them removed, one pair of enclosing
@@ -13,7 +15,6 @@
 
 #include <functional>
 #include <initializer_list>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -55,14 +56,13 @@ class ini_file {
     key_lines() = default;
     key_lines(std::initializer_list<key_value> keys);
     key_lines(const std::vector<key_value>& keys);
-    // Room for `count` more lines of `bytes` in all.
-    void reserve(size_t bytes, size_t count);
+    // Room for `bytes` more of lines.
+    void reserve(size_t bytes);
     void add(std::string_view name, std::string_view value);
 
    private:
     friend class ini_file;
-    std::string text_;
-    std::vector<size_t> ends_;
+    std::string text_;  // every line ends in CR LF
   };
 
   // Replaces every name=value line of `section` by `keys`, in their order,
@@ -75,12 +75,13 @@ class ini_file {
   std::string text() const;
 
   // Whether two names are the same to this file: ASCII letter case ignored.
-  static bool same_name(const std::string& a, const std::string& b);
+  static bool same_name(std::string_view a, std::string_view b);
 
  private:
-  std::string byte_order_mark_;
-  // The text the lines are read from: the file, and each block of lines
-  // replace_section wrote. On the heap, so that the lines never move.
-  std::vector<std::unique_ptr<const std::string>> texts_;
-  std::vector<std::string_view> lines_;
+  // The lines: the text after the byte-order mark.
+  std::string_view body() const;
+
+  std::string text_;       // with the byte-order mark, if the file has one
+  size_t body_start_ = 0;  // after the mark
+  bool crlf_only_ = true;  // every line of text_ ends in CR LF: text() is text_
 };
