@@ -294,7 +294,6 @@ int32_t substitute_host::host_function(const char* plugin_id, const char* functi
     if (logging_) line += " " + describe(r);
     const bitmap_handle bitmap =
         r->icon != nullptr && r->icon->bitmap != nullptr ? *r->icon->bitmap : nullptr;
-    const std::string bitmap_name = icon_name(bitmap);
     const std::string entry_name = "entry " + std::to_string(r->entry_id);
     unusual = false;
     std::lock_guard<std::mutex> hold(model_lock_);
@@ -313,11 +312,14 @@ int32_t substitute_host::host_function(const char* plugin_id, const char* functi
       e.tooltip = text_of(r->tooltip);
       e.name = text_of(r->name);
       e.icon = bitmap;
-      e.icon_name = bitmap_name;
+      e.icon_name = icon_name(bitmap);
       e.callback = r->callback;
       e.user_data = r->user_data;
       for (const menu_item_record* m = r->menu; m != nullptr; m = m->next) {
-        e.menu.push_back(menu_item{text_of(m->label), m->callback, m->user_data});
+        const std::string_view label = m->label != nullptr ? m->label : "";
+        auto known = labels_.find(label);
+        if (known == labels_.end()) known = labels_.emplace(label).first;
+        e.menu.push_back(menu_item{&*known, m->callback, m->user_data});
       }
       brief = "entry " + std::to_string(result) + " added " + quoted(e.text) +
               " icon=" + e.icon_name + " in group " + std::to_string(e.group);
@@ -342,8 +344,8 @@ int32_t substitute_host::host_function(const char* plugin_id, const char* functi
         brief = entry_name + " tooltip " + quoted(r->tooltip);
       } else if (name == "listUpdateIcon") {
         it->second.icon = bitmap;
-        it->second.icon_name = bitmap_name;
-        brief = entry_name + " icon " + bitmap_name;
+        it->second.icon_name = icon_name(bitmap);
+        brief = entry_name + " icon " + it->second.icon_name;
       } else {
         unusual = true;
       }
@@ -412,7 +414,7 @@ void substitute_host::list_contacts() {
       if (e.group != g.id) continue;
       std::string menu;
       for (size_t i = 0; i < e.menu.size(); ++i) {
-        menu += (i > 0 ? ", " : "") + std::to_string(i + 1) + "=" + quoted(e.menu[i].label);
+        menu += (i > 0 ? ", " : "") + std::to_string(i + 1) + "=" + quoted(*e.menu[i].label);
       }
       log_line("    entry " + std::to_string(e.id) + " " + quoted(e.text) +
                " name=" + quoted(e.name) + " icon=" + e.icon_name +
@@ -499,7 +501,7 @@ void substitute_host::menu_event(int32_t entry_id, size_t item, const std::strin
     }
     picked = it->second.menu[item - 1];
   }
-  log_line("entry " + std::to_string(entry_id) + " menu " + quoted(picked.label) + " event " +
+  log_line("entry " + std::to_string(entry_id) + " menu " + quoted(*picked.label) + " event " +
            quoted(event));
   if (picked.callback != nullptr) picked.callback(0, 0, event.c_str(), 0, picked.user_data);
 }

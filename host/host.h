@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <ostream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <unordered_map>
@@ -61,7 +62,8 @@ class substitute_host {
   int32_t host_function(const char* plugin_id, const char* function, void* record);
 
   struct menu_item {
-    std::string label;
+    // Every entry has the same few labels: each is kept once (labels_).
+    const std::string* label = nullptr;
     host_callback_fn callback = nullptr;
     uintptr_t user_data = 0;
   };
@@ -153,6 +155,7 @@ class substitute_host {
   int32_t next_alert_id_ = 1;                   // guarded by model_lock_
   std::map<int32_t, group> groups_;             // guarded by model_lock_
   std::unordered_map<int32_t, entry> entries_;  // guarded by model_lock_
+  std::set<std::string, std::less<>> labels_;   // guarded by model_lock_
   std::map<int32_t, alert> alerts_;             // guarded by model_lock_
   // Registered with "dialogAdd", oldest first.
   std::vector<platform::window_handle> dialogs_;  // guarded by model_lock_
