@@ -1,7 +1,7 @@
 #include "imap_config.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <map>
 #include <vector>
 
 #include "imap_def.h"
@@ -96,10 +96,11 @@ void load_options(const std::vector<option_line>& lines) {
   }
 }
 
-// Stores one account value into its slot; an unknown base name does
-// nothing.
-void store_account_value(std::string_view base, std::string_view value, imap_info* slot) {
-  for (const account_setting& setting : ACCOUNT_SETTINGS) {
+// Stores one account value into `slot`; the number of its setting in
+// ACCOUNT_SETTINGS, or -1 for an unknown base name (nothing is stored).
+int store_account_value(std::string_view base, std::string_view value, imap_info* slot) {
+  for (size_t k = 0; k < ACCOUNT_SETTINGS.size(); ++k) {
+    const account_setting& setting = ACCOUNT_SETTINGS[k];
     if (base != setting.key) continue;
     switch (setting.kind) {
       case account_setting::NUMBER:
@@ -113,8 +114,9 @@ void store_account_value(std::string_view base, std::string_view value, imap_inf
         setting.set_text(*slot, unscramble_password(value));
         break;
     }
-    return;
+    return static_cast<int>(k);
   }
+  return -1;
 }
 
 // An account line "base(index)=value"; false when the index is not a
@@ -137,11 +139,60 @@ bool complete(const imap_info& slot) {
 }
 
 // The settings a complete slot gives the table.
-imap_info settled(imap_info account) {
+void settle(imap_info& account) {
   for (const account_setting& setting : ACCOUNT_SETTINGS) {
     if (setting.fallback != nullptr && setting.is_empty(account)) setting.fallback(account);
   }
-  return account;
+}
+
+// Where the lines of one account that stand together in the file went.
+static_assert(ACCOUNT_SETTINGS.size() <= 32, "one bit per setting in account_run::given");
+struct account_run {
+  int32_t index;
+  uint32_t given;  // bit k: ACCOUNT_SETTINGS[k] was among the lines
+};
+
+// Leaves one slot per account in index order. The lines of an account
+// usually stand together and the accounts follow in order; lines of one
+// account that stand apart are merged, later lines winning as they do
+// within one run.
+void merge_by_index(std::vector<account_run>& runs, std::vector<imap_info>& slots) {
+  const auto by_index = [](const account_run& a, const account_run& b) {
+    return a.index < b.index;
+  };
+  if (!std::is_sorted(runs.begin(), runs.end(), by_index)) {
+    std::vector<size_t> order(runs.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return by_index(runs[a], runs[b]); });
+    std::vector<account_run> sorted_runs;
+    std::vector<imap_info> sorted_slots;
+    sorted_runs.reserve(runs.size());
+    sorted_slots.reserve(slots.size());
+    for (size_t i : order) {
+      sorted_runs.push_back(runs[i]);
+      sorted_slots.push_back(std::move(slots[i]));
+    }
+    runs.swap(sorted_runs);
+    slots.swap(sorted_slots);
+  }
+  size_t kept = 0;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    if (kept > 0 && runs[kept - 1].index == runs[i].index) {
+      for (size_t k = 0; k < ACCOUNT_SETTINGS.size(); ++k) {
+        if ((runs[i].given >> k & 1) != 0) ACCOUNT_SETTINGS[k].copy(slots[i], slots[kept - 1]);
+      }
+      runs[kept - 1].given |= runs[i].given;
+      continue;
+    }
+    if (kept != i) {
+      runs[kept] = runs[i];
+      slots[kept] = std::move(slots[i]);
+    }
+    ++kept;
+  }
+  runs.resize(kept);
+  slots.erase(slots.begin() + static_cast<std::ptrdiff_t>(kept), slots.end());
 }
 
 }  // namespace
@@ -155,9 +206,8 @@ bool load_config(std::string* error) {
   }
 
   std::vector<option_line> options;
-  std::map<int32_t, imap_info> slots;  // by index, so in index order
-  imap_info* slot = nullptr;           // the slot of the previous account line
-  int32_t slot_index = 0;
+  std::vector<account_run> runs;
+  std::vector<imap_info> slots;  // one per run
   file.for_each_key(SECTION, [&](std::string_view name, std::string_view value) {
     if (name.find('(') == std::string_view::npos) {
       options.push_back({std::string(name), profile_int(value)});
@@ -166,21 +216,25 @@ bool load_config(std::string* error) {
     std::string_view base;
     int32_t index = 0;
     if (!account_key(name, &base, &index)) return;
-    // An account's lines usually stand together: look its slot up once.
-    if (slot == nullptr || index != slot_index) {
-      slot = &slots[index];
-      slot_index = index;
+    if (runs.empty() || runs.back().index != index) {
+      runs.push_back({index, 0});
+      slots.emplace_back();
     }
-    store_account_value(base, value, slot);
+    const int setting = store_account_value(base, value, &slots.back());
+    if (setting >= 0) runs.back().given |= 1u << setting;
   });
   load_options(options);
+  merge_by_index(runs, slots);
 
-  std::vector<imap_info> accounts;
-  accounts.reserve(slots.size());
-  for (auto& numbered : slots) {
-    if (complete(numbered.second)) accounts.push_back(settled(std::move(numbered.second)));
+  size_t kept = 0;
+  for (size_t i = 0; i < slots.size(); ++i) {
+    if (!complete(slots[i])) continue;
+    settle(slots[i]);
+    if (kept != i) slots[kept] = std::move(slots[i]);
+    ++kept;
   }
-  account_table.reload(accounts, platform::env()->local_seconds());
+  slots.erase(slots.begin() + static_cast<std::ptrdiff_t>(kept), slots.end());
+  account_table.reload(std::move(slots), platform::env()->local_seconds());
   return true;
 }
 

@@ -75,6 +75,16 @@ void copy_settings(const imap_info& from, imap_info& to) {
   for (const account_setting& setting : ACCOUNT_SETTINGS) setting.copy(from, to);
 }
 
+void move_settings(imap_info& from, imap_info& to) {
+  for (const account_setting& setting : ACCOUNT_SETTINGS) {
+    if (setting.kind == account_setting::TEXT || setting.kind == account_setting::PASSWORD) {
+      to.*setting.text = std::move(from.*setting.text);
+    } else {
+      setting.copy(from, to);
+    }
+  }
+}
+
 // What loading, appending and replacing have in common: the account is due
 // one interval from now and has no contact-list entry yet.
 void schedule_fresh(imap_info& record, int64_t now) {
@@ -254,28 +264,31 @@ bool account_table_t::erase(int32_t index) {
   return true;
 }
 
-void account_table_t::reload(const std::vector<imap_info>& accounts, int64_t now) {
+void account_table_t::reload(std::vector<imap_info> accounts, int64_t now) {
   std::lock_guard<std::mutex> hold(mutex_);
   // A key must never come to name another account: an old key outlives the
   // table in alerts, so only an account that is still the same one keeps it.
   std::multimap<std::string, size_t> previous;
   for (size_t i = 0; i < records_.size(); ++i) previous.emplace(identity(records_[i]), i);
-  std::vector<imap_info> reloaded(accounts.size());
-  for (size_t i = 0; i < accounts.size(); ++i) {
-    imap_info& record = reloaded[i];
-    const auto same = previous.find(identity(accounts[i]));
+  for (imap_info& account : accounts) {
+    // Only the settings are taken; the rest is the record's this account
+    // was, or fresh.
+    imap_info record;
+    const auto same = previous.empty() ? previous.end() : previous.find(identity(account));
     if (same != previous.end()) {
       record = std::move(records_[same->second]);
       previous.erase(same);
     } else {
       record.key = new_key();
     }
-    copy_settings(accounts[i], record);
+    move_settings(account, record);
     schedule_fresh(record, now);
     record.settings_version = ++last_version_;
+    account = std::move(record);
   }
-  records_ = std::move(reloaded);
+  records_ = std::move(accounts);
   positions_.clear();
+  positions_.reserve(records_.size());
   for (size_t i = 0; i < records_.size(); ++i) positions_[records_[i].key] = i;
 }
 

@@ -204,7 +204,7 @@ class account_table_t {
   // so an old key never comes to name a different account. Every record
   // gets last_checked 0, entry_id -1 and a next_check one interval from
   // `now`.
-  void reload(const std::vector<imap_info>& accounts, int64_t now);
+  void reload(std::vector<imap_info> accounts, int64_t now);
 
  private:
   const imap_info* find(account_ref key) const;

@@ -224,6 +224,10 @@ TEST_F(ConfigTest, AccountKeysTheirFallbacksAndBadLines) {
       {"gaps close, index order wins over file order",
        complete("7", "c") + complete("0", "a") + complete("4", "b"),
        {row("a"), row("b"), row("c")}},
+      {"lines of one account standing apart are one account, later lines winning",
+       "username(1)=b\r\nport(1)=25\r\nhostname(1)=x\r\n" + complete("0", "a") +
+           "password(1)=031039\r\nhostname(1)=h\r\n",
+       {row("a"), row("b", "25")}},
       {"indices past 19 are read",
        complete("20", "a") + complete("1000", "b"),
        {row("a"), row("b")}},
