@@ -1,5 +1,6 @@
 #include "imap_def.h"
 
+#include <algorithm>
 #include <map>
 
 #include "platform/env.h"
@@ -199,8 +200,8 @@ account_ref account_table_t::key_at(size_t index) const {
 
 int32_t account_table_t::index_of(account_ref key) const {
   std::lock_guard<std::mutex> hold(mutex_);
-  const auto found = positions_.find(key);
-  return found != positions_.end() ? static_cast<int32_t>(found->second) : -1;
+  const imap_info* found = find(key);
+  return found != nullptr ? static_cast<int32_t>(found - records_.data()) : -1;
 }
 
 std::vector<account_ref> account_table_t::keys() const {
@@ -238,7 +239,8 @@ int32_t account_table_t::append(const imap_info& settings, int64_t now) {
   std::lock_guard<std::mutex> hold(mutex_);
   record.key = new_key();
   record.settings_version = ++last_version_;
-  positions_[record.key] = records_.size();
+  // The newest key is the largest: the positions stay in key order.
+  positions_.push_back({record.key, static_cast<uint32_t>(records_.size())});
   records_.push_back(std::move(record));
   return static_cast<int32_t>(records_.size() - 1);
 }
@@ -256,11 +258,8 @@ bool account_table_t::replace(const imap_info& settings, int32_t index, int64_t 
 bool account_table_t::erase(int32_t index) {
   std::lock_guard<std::mutex> hold(mutex_);
   if (index < 0 || static_cast<size_t>(index) >= records_.size()) return false;
-  positions_.erase(records_[static_cast<size_t>(index)].key);
   records_.erase(records_.begin() + index);
-  for (size_t i = static_cast<size_t>(index); i < records_.size(); ++i) {
-    positions_[records_[i].key] = i;
-  }
+  index_keys();
   return true;
 }
 
@@ -287,14 +286,28 @@ void account_table_t::reload(std::vector<imap_info> accounts, int64_t now) {
     account = std::move(record);
   }
   records_ = std::move(accounts);
+  index_keys();
+}
+
+void account_table_t::index_keys() {
   positions_.clear();
   positions_.reserve(records_.size());
-  for (size_t i = 0; i < records_.size(); ++i) positions_[records_[i].key] = i;
+  for (size_t i = 0; i < records_.size(); ++i) {
+    positions_.push_back({records_[i].key, static_cast<uint32_t>(i)});
+  }
+  // Keys are handed out in increasing order, so the table is usually in key
+  // order already.
+  const auto by_key = [](const key_position& a, const key_position& b) { return a.key < b.key; };
+  if (!std::is_sorted(positions_.begin(), positions_.end(), by_key)) {
+    std::sort(positions_.begin(), positions_.end(), by_key);
+  }
 }
 
 const imap_info* account_table_t::find(account_ref key) const {
-  const auto found = positions_.find(key);
-  return found != positions_.end() ? &records_[found->second] : nullptr;
+  const auto found =
+      std::lower_bound(positions_.begin(), positions_.end(), key,
+                       [](const key_position& p, account_ref wanted) { return p.key < wanted; });
+  return found != positions_.end() && found->key == key ? &records_[found->index] : nullptr;
 }
 
 imap_info* account_table_t::find(account_ref key) {

@@ -39,7 +39,6 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "plugin.h"
@@ -210,12 +209,18 @@ class account_table_t {
   const imap_info* find(account_ref key) const;
   imap_info* find(account_ref key);
   account_ref new_key();  // requires mutex_
+  void index_keys();      // rebuilds positions_ from records_; requires mutex_
 
   mutable std::mutex mutex_;
   std::vector<imap_info> records_;  // guarded by mutex_
-  // The index in records_ of every key, so that a lookup by key does not
-  // walk the table. Guarded by mutex_.
-  std::unordered_map<account_ref, size_t> positions_;
+  // Every key with its index in records_, in key order, so that a lookup by
+  // key is a binary search over one compact array rather than a walk of the
+  // table. Guarded by mutex_.
+  struct key_position {
+    account_ref key;
+    uint32_t index;
+  };
+  std::vector<key_position> positions_;
   account_ref last_key_ = 0;   // guarded by mutex_
   uint32_t last_version_ = 0;  // guarded by mutex_
 };
