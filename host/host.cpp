@@ -265,7 +265,8 @@ std::string substitute_host::describe(const list_entry_record* r) const {
 
 int32_t substitute_host::host_function(const char* plugin_id, const char* function, void* record) {
   const std::string name = function != nullptr ? function : "";
-  std::string line = "host " + name;
+  // With the log off no text is made: the cost is then the contact list's.
+  std::string line = logging_ ? "host " + name : std::string();
   if (plugin_id == nullptr || std::strcmp(plugin_id, info_.id) != 0) {
     line += " plugin_id=" + quoted(plugin_id);
   }
@@ -294,15 +295,17 @@ int32_t substitute_host::host_function(const char* plugin_id, const char* functi
     if (logging_) line += " " + describe(r);
     const bitmap_handle bitmap =
         r->icon != nullptr && r->icon->bitmap != nullptr ? *r->icon->bitmap : nullptr;
-    const std::string entry_name = "entry " + std::to_string(r->entry_id);
+    const auto entry_name = [r] { return "entry " + std::to_string(r->entry_id); };
     unusual = false;
     std::lock_guard<std::mutex> hold(model_lock_);
     if (name == "listAddEntry" && r->is_entry == 0) {
       const int32_t id = next_group_id_++;
       groups_[id] = group{id, text_of(r->text), text_of(r->tooltip)};
       r->group_id = id;
-      line += " -> group " + std::to_string(id);
-      brief = "group " + std::to_string(id) + " added " + quoted(r->text);
+      if (logging_) {
+        line += " -> group " + std::to_string(id);
+        brief = "group " + std::to_string(id) + " added " + quoted(r->text);
+      }
     } else if (name == "listAddEntry") {
       result = next_entry_id_++;
       entry e;
@@ -315,37 +318,42 @@ int32_t substitute_host::host_function(const char* plugin_id, const char* functi
       e.icon_name = icon_name(bitmap);
       e.callback = r->callback;
       e.user_data = r->user_data;
+      size_t items = 0;
+      for (const menu_item_record* m = r->menu; m != nullptr; m = m->next) ++items;
+      e.menu.reserve(items);
       for (const menu_item_record* m = r->menu; m != nullptr; m = m->next) {
         const std::string_view label = m->label != nullptr ? m->label : "";
         auto known = labels_.find(label);
         if (known == labels_.end()) known = labels_.emplace(label).first;
         e.menu.push_back(menu_item{&*known, m->callback, m->user_data});
       }
-      brief = "entry " + std::to_string(result) + " added " + quoted(e.text) +
-              " icon=" + e.icon_name + " in group " + std::to_string(e.group);
+      if (logging_) {
+        brief = "entry " + std::to_string(result) + " added " + quoted(e.text) +
+                " icon=" + e.icon_name + " in group " + std::to_string(e.group);
+      }
       entries_.emplace(result, std::move(e));
     } else if (name == "listGetSectionCount") {
       for (const auto& [id, e] : entries_) result += e.group == r->group_id ? 1 : 0;
     } else if (name == "listRemoveEntry") {
       if (r->entry_id != -1) {
         entries_.erase(r->entry_id);
-        brief = entry_name + " removed";
+        if (logging_) brief = entry_name() + " removed";
       } else {
         groups_.erase(r->group_id);
-        brief = "group " + std::to_string(r->group_id) + " removed";
+        if (logging_) brief = "group " + std::to_string(r->group_id) + " removed";
       }
     } else if (auto it = entries_.find(r->entry_id); it != entries_.end()) {
       if (name == "listUpdateText") {
         it->second.text = text_of(r->text);
         it->second.name = text_of(r->name);
-        brief = entry_name + " text " + quoted(r->text);
+        if (logging_) brief = entry_name() + " text " + quoted(r->text);
       } else if (name == "listUpdateTooltip") {
         it->second.tooltip = text_of(r->tooltip);
-        brief = entry_name + " tooltip " + quoted(r->tooltip);
+        if (logging_) brief = entry_name() + " tooltip " + quoted(r->tooltip);
       } else if (name == "listUpdateIcon") {
         it->second.icon = bitmap;
         it->second.icon_name = icon_name(bitmap);
-        brief = entry_name + " icon " + it->second.icon_name;
+        if (logging_) brief = entry_name() + " icon " + it->second.icon_name;
       } else {
         unusual = true;
       }
@@ -374,8 +382,10 @@ int32_t substitute_host::host_function(const char* plugin_id, const char* functi
     brief = "alert " + std::to_string(id) + " " + quoted(r->text);
     unusual = false;
   }
-  line += " -> " + std::to_string(result);
-  log_line(line, unusual ? line : brief);
+  if (logging_) {
+    line += " -> " + std::to_string(result);
+    log_line(line, unusual ? line : brief);
+  }
   return result;
 }
 
