@@ -4,8 +4,11 @@
 // (derive from EnvWrapper) and leaves the rest to the real system.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/export.h"
@@ -33,7 +36,11 @@ class PLATFORM_API Env {
   // Local wall-clock time: seconds since 1970-01-01 00:00:00 of the local
   // clock (no time-zone adjustment), rounded to the nearest second.
   virtual int64_t local_seconds() = 0;
-  virtual void sleep_ms(uint32_t ms) = 0;
+  // Waits until done() or for `ms`, whichever comes first, and returns
+  // done(). `hold` holds the mutex that guards what done() reads; whoever
+  // makes done() true notifies `wake` after taking that mutex.
+  virtual bool wait_ms(uint32_t ms, std::condition_variable& wake,
+                       std::unique_lock<std::mutex>& hold, const std::function<bool()>& done) = 0;
   // The periodic thread timer of the calling thread (platform.h
   // set_thread_timer / kill_thread_timer), here so that a test can drive
   // the ticks itself.
@@ -81,7 +88,10 @@ class PLATFORM_API EnvWrapper : public Env {
   Env* target() const { return target_; }
 
   int64_t local_seconds() override { return target_->local_seconds(); }
-  void sleep_ms(uint32_t ms) override { target_->sleep_ms(ms); }
+  bool wait_ms(uint32_t ms, std::condition_variable& wake, std::unique_lock<std::mutex>& hold,
+               const std::function<bool()>& done) override {
+    return target_->wait_ms(ms, wake, hold, done);
+  }
   uintptr_t start_thread_timer(uint32_t period_ms) override {
     return target_->start_thread_timer(period_ms);
   }

@@ -21,9 +21,6 @@ const char SOUND_FILE_NAME[] = "mailnotify.wav";
 
 namespace {
 
-// How often a pause looks for a stop.
-constexpr uint32_t PAUSE_SLICE_MS = 10;
-
 std::atomic<account_check_fn> account_check{nullptr};
 
 int64_t now() { return platform::env()->local_seconds(); }
@@ -330,6 +327,7 @@ void checker_control::request_stop() {
   stopping_.store(true);
   std::lock_guard<std::mutex> hold(lock_);
   if (socket_ != nullptr) socket_->AbortSocket();
+  woken_.notify_all();
 }
 
 void checker_control::attach(TTCPBlockSocket* socket) {
@@ -346,12 +344,8 @@ void checker_control::detach() {
 }
 
 bool checker_control::pause(uint32_t ms) {
-  while (ms > 0 && !stop_requested()) {
-    const uint32_t slice = std::min(ms, PAUSE_SLICE_MS);
-    platform::env()->sleep_ms(slice);
-    ms -= slice;
-  }
-  return !stop_requested();
+  std::unique_lock<std::mutex> hold(lock_);
+  return !platform::env()->wait_ms(ms, woken_, hold, [this] { return stop_requested(); });
 }
 
 int32_t check_account(account_ref key, checker_control& control) {

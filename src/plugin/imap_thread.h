@@ -14,6 +14,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -53,13 +54,14 @@ class checker_control {
   void attach(TTCPBlockSocket* socket);
   void detach();
 
-  // Sleeps `ms` through the environment seam, in short slices so that a
-  // stop ends it early; false when a stop was requested.
+  // Waits `ms` through the environment seam; a stop ends the wait at once.
+  // False when a stop was requested.
   bool pause(uint32_t ms);
 
  private:
   std::atomic<bool> stopping_{false};
   std::mutex lock_;
+  std::condition_variable woken_;      // by request_stop, under lock_
   TTCPBlockSocket* socket_ = nullptr;  // guarded by lock_
 };
 

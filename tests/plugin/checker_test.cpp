@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -381,6 +382,33 @@ class CheckerThread : public plugin_test::PluginTest {
   platform::thread_handle thread_ = nullptr;
   uint32_t thread_id_ = 0;
 };
+
+// The real clock, telling when a pause has begun to wait.
+class wait_watching_env : public platform::EnvWrapper {
+ public:
+  wait_watching_env() : EnvWrapper(platform::env()) {}
+  bool wait_ms(uint32_t ms, std::condition_variable& wake, std::unique_lock<std::mutex>& hold,
+               const std::function<bool()>& done) override {
+    waiting = true;
+    return EnvWrapper::wait_ms(ms, wake, hold, done);
+  }
+  std::atomic<bool> waiting{false};
+};
+
+// A stop wakes a pause under the real clock: "stop" does not wait for the
+// rest of the pause between two accounts of "check all" (here an hour).
+TEST(CheckerControl, StopEndsAPauseUnderTheRealClock) {
+  wait_watching_env env;
+  platform::set_env(&env);
+  checker_control control;
+  std::atomic<bool> went_on{true};
+  std::thread pausing([&] { went_on = control.pause(3600 * 1000); });
+  while (!env.waiting) std::this_thread::yield();
+  control.request_stop();
+  pausing.join();
+  platform::set_env(env.target());
+  EXPECT_FALSE(went_on);
+}
 
 // A checker that took another request after the stop was asked for has
 // ended: the STOP_CHECKER that "stop" posts next returns at once instead of

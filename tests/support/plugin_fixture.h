@@ -145,9 +145,12 @@ class fake_env : public platform::EnvWrapper {
   fake_env() : EnvWrapper(platform::env()) {}
 
   int64_t local_seconds() override { return now_ms.load() / 1000; }
-  void sleep_ms(uint32_t ms) override {
+  // No real wait: the pause passes on the clock.
+  bool wait_ms(uint32_t ms, std::condition_variable&, std::unique_lock<std::mutex>&,
+               const std::function<bool()>& done) override {
     now_ms += ms;
     slept_ms += ms;
+    return done();
   }
   uintptr_t start_thread_timer(uint32_t period_ms) override {
     timer_period = period_ms;

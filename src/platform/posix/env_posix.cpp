@@ -72,12 +72,6 @@ class PosixEnv : public SystemEnv {
     return rounded + local.tm_gmtoff;
   }
 
-  void sleep_ms(uint32_t ms) override {
-    timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
-  }
-
   bool file_exists(const std::string& path) override { return access(path.c_str(), F_OK) == 0; }
 
   bool delete_file(const std::string& path) override { return unlink(path.c_str()) == 0; }

@@ -77,8 +77,6 @@ class Win32Env : public SystemEnv {
     return static_cast<int64_t>(rounded) - 11644473600LL;
   }
 
-  void sleep_ms(uint32_t ms) override { Sleep(ms); }
-
   bool file_exists(const std::string& path) override {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
   }
