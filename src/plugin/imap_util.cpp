@@ -201,12 +201,18 @@ void remove_mail_group() {
   mail_group_id = -1;
 }
 
+// Both walk the table by index rather than through a copy of its keys: with
+// tens of thousands of accounts, freeing a copy that large makes the
+// allocator merge every small block the walk freed before the event ends.
 void add_account_entries() {
-  for (account_ref key : account_table.keys()) add_account_entry(key);
+  for (size_t i = 0, n = account_table.size(); i < n; ++i)
+    add_account_entry(account_table.key_at(i));
 }
 
 void remove_account_entries() {
-  for (account_ref key : account_table.keys()) remove_account_entry(key);
+  for (size_t i = 0, n = account_table.size(); i < n; ++i) {
+    remove_account_entry(account_table.key_at(i));
+  }
   // Entries whose account left the table without them go as well.
   std::vector<account_ref> rest;
   {
