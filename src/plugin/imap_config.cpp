@@ -247,27 +247,26 @@ bool save_config(std::string* error) {
   // be lost.
   bool saved = file.load(path, &reason);
   if (saved) {
-    ini_file::key_lines keys;
     // About 30 bytes a line: enough that the text is not moved as it grows.
     const size_t count = OPTION_COUNT + account_table.size() * ACCOUNT_SETTINGS.size();
-    keys.reserve(count * 32);
-    for (const option_key& key : OPTION_KEYS) {
-      keys.add(key.name, key.flag->load() != 0 ? "1" : "0");
-    }
-    std::string name;
-    account_table.for_each([&](size_t i, const imap_info& account) {
-      const std::string index = "(" + std::to_string(i) + ")";
-      for (const account_setting& setting : ACCOUNT_SETTINGS) {
-        name.assign(setting.key);
-        name += index;
-        if (setting.kind == account_setting::PASSWORD) {
-          keys.add(name, scramble_password(account.*setting.text));
-        } else {
-          keys.add(name, setting.text_of(account));
-        }
+    file.write_section(SECTION, count * 32, [](ini_file::key_writer& keys) {
+      for (const option_key& key : OPTION_KEYS) {
+        keys.add(key.name, key.flag->load() != 0 ? "1" : "0");
       }
+      std::string name;
+      account_table.for_each([&](size_t i, const imap_info& account) {
+        const std::string index = "(" + std::to_string(i) + ")";
+        for (const account_setting& setting : ACCOUNT_SETTINGS) {
+          name.assign(setting.key);
+          name += index;
+          if (setting.kind == account_setting::PASSWORD) {
+            keys.add(name, scramble_password(account.*setting.text));
+          } else {
+            keys.add(name, setting.text_of(account));
+          }
+        }
+      });
     });
-    file.replace_section(SECTION, std::move(keys));
     saved = file.save(path, &reason);
   }
   if (!saved && error != nullptr) *error = reason;

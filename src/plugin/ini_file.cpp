@@ -97,17 +97,7 @@ bool changed_by_reader(std::string_view value) {
 
 }  // namespace
 
-ini_file::key_lines::key_lines(std::initializer_list<key_value> keys) {
-  for (const key_value& key : keys) add(key.first, key.second);
-}
-
-ini_file::key_lines::key_lines(const std::vector<key_value>& keys) {
-  for (const key_value& key : keys) add(key.first, key.second);
-}
-
-void ini_file::key_lines::reserve(size_t bytes) { text_.reserve(text_.size() + bytes); }
-
-void ini_file::key_lines::add(std::string_view name, std::string_view value) {
+void ini_file::key_writer::add(std::string_view name, std::string_view value) {
   append_one_line(text_, name);
   text_ += '=';
   const bool quoted = changed_by_reader(value);
@@ -175,7 +165,8 @@ void ini_file::for_each_key(
   }
 }
 
-void ini_file::replace_section(const std::string& section, key_lines keys) {
+void ini_file::write_section(const std::string& section, size_t bytes,
+                             const std::function<void(key_writer&)>& write_keys) {
   // Where the section's first header starts, and where the new lines go: at
   // its first name=value line, or right after the header when it has none.
   const std::string_view old_body = body();
@@ -200,13 +191,14 @@ void ini_file::replace_section(const std::string& section, key_lines keys) {
   }
 
   std::string text;
-  text.reserve(text_.size() + keys.text_.size() + section.size() + 6);
+  text.reserve(text_.size() + bytes + section.size() + 6);
   text.assign(text_, 0, body_start_);
+  key_writer keys(text);
   bool inside = false;
   line_reader lines(old_body);
   std::string_view line, name;
   for (size_t start = 0; lines.next(&line); start = lines.next_start()) {
-    if (start == place) text += keys.text_;
+    if (start == place) write_keys(keys);
     if (section_header(line, &name)) {
       inside = same_name(name, section);
       if (inside && start != header) continue;  // a repeated header of the section
@@ -217,9 +209,17 @@ void ini_file::replace_section(const std::string& section, key_lines keys) {
     text += "\r\n";
   }
   if (header == none) text += "[" + section + "]\r\n";
-  if (header == none || place == old_body.size()) text += keys.text_;
+  if (header == none || place == old_body.size()) write_keys(keys);
   text_ = std::move(text);
   crlf_only_ = true;
+}
+
+void ini_file::replace_section(const std::string& section, const std::vector<key_value>& keys) {
+  size_t bytes = 0;
+  for (const key_value& key : keys) bytes += key.first.size() + key.second.size() + 5;
+  write_section(section, bytes, [&keys](key_writer& out) {
+    for (const key_value& key : keys) out.add(key.first, key.second);
+  });
 }
 
 bool ini_file::same_name(std::string_view a, std::string_view b) { return SameTextAscii(a, b); }

@@ -14,7 +14,6 @@
 #pragma once
 
 #include <functional>
-#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -46,30 +45,31 @@ class ini_file {
   void for_each_key(const std::string& section,
                     const std::function<void(std::string_view, std::string_view)>& fn) const;
 
-  // name=value lines for replace_section, gathered in one text, so that a
-  // section of many lines costs no string of its own per line. CR and LF in
-  // a name or value would start a new line, so each is written as a blank.
-  // A value with blanks at either end or enclosing quotes is written in
-  // quotes.
-  class key_lines {
+  // Writes name=value lines straight into the text write_section makes, so
+  // that a section of many lines costs no string of its own per line. CR
+  // and LF in a name or value would start a new line, so each is written as
+  // a blank. A value with blanks at either end or enclosing quotes is
+  // written in quotes.
+  class key_writer {
    public:
-    key_lines() = default;
-    key_lines(std::initializer_list<key_value> keys);
-    key_lines(const std::vector<key_value>& keys);
-    // Room for `bytes` more of lines.
-    void reserve(size_t bytes);
     void add(std::string_view name, std::string_view value);
 
    private:
     friend class ini_file;
-    std::string text_;  // every line ends in CR LF
+    explicit key_writer(std::string& text) : text_(text) {}
+    std::string& text_;
   };
 
-  // Replaces every name=value line of `section` by `keys`, in their order,
-  // where the section's first such line stood (right after its header when
-  // it has none). A section that appears more than once becomes one, at the
-  // first place. A missing section is added at the end.
-  void replace_section(const std::string& section, key_lines keys);
+  // Replaces every name=value line of `section` by the lines write_keys
+  // adds, in their order, where the section's first such line stood (right
+  // after its header when it has none). A section that appears more than
+  // once becomes one, at the first place. A missing section is added at the
+  // end. `bytes` is about what the lines take, so that the new text is made
+  // in one piece.
+  void write_section(const std::string& section, size_t bytes,
+                     const std::function<void(key_writer&)>& write_keys);
+  // The same with the lines `keys`.
+  void replace_section(const std::string& section, const std::vector<key_value>& keys);
 
   // The whole file, every line ending in CR LF.
   std::string text() const;
