@@ -150,6 +150,13 @@ TEST_F(AccountModel, ReloadKeepsKeysOfTheSameAccountsOnly) {
   }
   EXPECT_EQ(fresh.size(), 3u);
 
+  // Kept accounts in another order: each key still finds its account.
+  std::vector<imap_info> swapped;
+  for (size_t i : {1, 0, 2, 3}) swapped.push_back(account(account_table.key_at(i)));
+  account_table.reload(swapped, 0);
+  EXPECT_EQ(account_table.index_of(swapped[0].key), 0);
+  EXPECT_EQ(account_table.index_of(b.key), 1);
+
   // Two records of one identity each keep one key; a third gets a new one.
   const imap_info c = account(account_table.key_at(3));
   account_table.reload({c, c}, 0);
