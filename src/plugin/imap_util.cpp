@@ -205,8 +205,9 @@ void remove_mail_group() {
 // tens of thousands of accounts, freeing a copy that large makes the
 // allocator merge every small block the walk freed before the event ends.
 void add_account_entries() {
-  for (size_t i = 0, n = account_table.size(); i < n; ++i)
+  for (size_t i = 0, n = account_table.size(); i < n; ++i) {
     add_account_entry(account_table.key_at(i));
+  }
 }
 
 void remove_account_entries() {
