@@ -113,6 +113,7 @@ ini_file::ini_file(std::string text) : text_(std::move(text)) {
 }
 
 std::string_view ini_file::body() const { return std::string_view(text_).substr(body_start_); }
+
 bool ini_file::load(const std::string& path, std::string* error) {
   std::string text;
   std::string reason;

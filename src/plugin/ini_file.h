@@ -5,12 +5,12 @@
 // the section that was replaced (and line ends, which become CR LF): other
 // sections, comments (";" lines), blank lines and lines of no known form stay
 // as they were. No line is stored on its own, so a file of megabytes costs
-// its text and no more. Section names are
-// matched without regard to ASCII letter case; key names are returned as
-// they stand. Names and values are read as the Windows private-profile
-// reader reads them (blanks around them removed, one pair of enclosing
-// double quotes removed), and values are written so that they read back as
-// they were given. Values are not cut to a length. Not thread-safe.
+// its text and no more. Section names are matched without regard to ASCII
+// letter case; key names are returned as they stand. Names and values are
+// read as the Windows private-profile reader reads them (blanks around them
+// removed, one pair of enclosing double quotes removed), and values are
+// written so that they read back as they were given. Values are not cut to
+// a length. Not thread-safe.
 #pragma once
 
 #include <functional>
@@ -61,7 +61,7 @@ class ini_file {
   };
 
   // Replaces every name=value line of `section` by the lines write_keys
-  // adds, in their order, where the section's first such line stood (right
+  // adds (it is called once), in their order, where the section's first such line stood (right
   // after its header when it has none). A section that appears more than
   // once becomes one, at the first place. A missing section is added at the
   // end. `bytes` is about what the lines take, so that the new text is made
