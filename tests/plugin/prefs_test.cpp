@@ -516,6 +516,7 @@ TEST_F(AccountDialog, EditKeepsAddressAndCountsAndShowsNeverUntilChecked) {
   account_table.update(key, [](imap_info& a) {
     a.total_count = 7;
     a.last_checked = 1700000000;
+    a.unseen = 0;
   });
   page_ = show_page();
   EXPECT_NE(rows()[1][1], "Never");
@@ -526,6 +527,7 @@ TEST_F(AccountDialog, EditKeepsAddressAndCountsAndShowsNeverUntilChecked) {
   EXPECT_FALSE(control(d, ID_ADDRESS).enabled);
   EXPECT_FALSE(type_text(d, ID_ADDRESS, "other@example.com"));
   EXPECT_EQ(text(d, ID_TYPE), "POP3");
+  EXPECT_EQ(flags(d, {ID_UNSEEN, ID_RECENT}, &platform::control_state::checked), "01");
   EXPECT_FALSE(control(d, ID_MAILBOX).enabled);
   ASSERT_TRUE(choose(d, ID_TYPE, "IMAP"));
   ASSERT_TRUE(click(d, ID_ACCOUNT_OK));
@@ -634,6 +636,16 @@ TEST_F(Page, ACheckRefreshesTheLastCheckedColumn) {
   const int64_t checked = plugin_test::account(account_table.key_at(0)).last_checked;
   EXPECT_NE(checked, 0);
   EXPECT_EQ(rows().at(0)[1], platform::format_local_time(checked));
+}
+
+// "stop" closes an account dialog left open: nothing could apply it after.
+TEST_F(Page, StopClosesAnOpenAccountDialog) {
+  run("start");
+  const platform::window_handle d = open_add();
+  run("stop");
+  EXPECT_EQ(account_dialog_window, nullptr);
+  platform::window_state gone;
+  EXPECT_FALSE(read_dialog(d, &gone));
 }
 
 // Accounts added, edited and removed through the dialogs while the checker
