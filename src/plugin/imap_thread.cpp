@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "imap_def.h"
@@ -394,6 +395,8 @@ bool post_to_checker(uint32_t message, uintptr_t wparam) {
       return false;
     }
     if (std::chrono::steady_clock::now() > give_up) return false;
+    // The checker may not have made its queue yet: let it run.
+    std::this_thread::yield();
   }
   return true;
 }
