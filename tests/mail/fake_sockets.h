@@ -22,6 +22,10 @@ class FakeSockets : public net::SocketApi {
   bool closed = false;
   // Every piece is endless: the peer never stops sending.
   bool endless = false;
+  // What Connect answers (kErrInProgress: the system finishes it later) and
+  // what the finished connect then gives.
+  int connect_answer = 0;
+  int connect_result = 0;
 
   // What Resolve answers.
   std::vector<net::Family> resolved = {net::Family::kIPv4};
@@ -75,9 +79,9 @@ class FakeSockets : public net::SocketApi {
   int Connect(net::Handle, const net::Address& a) override {
     calls.push_back("connect");
     connected = a.family;
-    return 0;
+    return connect_answer;
   }
-  int ConnectResult(net::Handle) override { return 0; }
+  int ConnectResult(net::Handle) override { return connect_result; }
   int LocalAddress(net::Handle, net::Address* out) override {
     out->family = connected;
     return 0;

@@ -99,7 +99,8 @@ std::string Do(TBlockSocket& s, FakeSockets& f, const std::string& op, bool* loo
 // read takes and leaves, and what reaches the system. A script is steps
 // parted by "; ", each "OP[ = RESULT][ ! ERROR]": RESULT (empty if left
 // out) is what Do gives, ERROR (0 if left out) the connection's error after
-// an operation; "closed" and "endless" set the peer.
+// an operation; "closed" and "endless" set the peer, "finished later" and
+// "refused later" how the system finishes a connect.
 TEST(Connection, ScriptsAgainstAScriptedPeer) {
   const std::string mib(1 << 20, 'x'), fetch = "* 1 FETCH (RFC822.HEADER {5}", tail(300, 'e');
   const std::string too_many = std::to_string(TBlockSocket::kMaxReadBytes + 1);
@@ -160,6 +161,9 @@ TEST(Connection, ScriptsAgainstAScriptedPeer) {
       {{"late data"}, "closed; close; calls; connect; close; arrivals = 0; calls = " + gone},
       {{std::string(65536, 'z')}, "endless; connect; close; calls = " + gone},
       {{}, "abort; connect ! 10004; close; connect ! 10004; calls"},
+      // A connect the system finishes later gives what it finished with.
+      {{"+OK\r\n"}, "finished later; connect; line = +OK"},
+      {{"+OK\r\n"}, "refused later; connect ! 10061"},
       // ReceiveBuffer takes from the socket, past the input; a peer that
       // closed gives nothing and 10054.
       {{"abc\r\nd", "xyz"}, "connect; line = abc; receive 8 = xyz; left = d"},
@@ -193,7 +197,12 @@ TEST(Connection, ScriptsAgainstAScriptedPeer) {
       }
       fake.closed |= step == "closed";
       fake.endless |= step == "endless";
-      if (step == "closed" || step == "endless") continue;
+      if (step == "finished later" || step == "refused later") {
+        fake.connect_answer = net::kErrInProgress;
+        fake.connect_result = step == "refused later" ? 10061 : 0;
+      }
+      if (step == "closed" || step == "endless" || step.find(" later") != std::string::npos)
+        continue;
       bool look = false;
       EXPECT_EQ(Do(sock, fake, step, &look), result) << script << ": " << step;
       if (!look) {
