@@ -226,14 +226,10 @@ bool load_config(std::string* error) {
   load_options(options);
   merge_by_index(runs, slots);
 
-  size_t kept = 0;
-  for (size_t i = 0; i < slots.size(); ++i) {
-    if (!complete(slots[i])) continue;
-    settle(slots[i]);
-    if (kept != i) slots[kept] = std::move(slots[i]);
-    ++kept;
-  }
-  slots.erase(slots.begin() + static_cast<std::ptrdiff_t>(kept), slots.end());
+  slots.erase(std::remove_if(slots.begin(), slots.end(),
+                             [](const imap_info& slot) { return !complete(slot); }),
+              slots.end());
+  for (imap_info& slot : slots) settle(slot);
   account_table.reload(std::move(slots), platform::env()->local_seconds());
   return true;
 }
