@@ -7,7 +7,8 @@ namespace platform {
 Env::~Env() = default;
 WritableFile::~WritableFile() = default;
 
-bool write_file_atomically(Env* env, const std::string& path, const std::string& contents,
+bool write_file_atomically(Env* env, const std::string& path,
+                           const std::function<bool(WritableFile&, std::string*)>& write,
                            std::string* error) {
   const std::string target = env->resolve_link(path);
   const std::string temporary = target + ".tmp";
@@ -22,7 +23,7 @@ bool write_file_atomically(Env* env, const std::string& path, const std::string&
     std::unique_ptr<WritableFile> file = env->new_writable_file(temporary, &reason);
     written = file != nullptr;
     if (written) {
-      written = file->append(contents, &reason) && file->sync(&reason);
+      written = write(*file, &reason) && file->sync(&reason);
       // Closed on every path: a failed write must not keep the file open.
       std::string close_reason;
       if (!file->close(&close_reason) && written) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "platform/export.h"
 #include "platform/platform.h"
@@ -58,10 +59,12 @@ class PLATFORM_API Env {
   // Returns false when the file could not be deleted (or did not exist).
   virtual bool delete_file(const std::string& path) = 0;
 
-  // Reads the whole file into `contents`. kMissing when there is no such
-  // file; kFailed, with the reason in `error`, when it exists but cannot be
-  // read.
-  virtual ReadResult read_file(const std::string& path, std::string* contents,
+  // Reads the file from start to end, handing each piece read to piece():
+  // a large file is never held whole. kMissing when there is no such file;
+  // kFailed, with the reason in `error`, when it exists but cannot be read
+  // (the pieces before the failure have been handed over).
+  virtual ReadResult read_file(const std::string& path,
+                               const std::function<void(std::string_view piece)>& piece,
                                std::string* error) = 0;
   // Creates `path`, or empties it if it exists, for writing. On POSIX the
   // file is readable and writable by its owner only. Null on failure.
@@ -107,9 +110,9 @@ class PLATFORM_API EnvWrapper : public Env {
   }
   bool file_exists(const std::string& path) override { return target_->file_exists(path); }
   bool delete_file(const std::string& path) override { return target_->delete_file(path); }
-  ReadResult read_file(const std::string& path, std::string* contents,
+  ReadResult read_file(const std::string& path, const std::function<void(std::string_view)>& piece,
                        std::string* error) override {
-    return target_->read_file(path, contents, error);
+    return target_->read_file(path, piece, error);
   }
   std::unique_ptr<WritableFile> new_writable_file(const std::string& path,
                                                   std::string* error) override {
@@ -129,7 +132,7 @@ class PLATFORM_API EnvWrapper : public Env {
   Env* target_;
 };
 
-// Replaces the file at `path` with `contents` so that a reader finds either
+// Replaces the file at `path` with new contents so that a reader finds either
 // the old file or the complete new one, never a part: writes a ".tmp" file
 // beside it, syncs and closes it, then renames it over the file. What the
 // user set on the file stays: a read-only file is not replaced (the call
@@ -138,8 +141,12 @@ class PLATFORM_API EnvWrapper : public Env {
 // its owner only on POSIX). A ".tmp" file left by an earlier save is removed.
 // On failure the temporary file is removed, the old file is left as it was,
 // and `error` names the file and the reason.
-PLATFORM_API bool write_file_atomically(Env* env, const std::string& path,
-                                        const std::string& contents, std::string* error);
+// The contents come from write(file, reason), which may append to the file
+// in as many pieces as it likes; false (with the reason, if it has one)
+// fails the save.
+PLATFORM_API bool write_file_atomically(
+    Env* env, const std::string& path,
+    const std::function<bool(WritableFile& file, std::string* reason)>& write, std::string* error);
 
 // The real system's environment; never freed.
 PLATFORM_API Env* default_env();

@@ -198,17 +198,10 @@ void merge_by_index(std::vector<account_run>& runs, std::vector<imap_info>& slot
 }  // namespace
 
 bool load_config(std::string* error) {
-  ini_file file;
-  std::string reason;
-  if (!config_path().empty() && !file.load(config_path(), &reason)) {
-    if (error != nullptr) *error = reason;
-    return false;
-  }
-
   std::vector<option_line> options;
   std::vector<account_run> runs;
   std::vector<imap_info> slots;  // one per run
-  file.for_each_key(SECTION, [&](std::string_view name, std::string_view value) {
+  const auto take = [&](std::string_view name, std::string_view value) {
     if (name.find('(') == std::string_view::npos) {
       options.push_back({std::string(name), profile_int(value)});
       return;
@@ -222,7 +215,12 @@ bool load_config(std::string* error) {
     }
     const int setting = store_account_value(base, value, &slots.back());
     if (setting >= 0) runs.back().given |= 1u << setting;
-  });
+  };
+  std::string reason;
+  if (!config_path().empty() && !ini_file::read_section(config_path(), SECTION, take, &reason)) {
+    if (error != nullptr) *error = reason;
+    return false;
+  }
   load_options(options);
   merge_by_index(runs, slots);
 
@@ -237,34 +235,29 @@ bool load_config(std::string* error) {
 bool save_config(std::string* error) {
   const std::string& path = config_path();
   if (path.empty()) return true;
-  ini_file file;
-  std::string reason;
-  // A file that cannot be read is not overwritten: its other sections would
-  // be lost.
-  bool saved = file.load(path, &reason);
-  if (saved) {
-    // About 30 bytes a line: enough that the text is not moved as it grows.
-    const size_t count = OPTION_COUNT + account_table.size() * ACCOUNT_SETTINGS.size();
-    file.write_section(SECTION, count * 32, [](ini_file::key_writer& keys) {
-      for (const option_key& key : OPTION_KEYS) {
-        keys.add(key.name, key.flag->load() != 0 ? "1" : "0");
-      }
-      std::string name;
-      account_table.for_each([&](size_t i, const imap_info& account) {
-        const std::string index = "(" + std::to_string(i) + ")";
-        for (const account_setting& setting : ACCOUNT_SETTINGS) {
-          name.assign(setting.key);
-          name += index;
-          if (setting.kind == account_setting::PASSWORD) {
-            keys.add(name, scramble_password(account.*setting.text));
-          } else {
-            keys.add(name, setting.text_of(account));
-          }
+  const auto write_keys = [](ini_file::key_writer& keys) {
+    for (const option_key& key : OPTION_KEYS) keys.add(key.name, key.flag->load() != 0 ? "1" : "0");
+    std::string name;
+    const auto write_account = [&](size_t i, const imap_info& account) {
+      const std::string index = "(" + std::to_string(i) + ")";
+      for (const account_setting& setting : ACCOUNT_SETTINGS) {
+        name.assign(setting.key);
+        name += index;
+        if (setting.kind == account_setting::PASSWORD) {
+          keys.add(name, scramble_password(account.*setting.text));
+        } else {
+          keys.add(name, setting.text_of(account));
         }
-      });
-    });
-    saved = file.save(path, &reason);
-  }
+      }
+      return !keys.piece_full();
+    };
+    // A piece at a time, so that the file is written outside the table's
+    // lock.
+    size_t next = 0;
+    while (account_table.for_each_from(&next, write_account)) keys.flush();
+  };
+  std::string reason;
+  const bool saved = ini_file::write_section(path, SECTION, write_keys, &reason);
   if (!saved && error != nullptr) *error = reason;
   return saved;
 }

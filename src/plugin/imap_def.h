@@ -161,12 +161,18 @@ class account_table_t {
   bool copy(account_ref key, imap_info* out) const;
   bool copy_at(size_t index, imap_info* out) const;
   std::vector<imap_info> snapshot() const;
-  // Runs fn(index, const imap_info&) on every account in table order under
-  // the lock, without copying the table; fn must not use the table.
+  // Runs fn(index, const imap_info&) on the accounts from index *next on,
+  // in table order under the lock and without copying them, until fn
+  // returns false; fn must not use the table. Leaves *next at the account
+  // after the last one fn got, and returns whether there are more.
   template <class Fn>
-  void for_each(Fn&& fn) const {
+  bool for_each_from(size_t* next, Fn&& fn) const {
     std::lock_guard<std::mutex> hold(mutex_);
-    for (size_t i = 0; i < records_.size(); ++i) fn(i, records_[i]);
+    while (*next < records_.size()) {
+      const size_t i = (*next)++;
+      if (!fn(i, records_[i])) break;
+    }
+    return *next < records_.size();
   }
 
   // Runs fn(const imap_info&) or fn(imap_info&) on the account with `key`

@@ -1,13 +1,15 @@
 #include "ini_file.h"
 
-#include <algorithm>
-
 #include "platform/env.h"
 #include "text.h"
+
+namespace ini_file {
 
 namespace {
 
 const char BYTE_ORDER_MARK[] = "\xEF\xBB\xBF";
+// The new text goes to the file in pieces of about this size.
+const size_t PIECE = 65536;
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
@@ -16,30 +18,6 @@ std::string_view trimmed(std::string_view text, size_t begin, size_t end) {
   while (end > begin && is_blank(text[end - 1])) --end;
   return text.substr(begin, end - begin);
 }
-
-// The lines of a text one after the other, each without its line end (CR LF
-// or LF alone); the last line may have none.
-class line_reader {
- public:
-  explicit line_reader(std::string_view text) : text_(text) {}
-
-  bool next(std::string_view* line) {
-    if (next_ >= text_.size()) return false;
-    const size_t begin = next_;
-    size_t end = text_.find('\n', begin);
-    if (end == std::string_view::npos) end = text_.size();
-    next_ = end < text_.size() ? end + 1 : end;
-    if (end > begin && text_[end - 1] == '\r') --end;
-    *line = text_.substr(begin, end - begin);
-    return true;
-  }
-  // Where the line after the last one returned starts.
-  size_t next_start() const { return next_; }
-
- private:
-  std::string_view text_;
-  size_t next_ = 0;
-};
 
 // The name of the section that `line` opens, or false when it opens none.
 bool section_header(std::string_view line, std::string_view* name) {
@@ -95,146 +73,210 @@ bool changed_by_reader(std::string_view value) {
          (value.size() >= 2 && value.front() == '"' && value.back() == '"');
 }
 
-}  // namespace
+bool is_utf16(std::string_view head) { return head == "\xFF\xFE" || head == "\xFE\xFF"; }
 
-void ini_file::key_writer::add(std::string_view name, std::string_view value) {
-  append_one_line(text_, name);
-  text_ += '=';
-  const bool quoted = changed_by_reader(value);
-  if (quoted) text_ += '"';
-  append_one_line(text_, value);
-  if (quoted) text_ += '"';
-  text_ += "\r\n";
-}
-
-ini_file::ini_file(std::string text) : text_(std::move(text)) {
-  if (text_.compare(0, 3, BYTE_ORDER_MARK) == 0) body_start_ = 3;
-  crlf_only_ = text_.size() == body_start_;
-}
-
-std::string_view ini_file::body() const { return std::string_view(text_).substr(body_start_); }
-
-bool ini_file::load(const std::string& path, std::string* error) {
-  std::string text;
+// Reads the file at `path` into `lines`. A file saved as UTF-16 ("Unicode"
+// in Notepad) cannot be read as single-byte text, and rewriting it would
+// garble all of it: it fails.
+bool read_file(const std::string& path, line_cutter& lines, std::string* error) {
+  std::string head;  // the first two bytes
   std::string reason;
-  switch (platform::env()->read_file(path, &text, &reason)) {
-    case platform::ReadResult::kRead:
-      // A file saved as UTF-16 ("Unicode" in Notepad) cannot be read as
-      // single-byte text, and rewriting it would garble all of it.
-      if (text.size() >= 2 &&
-          ((text[0] == '\xFF' && text[1] == '\xFE') || (text[0] == '\xFE' && text[1] == '\xFF'))) {
-        reason = "the file is saved as UTF-16 text; save it as ANSI text";
-        break;
-      }
-      *this = ini_file(std::move(text));
-      return true;
-    case platform::ReadResult::kMissing:
-      *this = ini_file();
-      return true;
-    case platform::ReadResult::kFailed:
-      break;
+  const platform::ReadResult result = platform::env()->read_file(
+      path,
+      [&](std::string_view piece) {
+        if (head.size() < 2) head.append(piece.substr(0, 2 - head.size()));
+        if (!is_utf16(head)) lines.feed(piece);
+      },
+      &reason);
+  if (is_utf16(head)) {
+    reason = "the file is saved as UTF-16 text; save it as ANSI text";
+  } else if (result != platform::ReadResult::kFailed) {
+    lines.finish();
+    return true;
   }
   *error = "Cannot read \"" + path + "\": " + reason;
   return false;
 }
 
-bool ini_file::save(const std::string& path, std::string* error) const {
-  if (crlf_only_) return platform::write_file_atomically(platform::env(), path, text_, error);
-  return platform::write_file_atomically(platform::env(), path, text(), error);
-}
+}  // namespace
 
-std::vector<ini_file::key_value> ini_file::section(const std::string& section) const {
-  std::vector<key_value> keys;
-  for_each_key(section, [&keys](std::string_view name, std::string_view value) {
-    keys.emplace_back(name, value);
-  });
-  return keys;
-}
+bool same_name(std::string_view a, std::string_view b) { return SameTextAscii(a, b); }
 
-void ini_file::for_each_key(
-    const std::string& section,
-    const std::function<void(std::string_view, std::string_view)>& fn) const {
-  bool inside = false;
-  line_reader lines(body());
-  std::string_view line, header, name, value;
-  while (lines.next(&line)) {
-    if (section_header(line, &header)) {
-      inside = same_name(header, section);
-    } else if (inside && key_line(line, &name, &value)) {
-      fn(name, value);
+void line_cutter::feed(std::string_view piece) {
+  while (!piece.empty()) {
+    const size_t end = piece.find('\n');
+    if (end == std::string_view::npos) {
+      carry_.append(piece);
+      return;
     }
+    if (carry_.empty()) {
+      cut(piece.substr(0, end), false);
+    } else {
+      carry_.append(piece, 0, end);
+      cut(carry_, false);
+      carry_.clear();
+    }
+    piece.remove_prefix(end + 1);
   }
 }
 
-void ini_file::write_section(const std::string& section, size_t bytes,
-                             const std::function<void(key_writer&)>& write_keys) {
-  // Where the section's first header starts, and where the new lines go: at
-  // its first name=value line, or right after the header when it has none.
-  const std::string_view old_body = body();
-  const size_t none = std::string_view::npos;
-  size_t header = none;
-  size_t place = none;
-  {
-    line_reader lines(old_body);
-    std::string_view line, name;
-    for (size_t start = 0; lines.next(&line); start = lines.next_start()) {
-      if (section_header(line, &name)) {
-        if (header != none) break;
-        if (same_name(name, section)) {
-          header = start;
-          place = lines.next_start();
+void line_cutter::finish() {
+  if (!carry_.empty()) cut(carry_, true);
+  carry_.clear();
+  end();
+}
+
+void line_cutter::cut(std::string_view text, bool last) {
+  if (first_) {
+    first_ = false;
+    mark_ = text.compare(0, 3, BYTE_ORDER_MARK) == 0;
+    if (mark_) text.remove_prefix(3);
+    // A text of the mark alone has no line.
+    if (mark_ && last && text.empty()) return;
+  }
+  if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+  line(text);
+}
+
+section_reader::section_reader(std::string section, key_fn fn)
+    : section_(std::move(section)), fn_(std::move(fn)) {}
+
+void section_reader::line(std::string_view line) {
+  std::string_view header, name, value;
+  if (section_header(line, &header)) {
+    inside_ = same_name(header, section_);
+  } else if (inside_ && key_line(line, &name, &value)) {
+    fn_(name, value);
+  }
+}
+
+text_out::text_out(std::function<void(const std::string&)> take) : take_(std::move(take)) {
+  text_.reserve(PIECE + 4096);
+}
+
+void text_out::put(std::string_view bytes) {
+  text_ += bytes;
+  if (text_.size() >= PIECE) flush();
+}
+
+void text_out::line(std::string_view line) {
+  text_ += line;
+  text_ += "\r\n";
+  if (text_.size() >= PIECE) flush();
+}
+
+void text_out::flush() {
+  if (text_.empty()) return;
+  take_(text_);
+  text_.clear();
+}
+
+void key_writer::add(std::string_view name, std::string_view value) {
+  std::string& text = out_.text_;
+  append_one_line(text, name);
+  text += '=';
+  const bool quoted = changed_by_reader(value);
+  if (quoted) text += '"';
+  append_one_line(text, value);
+  if (quoted) text += '"';
+  text += "\r\n";
+}
+
+bool key_writer::piece_full() const { return out_.text_.size() >= PIECE; }
+
+void key_writer::flush() { out_.flush(); }
+
+section_writer::section_writer(std::string section, keys_fn write_keys, text_out& out)
+    : section_(std::move(section)), write_keys_(std::move(write_keys)), out_(out) {}
+
+void section_writer::start() {
+  if (started_) return;
+  started_ = true;
+  if (byte_order_mark()) out_.put(BYTE_ORDER_MARK);
+}
+
+void section_writer::write_keys() {
+  key_writer keys(out_);
+  write_keys_(keys);
+  state_ = AFTER;
+}
+
+void section_writer::release_held() {
+  out_.put(held_);
+  held_.clear();
+}
+
+void section_writer::line(std::string_view line) {
+  start();
+  std::string_view header;
+  const bool is_header = section_header(line, &header);
+  switch (state_) {
+    case BEFORE:
+      if (is_header && same_name(header, section_)) state_ = FIRST_PART;
+      out_.line(line);
+      return;
+    case FIRST_PART:
+      // The keys go where the section's first name=value line stood, or
+      // right after its header when its first part has none.
+      if (!is_header) {
+        if (!is_key_line(line)) {
+          held_.append(line).append("\r\n");
+          return;
         }
-      } else if (header != none && is_key_line(line)) {
-        place = start;
-        break;
+        release_held();
+        write_keys();
+        inside_ = true;
+        return;
       }
-    }
+      write_keys();
+      release_held();
+      break;
+    case AFTER:
+      break;
   }
-
-  std::string text;
-  text.reserve(text_.size() + bytes + section.size() + 6);
-  text.assign(text_, 0, body_start_);
-  key_writer keys(text);
-  bool inside = false;
-  line_reader lines(old_body);
-  std::string_view line, name;
-  for (size_t start = 0; lines.next(&line); start = lines.next_start()) {
-    if (start == place) write_keys(keys);
-    if (section_header(line, &name)) {
-      inside = same_name(name, section);
-      if (inside && start != header) continue;  // a repeated header of the section
-    } else if (inside && is_key_line(line)) {
-      continue;
-    }
-    text += line;
-    text += "\r\n";
+  if (is_header) {
+    inside_ = same_name(header, section_);
+    if (inside_) return;  // a repeated header of the section
+  } else if (inside_ && is_key_line(line)) {
+    return;
   }
-  if (header == none) text += "[" + section + "]\r\n";
-  if (header == none || place == old_body.size()) write_keys(keys);
-  text_ = std::move(text);
-  crlf_only_ = true;
+  out_.line(line);
 }
 
-void ini_file::replace_section(const std::string& section, const std::vector<key_value>& keys) {
-  size_t bytes = 0;
-  for (const key_value& key : keys) bytes += key.first.size() + key.second.size() + 5;
-  write_section(section, bytes, [&keys](key_writer& out) {
-    for (const key_value& key : keys) out.add(key.first, key.second);
-  });
-}
-
-bool ini_file::same_name(std::string_view a, std::string_view b) { return SameTextAscii(a, b); }
-
-std::string ini_file::text() const {
-  if (crlf_only_) return text_;
-  std::string text;
-  text.reserve(text_.size() + 2);
-  text.assign(text_, 0, body_start_);
-  line_reader lines(body());
-  std::string_view line;
-  while (lines.next(&line)) {
-    text += line;
-    text += "\r\n";
+void section_writer::end() {
+  start();
+  if (state_ == BEFORE) {
+    out_.line("[" + section_ + "]");
+    write_keys();
+  } else if (state_ == FIRST_PART) {
+    write_keys();
+    release_held();
   }
-  return text;
+  out_.flush();
 }
+
+bool read_section(const std::string& path, const std::string& section,
+                  const section_reader::key_fn& fn, std::string* error) {
+  section_reader reader(section, fn);
+  return read_file(path, reader, error);
+}
+
+bool write_section(const std::string& path, const std::string& section,
+                   const section_writer::keys_fn& write_keys, std::string* error) {
+  std::string read_error;
+  const bool written = platform::write_file_atomically(
+      platform::env(), path,
+      [&](platform::WritableFile& file, std::string* reason) {
+        bool appended = true;
+        text_out out([&](const std::string& piece) {
+          if (appended) appended = file.append(piece, reason);
+        });
+        section_writer writer(section, write_keys, out);
+        return read_file(path, writer, &read_error) && appended;
+      },
+      error);
+  if (!read_error.empty()) *error = read_error;
+  return written;
+}
+
+}  // namespace ini_file

@@ -76,19 +76,13 @@ class PosixEnv : public SystemEnv {
 
   bool delete_file(const std::string& path) override { return unlink(path.c_str()) == 0; }
 
-  ReadResult read_file(const std::string& path, std::string* contents,
+  ReadResult read_file(const std::string& path, const std::function<void(std::string_view)>& piece,
                        std::string* error) override {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
       if (errno == ENOENT) return ReadResult::kMissing;
       *error = reason_of(errno);
       return ReadResult::kFailed;
-    }
-    contents->clear();
-    // Grown once to the size the file has now, not in steps as it is read.
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && info.st_size > 0) {
-      contents->reserve(static_cast<size_t>(info.st_size));
     }
     char buffer[65536];
     for (;;) {
@@ -100,7 +94,7 @@ class PosixEnv : public SystemEnv {
         ::close(fd);
         return ReadResult::kFailed;
       }
-      contents->append(buffer, static_cast<size_t>(got));
+      piece(std::string_view(buffer, static_cast<size_t>(got)));
     }
     ::close(fd);
     return ReadResult::kRead;

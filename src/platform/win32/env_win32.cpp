@@ -83,7 +83,7 @@ class Win32Env : public SystemEnv {
 
   bool delete_file(const std::string& path) override { return DeleteFileA(path.c_str()) != 0; }
 
-  ReadResult read_file(const std::string& path, std::string* contents,
+  ReadResult read_file(const std::string& path, const std::function<void(std::string_view)>& piece,
                        std::string* error) override {
     const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -95,7 +95,6 @@ class Win32Env : public SystemEnv {
       *error = reason_of(code);
       return ReadResult::kFailed;
     }
-    contents->clear();
     char buffer[65536];
     for (;;) {
       DWORD got = 0;
@@ -105,7 +104,7 @@ class Win32Env : public SystemEnv {
         return ReadResult::kFailed;
       }
       if (got == 0) break;
-      contents->append(buffer, got);
+      piece(std::string_view(buffer, got));
     }
     CloseHandle(file);
     return ReadResult::kRead;
