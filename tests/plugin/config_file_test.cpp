@@ -116,6 +116,7 @@ TEST(IniFile, ReplacingASectionKeepsEverythingElse) {
       {"LF line ends become CR LF", "[Other]\nk=1\n[Mail]\nold=1\n",
        "[Other]\r\nk=1\r\n[Mail]\r\nn=v\r\n"},
       {"byte-order mark kept", "\xEF\xBB\xBF[Mail]\r\nold=1\r\n", "\xEF\xBB\xBF[Mail]\r\nn=v\r\n"},
+      {"byte-order mark alone", "\xEF\xBB\xBF", "\xEF\xBB\xBF[Mail]\r\nn=v\r\n"},
   };
   for (const auto& c : cases) {
     for (size_t piece : PIECES)
