@@ -173,5 +173,10 @@ int main(int argc, char** argv) {
       }
     }
   }
+  // Reading and writing the file is linear in its bytes, and account
+  // numbers of five digits make each account's lines longer than four do.
+  std::printf("  mail.ini of 20,000 accounts / 2,000: %.2f times the bytes\n",
+              static_cast<double>(generated_ini(20000).size()) /
+                  static_cast<double>(generated_ini(2000).size()));
   return 0;
 }
